@@ -1,0 +1,78 @@
+#include "ftp/ControlConnection.h"
+
+#include <strings.h>
+
+namespace tolvane::ftp {
+namespace {
+
+bool SameVerb(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
+}
+
+bool IsAbort(const std::string& verb) {
+    // Clients put Telnet interrupt bytes before ABOR, so any verb containing it aborts.
+    return SameVerb(verb, "ABOR") || verb.find("ABOR") != std::string::npos;
+}
+
+}  // namespace
+
+// Served before login.
+const ControlConnection::Command ControlConnection::kOpenCommands[] = {
+    {"USER", &ControlConnection::CommandNotSupported},
+    {"PASS", &ControlConnection::CommandNotSupported},
+    {"HELP", &ControlConnection::HELP},
+};
+
+// Served after login, tested in this order.
+const ControlConnection::Command ControlConnection::kCommands[] = {
+    {"SITE", &ControlConnection::SITE},
+    {"NOOP", &ControlConnection::NOOP},
+    {"RNFR", &ControlConnection::CommandNotSupported},
+    {"RNTO", &ControlConnection::CommandNotSupported},
+    {"SYST", &ControlConnection::SYST},
+    {"APPE", &ControlConnection::CommandNotSupported},
+    {"MKD", &ControlConnection::CommandNotSupported},
+    {"DELE", &ControlConnection::CommandNotSupported},
+    {"RMD", &ControlConnection::CommandNotSupported},
+    {"REST", &ControlConnection::CommandNotSupported},
+    {"CDUP", &ControlConnection::CommandNotSupported},
+    {"PWD", &ControlConnection::PWD},
+    {"PORT", &ControlConnection::CommandNotSupported},
+    {"LIST", &ControlConnection::CommandNotSupported},
+    {"CWD", &ControlConnection::CommandNotSupported},
+    {"RETR", &ControlConnection::CommandNotSupported},
+    {"STOR", &ControlConnection::CommandNotSupported},
+    {"TYPE", &ControlConnection::TYPE},
+    {"PASV", &ControlConnection::CommandNotSupported},
+    {"QUIT", &ControlConnection::QUIT},
+};
+
+void ControlConnection::Dispatch(const std::string& verb, const std::string& argument) {
+    if (IsAbort(verb)) {
+        ABOR(argument);
+        return;
+    }
+    // A restart offset applies only to the command right after REST.
+    if (!SameVerb(previousVerb_, "REST")) restartPending_ = false;
+    previousVerb_ = verb;
+
+    for (const Command& command : kOpenCommands) {
+        if (SameVerb(verb, command.verb)) {
+            (this->*command.handler)(argument);
+            return;
+        }
+    }
+    if (!loggedIn_) {
+        SendReply("530 User not logged in.\r\n");
+        return;
+    }
+    for (const Command& command : kCommands) {
+        if (SameVerb(verb, command.verb)) {
+            (this->*command.handler)(argument);
+            return;
+        }
+    }
+    SendReply("500 Command not supported.\r\n");
+}
+
+}  // namespace tolvane::ftp

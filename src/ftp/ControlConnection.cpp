@@ -1,0 +1,204 @@
+#include "ftp/ControlConnection.h"
+
+#include "monitor/RecordStamp.h"
+
+#include <cerrno>
+#include <chrono>
+
+namespace tolvane::ftp {
+namespace {
+
+// How long a reply may wait for a client that does not read before the session gives up.
+constexpr std::chrono::seconds kReplyWriteTimeout{20};
+constexpr std::size_t kReceiveBlock = 1024;
+
+std::size_t LineContentLength(const std::string& line) {
+    const bool crlf = line.size() >= 2 && line[line.size() - 2] == '\r';
+    return line.size() - (crlf ? 2 : 1);
+}
+
+}  // namespace
+
+ControlConnection::ControlConnection(std::shared_ptr<ServerShared> server, std::shared_ptr<ServedIpHome> ipHome,
+                                     int connectionNumber, bool serverOffline)
+    : server_(std::move(server)),
+      ipHome_(std::move(ipHome)),
+      connectionNumber_(connectionNumber),
+      serverOffline_(serverOffline) {}
+
+net::ListenSocket::ConnectionFactory ControlConnection::FactoryFor(std::shared_ptr<ServerShared> server,
+                                                                   std::shared_ptr<ServedIpHome> ipHome) {
+    return [server = std::move(server), ipHome = std::move(ipHome)](int number) -> std::shared_ptr<net::EventSocket> {
+        auto connection = std::make_shared<ControlConnection>(server, ipHome, number, !server->Online());
+        ipHome->sessions.Add(connection);
+        return connection;
+    };
+}
+
+std::string ControlConnection::Tag() const { return " -[" + std::to_string(connectionNumber_) + "]- "; }
+
+std::string ControlConnection::ClientAddress() const {
+    std::lock_guard lock(recordMutex_);
+    return clientAddress_;
+}
+
+void ControlConnection::SendReply(std::string_view reply) {
+    std::lock_guard lock(replyMutex_);
+    std::size_t sent = 0;
+    while (sent < reply.size()) {
+        const ssize_t result = Send(reply.data() + sent, reply.size() - sent);
+        if (result > 0) {
+            sent += static_cast<std::size_t>(result);
+        } else if (result < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            if (WaitWritable(kReplyWriteTimeout)) continue;
+            Close();  // the reply cannot be completed, so the stream is no longer usable
+            break;
+        } else {
+            break;
+        }
+    }
+    server_->Log().AppendLine(Tag() + std::string(reply), monitor::ServerReply, false, true);
+}
+
+void ControlConnection::SystemMessage(std::string_view text, std::uint32_t kind) {
+    server_->Log().AppendLine(text, kind, false, true);
+}
+
+void ControlConnection::OnSend() {
+    if (greetingSent_) return;
+    greetingSent_ = true;
+    SendGreeting();
+}
+
+void ControlConnection::SendGreeting() {
+    std::string address;
+    std::uint16_t port = 0;
+    PeerName(address, port);
+    {
+        std::lock_guard lock(recordMutex_);
+        clientAddress_ = address;
+    }
+    SystemMessage(Tag() + "Connected to " + address + "\r\n", monitor::SystemMessage);
+    server_->Registry().Requests().InsertTop(
+        weak_from_this(),
+        {std::to_string(connectionNumber_), address, "?", monitor::FormatRecordStampNow(), "?"});
+    SendReply("220-Tolvane-D v0.2 --*** Beta ***--\r\n"
+              "xxx-Get your FREE Version at https://tolvane.dev\r\n"
+              "xxx-\r\n");
+    if (serverOffline_) {
+        SendReply("421 Server is temporarly unavailable. Try later\r\n");
+        server_->Registry().Requests().SetCell(weak_from_this(), monitor::RequestColumns::Reason,
+                                               "Server temporarly unavailable");
+        Close();
+        return;
+    }
+    const std::string welcomeFile = server_->WelcomeFile();
+    if (!welcomeFile.empty()) SendMessageFile(welcomeFile);
+    SendReply("220 Server ready...\r\n");
+}
+
+void ControlConnection::OnReceive() {
+    char block[kReceiveBlock];
+    const ssize_t received = Receive(block, sizeof block);
+    if (received <= 0) return;
+    pendingText_.append(block, static_cast<std::size_t>(received));
+    TakeCommandLines();
+}
+
+// Runs every complete line of the pending text in order; a line may end in CR LF or LF alone.
+// Over-long lines are refused and skipped, so the pending text stays bounded.
+void ControlConnection::TakeCommandLines() {
+    std::size_t start = 0;
+    for (std::size_t end; IsOpen() && (end = pendingText_.find('\n', start)) != std::string::npos; start = end + 1) {
+        std::string line = pendingText_.substr(start, end + 1 - start);
+        if (discardingLongLine_) {
+            discardingLongLine_ = false;
+        } else if (LineContentLength(line) > kMaxCommandLine) {
+            RefuseLongLine();
+        } else {
+            ExecuteLine(std::move(line));
+        }
+    }
+    pendingText_.erase(0, start);
+    if (discardingLongLine_) {
+        pendingText_.clear();
+    } else if (pendingText_.size() > kMaxCommandLine + 1) {
+        RefuseLongLine();
+        discardingLongLine_ = true;
+        pendingText_.clear();
+    }
+}
+
+void ControlConnection::RefuseLongLine() { SendReply("500 Command line too long.\r\n"); }
+
+void ControlConnection::ExecuteLine(std::string line) {
+    line.pop_back();  // the line feed
+    if (line.empty() || line.back() != '\r') line.push_back('\r');
+    const std::string verb = CommandVerb(line);
+    const std::string argument = CommandArgument(line);
+    LogCommand(verb, argument);
+    Dispatch(verb, argument);
+}
+
+std::string ControlConnection::CommandVerb(std::string_view line) {
+    const std::size_t blank = line.find(' ');
+    const std::size_t end = blank != std::string_view::npos ? blank : line.find('\r');
+    return std::string(line.substr(0, end));
+}
+
+std::string ControlConnection::CommandArgument(std::string_view line) {
+    const std::size_t blank = line.find(' ');
+    const std::size_t cr = line.find('\r');
+    if (blank == std::string_view::npos) return std::string(line.substr(0, cr));
+    if (cr < blank) return {};
+    return std::string(line.substr(blank + 1, cr == std::string_view::npos ? cr : cr - blank - 1));
+}
+
+void ControlConnection::LogCommand(const std::string& verb, const std::string& argument) {
+    const bool isPassword = verb.size() == 4 && (verb[0] | 0x20) == 'p' && (verb[1] | 0x20) == 'a' &&
+                            (verb[2] | 0x20) == 's' && (verb[3] | 0x20) == 's';
+    std::string shown = isPassword ? ">> Hidden <<" : argument;
+    if (shown == verb) shown.clear();
+    server_->Log().AppendLine(Tag() + verb + " " + shown + "\r\n", monitor::RemoteCommand, false, true);
+}
+
+bool ControlConnection::TransferRunning() const {
+    return downloadActive_.load() || uploadActive_.load() || listingActive_.load();
+}
+
+int ControlConnection::EffectiveTimeout() const {
+    return accountLoaded_ ? accountTimeout_ : server_->PreLoginTimeout();
+}
+
+int ControlConnection::OnIdleTick() {
+    if (TransferRunning()) {
+        idleTicks_.store(0);
+    } else {
+        idleTicks_.fetch_add(1);
+    }
+    const int timeout = EffectiveTimeout();
+    if (timeout == -1) return 1;
+    if (idleTicks_.load() < timeout) return 0;
+    SystemMessage(" -[" + std::to_string(connectionNumber_) + "]- Timed out : " + userName_ +
+                      " - IP : " + ClientAddress() + "\r\n",
+                  monitor::SystemMessage);
+    RemoveConnectionsRow();
+    SendReply("421 Connection timed-out.\r\n");
+    Close();
+    return 1;
+}
+
+void ControlConnection::OnClose() {
+    RemoveConnectionsRow();
+    Close();
+}
+
+void ControlConnection::RemoveConnectionsRow() { server_->Registry().Connections().Remove(weak_from_this()); }
+
+void ControlConnection::OnWorkerExit() {
+    SystemMessage(Tag() + "Closed connection to " + ClientAddress() + " ...\r\n", monitor::SystemMessage);
+    if (countedAsUser_) ipHome_->usersLoggedIn.fetch_sub(1);
+    ipHome_->sessions.Remove(this);
+}
+
+}  // namespace tolvane::ftp

@@ -1,0 +1,112 @@
+#pragma once
+
+#include "ftp/ServedIpHome.h"
+#include "ftp/ServerShared.h"
+#include "net/EventSocket.h"
+#include "net/ListenSocket.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+namespace tolvane::ftp {
+
+// One FTP session: the control connection and the session record every command works on.
+// All handlers run on the session's worker; SendReply and Close may also be called from the
+// data sockets and the window.
+class ControlConnection : public net::EventSocket {
+public:
+    static constexpr std::size_t kMaxCommandLine = 4096;
+
+    ControlConnection(std::shared_ptr<ServerShared> server, std::shared_ptr<ServedIpHome> ipHome,
+                      int connectionNumber, bool serverOffline);
+
+    // Builds the sessions of one IP home for its listening socket.
+    static net::ListenSocket::ConnectionFactory FactoryFor(std::shared_ptr<ServerShared> server,
+                                                           std::shared_ptr<ServedIpHome> ipHome);
+
+    // Sends a complete reply (CR LF terminated lines) and logs it.
+    void SendReply(std::string_view reply);
+    // Reports a session event (text already tagged and CR LF terminated) to the server log.
+    void SystemMessage(std::string_view text, std::uint32_t kind);
+
+    int ConnectionNumber() const { return connectionNumber_; }
+    std::string ClientAddress() const;
+
+    // Splits one command line (ending in CR) into verb and argument.
+    static std::string CommandVerb(std::string_view line);
+    static std::string CommandArgument(std::string_view line);
+
+protected:
+    int OnIdleTick() override;
+    void OnReceive() override;
+    void OnClose() override;
+    void OnSend() override;
+    void OnWorkerExit() override;
+
+private:
+    using Handler = void (ControlConnection::*)(const std::string& argument);
+    struct Command {
+        std::string_view verb;
+        Handler handler;
+    };
+    static const Command kOpenCommands[];
+    static const Command kCommands[];
+
+    std::string Tag() const;
+    void SendGreeting();
+    void SendMessageFile(const std::string& path);
+    void TakeCommandLines();
+    void ExecuteLine(std::string line);
+    void RefuseLongLine();
+    void LogCommand(const std::string& verb, const std::string& argument);
+    void Dispatch(const std::string& verb, const std::string& argument);
+    void RemoveConnectionsRow();
+    int EffectiveTimeout() const;
+    bool TransferRunning() const;
+
+    // Simple commands.
+    void HELP(const std::string& argument);
+    void SITE(const std::string& argument);
+    void NOOP(const std::string& argument);
+    void SYST(const std::string& argument);
+    void TYPE(const std::string& argument);
+    void PWD(const std::string& argument);
+    void QUIT(const std::string& argument);
+    void ABOR(const std::string& argument);
+    // Verbs whose handlers are not in this build yet.
+    void CommandNotSupported(const std::string& argument);
+
+    const std::shared_ptr<ServerShared> server_;
+    const std::shared_ptr<ServedIpHome> ipHome_;
+    const int connectionNumber_;
+    const bool serverOffline_;
+
+    std::mutex replyMutex_;  // replies come from the session, its data sockets and the window
+    mutable std::mutex recordMutex_;
+    std::string clientAddress_;
+
+    bool greetingSent_ = false;
+    std::string pendingText_;
+    bool discardingLongLine_ = false;
+    std::string previousVerb_;
+    bool restartPending_ = false;
+
+    bool loggedIn_ = false;
+    bool accountLoaded_ = false;
+    bool countedAsUser_ = false;
+    int accountTimeout_ = -1;
+    bool showRelativePath_ = false;
+    std::string userName_;
+    std::string homeDirectory_;
+    std::string currentDirectory_;
+
+    std::atomic<bool> downloadActive_{false};
+    std::atomic<bool> uploadActive_{false};
+    std::atomic<bool> listingActive_{false};
+};
+
+}  // namespace tolvane::ftp

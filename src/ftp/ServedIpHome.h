@@ -1,0 +1,26 @@
+#pragma once
+
+#include "net/SocketSet.h"
+
+#include <atomic>
+#include <string>
+
+namespace tolvane::ftp {
+
+// One IP home while it is served: its limits and folders, filled before its listening socket
+// listens and fixed from then on, and the live counters that all its sessions share. Sessions
+// hold it by shared_ptr, so it outlives the listening socket.
+struct ServedIpHome {
+    std::string name;          // the IP home file's title, e.g. "127.0.0.1-2121"
+    std::string usersFolder;   // ends in '/'
+    std::string groupsFolder;  // ends in '/'
+    bool overwriteAllowed = false;
+    int transferLimit = -1;  // -1: no limit
+    int userLimit = -1;      // -1: no limit
+
+    std::atomic<int> runningTransfers{0};
+    std::atomic<int> usersLoggedIn{0};
+    net::SocketSet sessions;
+};
+
+}  // namespace tolvane::ftp

@@ -1,0 +1,54 @@
+#pragma once
+
+#include "monitor/LiveRegistry.h"
+#include "monitor/ServerLog.h"
+
+#include <atomic>
+#include <mutex>
+#include <string>
+
+namespace tolvane::ftp {
+
+// What the server shares with every session of every IP home. Sessions hold it by shared_ptr,
+// so it outlives the last of them.
+class ServerShared {
+public:
+    explicit ServerShared(std::string homeFolder) : homeFolder_(std::move(homeFolder)) {}
+
+    ServerShared(const ServerShared&) = delete;
+    ServerShared& operator=(const ServerShared&) = delete;
+
+    monitor::ServerLog& Log() { return log_; }
+    monitor::LiveRegistry& Registry() { return registry_; }
+
+    bool Online() const { return online_.load(); }
+    void SetOnline(bool online) { online_.store(online); }
+
+    std::string WelcomeFile() const {
+        std::lock_guard lock(welcomeMutex_);
+        return welcomeFile_;
+    }
+    void SetWelcomeFile(std::string path) {
+        std::lock_guard lock(welcomeMutex_);
+        welcomeFile_ = std::move(path);
+    }
+
+    // The server home, ending in '/'.
+    const std::string& HomeFolder() const { return homeFolder_; }
+    std::string SessionLogFolder() const { return homeFolder_ + "Logging/"; }
+
+    // Seconds a connection without a loaded account may stay silent.
+    int PreLoginTimeout() const { return preLoginTimeout_.load(); }
+    void SetPreLoginTimeout(int seconds) { preLoginTimeout_.store(seconds); }
+
+private:
+    const std::string homeFolder_;
+    monitor::ServerLog log_;
+    monitor::LiveRegistry registry_;
+    std::atomic<bool> online_{false};
+    mutable std::mutex welcomeMutex_;
+    std::string welcomeFile_;
+    std::atomic<int> preLoginTimeout_{60};
+};
+
+}  // namespace tolvane::ftp

@@ -1,0 +1,97 @@
+#include "monitor/TerminalLogPrinter.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace tolvane::monitor {
+
+namespace {
+
+constexpr std::string_view kResetStyle = "\x1b[0m";
+
+// The four kinds use the basic palette, which every terminal has and themes keep readable;
+// remote commands stay in the terminal's own colour, dark blue being unreadable on dark
+// backgrounds. Literal colours need 24-bit support.
+std::string ColourCode(std::uint32_t colour) {
+    switch (colour) {
+    case SystemMessage: return "34";
+    case RemoteCommand: return "39";
+    case ServerReply: return "32";
+    case ErrorMessage: return "31";
+    default:
+        return "38;2;" + std::to_string(colour & 0xFF) + ';' + std::to_string((colour >> 8) & 0xFF) + ';' +
+               std::to_string((colour >> 16) & 0xFF);
+    }
+}
+
+std::string Style(std::uint32_t colour, bool underline, bool bold) {
+    return std::string("\x1b[0") + (bold ? ";1" : "") + (underline ? ";4" : "") + ';' + ColourCode(colour) + 'm';
+}
+
+std::string WithoutLineEnd(std::string line) {
+    if (line.ends_with('\n')) {
+        line.pop_back();
+    }
+    if (line.ends_with('\r')) {
+        line.pop_back();
+    }
+    return line;
+}
+
+std::string WithNewlines(std::string_view text) {
+    std::string converted;
+    converted.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (!(text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n')) {
+            converted += text[i];
+        }
+    }
+    return converted;
+}
+
+std::string PlainLine(const LogRecord& record) {
+    if (record.raw) {
+        return WithNewlines(record.text);
+    }
+    return WithoutLineEnd(record.stamp + record.text) + '\n';
+}
+
+std::string ColouredLine(const LogRecord& record) {
+    if (record.raw) {
+        return Style(record.kind, record.underline, record.bold) + WithNewlines(record.text) +
+               std::string(kResetStyle);
+    }
+    const std::string line = WithoutLineEnd(record.stamp + record.text);
+    const std::size_t split = std::min(record.highlightOffset.value_or(line.size()), line.size());
+    std::string coloured = Style(record.kind, record.underline, record.bold) + line.substr(0, split);
+    if (split < line.size()) {
+        coloured += Style(ErrorMessage, record.underline, record.bold) + line.substr(split);
+    }
+    return coloured.append(kResetStyle) + '\n';
+}
+
+}  // namespace
+
+TerminalLogPrinter::TerminalLogPrinter(ServerLog& log, std::FILE* out, bool colours)
+    : log_(log), out_(out), colours_(colours),
+      subscription_(log.Subscribe([this](const LogRecord& record) { Print(record); })) {}
+
+TerminalLogPrinter::~TerminalLogPrinter() {
+    log_.Unsubscribe(subscription_);
+}
+
+bool TerminalLogPrinter::WantsColours(std::FILE* out) {
+    return out != nullptr && isatty(fileno(out)) == 1;
+}
+
+void TerminalLogPrinter::Print(const LogRecord& record) const {
+    const std::string line = colours_ ? ColouredLine(record) : PlainLine(record);
+    std::fwrite(line.data(), 1, line.size(), out_);
+    std::fflush(out_);
+}
+
+}  // namespace tolvane::monitor

@@ -1,0 +1,374 @@
+#include "net/EventSocket.h"
+
+#include "net/WorkerThreads.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace tolvane::net {
+namespace {
+
+constexpr int kWaitMilliseconds = 1000;
+
+bool SetBlocking(int fd, bool blocking) {
+    int flags = fcntl(fd, F_GETFL);
+    if (flags < 0) return false;
+    flags = blocking ? (flags & ~O_NONBLOCK) : (flags | O_NONBLOCK);
+    return fcntl(fd, F_SETFL, flags) == 0;
+}
+
+bool FormatAddress(const sockaddr_in& address, std::string& text, std::uint16_t& port) {
+    char buffer[INET_ADDRSTRLEN] = {};
+    if (inet_ntop(AF_INET, &address.sin_addr, buffer, sizeof buffer) == nullptr) return false;
+    text = buffer;
+    port = ntohs(address.sin_port);
+    return true;
+}
+
+// A dotted address as inet_addr reads it, else the first IPv4 address of a name lookup.
+bool ResolveHost(const std::string& host, in_addr& result) {
+    const in_addr_t numeric = inet_addr(host.c_str());
+    if (numeric != INADDR_NONE) {
+        result.s_addr = numeric;
+        return true;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) return false;
+    result = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
+    freeaddrinfo(found);
+    return true;
+}
+
+}  // namespace
+
+EventSocket::EventSocket() : wakeFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+
+EventSocket::~EventSocket() {
+    const int fd = fd_.exchange(-1);
+    if (fd >= 0) ::close(fd);
+    if (wakeFd_ >= 0) ::close(wakeFd_);
+}
+
+bool EventSocket::Create(std::uint16_t port, bool noWorker) {
+    if (!OpenAndBind(INADDR_ANY, port, noWorker)) return false;
+    if (noWorker) return true;
+    eventMask_.store(kAllEvents);
+    return StartWorker();
+}
+
+bool EventSocket::CreateAt(std::uint32_t address, std::uint16_t port) {
+    if (!OpenAndBind(address, port, false)) return false;
+    eventMask_.store(kAllEvents);
+    return StartWorker();
+}
+
+bool EventSocket::OpenAndBind(std::uint32_t address, std::uint16_t port, bool blocking) {
+    const int previous = fd_.exchange(-1);
+    if (previous >= 0) ::close(previous);
+    closeRequested_.store(false);
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (fd < 0) return false;
+    fd_.store(fd);
+    const int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_addr.s_addr = address;
+    local.sin_port = htons(port);
+    if (!SetBlocking(fd, blocking) || ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+        !RefreshLocalAddress()) {
+        FailOpen(errno);
+        return false;
+    }
+    state_.store(State::Unconnected);
+    return true;
+}
+
+void EventSocket::FailOpen(int error) {
+    lastError_.store(error);
+    const int fd = fd_.exchange(-1);
+    if (fd >= 0) ::close(fd);
+}
+
+bool EventSocket::RefreshLocalAddress() {
+    sockaddr_in local{};
+    socklen_t length = sizeof local;
+    if (getsockname(fd_.load(), reinterpret_cast<sockaddr*>(&local), &length) != 0) return false;
+    localPort_.store(ntohs(local.sin_port));
+    return true;
+}
+
+bool EventSocket::StartWorker() {
+    if (wakeFd_ < 0) {
+        Close();
+        return false;
+    }
+    hasWorker_.store(true);
+    auto self = shared_from_this();
+    const bool started = WorkerThreads::Instance().Start([self]() { self->RunWorker(); });
+    if (!started) {
+        hasWorker_.store(false);
+        Close();
+    }
+    return started;
+}
+
+bool EventSocket::Listen(int backlog) {
+    const int fd = fd_.load();
+    if (fd < 0 || closeRequested_.load()) return false;
+    if (::listen(fd, backlog) != 0) return false;
+    state_.store(State::Listening);
+    eventMask_.store(kEventAccept);
+    Wake();
+    return true;
+}
+
+bool EventSocket::Accept(const std::shared_ptr<EventSocket>& client, sockaddr_in* peer) {
+    if (client->fd_.load() >= 0) return false;
+    sockaddr_in address{};
+    socklen_t length = sizeof address;
+    const int accepted = ::accept4(fd_.load(), reinterpret_cast<sockaddr*>(&address), &length,
+                                   SOCK_NONBLOCK | SOCK_CLOEXEC);
+    const int acceptError = errno;
+    if (peer != nullptr) *peer = address;
+    if (!RefreshLocalAddress()) {
+        lastError_.store(errno);
+        if (accepted >= 0) ::close(accepted);
+        Close();
+        return false;
+    }
+    if (accepted < 0) {
+        lastError_.store(acceptError);
+        return false;
+    }
+    client->fd_.store(accepted);
+    client->closeRequested_.store(false);
+    client->state_.store(State::Connected);
+    client->RefreshLocalAddress();
+    return client->StartWorker();
+}
+
+bool EventSocket::Connect(const std::string& host, std::uint16_t port) {
+    const int fd = fd_.load();
+    if (fd < 0) return false;
+    sockaddr_in remote{};
+    remote.sin_family = AF_INET;
+    remote.sin_port = htons(port);
+    if (!ResolveHost(host, remote.sin_addr)) {
+        errno = EINVAL;
+        return false;
+    }
+    const bool eventMode = hasWorker_.load();
+    if (eventMode) state_.store(State::Connecting);
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) == 0) {
+        state_.store(State::Connected);
+    } else if (!(eventMode && errno == EINPROGRESS)) {
+        state_.store(State::Unconnected);
+        return false;
+    }
+    Wake();
+    return true;
+}
+
+void EventSocket::Close() {
+    closeRequested_.store(true);
+    if (hasWorker_.load()) {
+        // The worker closes the descriptor itself once its loop ends, so it is never reused
+        // under a running poll; shutting it down now stops all traffic at once.
+        const int fd = fd_.load();
+        if (fd >= 0) ::shutdown(fd, SHUT_RDWR);
+        Wake();
+        return;
+    }
+    const int fd = fd_.exchange(-1);
+    if (fd >= 0) ::close(fd);
+}
+
+ssize_t EventSocket::Send(const void* data, std::size_t length, int flags) {
+    const ssize_t sent = ::send(fd_.load(), data, length, flags | MSG_NOSIGNAL);
+    if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && !writeWanted_.exchange(true)) {
+        const int error = errno;
+        if (!OnWorkerThread()) Wake();
+        errno = error;
+    }
+    return sent;
+}
+
+ssize_t EventSocket::Receive(void* buffer, std::size_t length, int flags) {
+    readArmed_.store(true);
+    return ::recv(fd_.load(), buffer, length, flags);
+}
+
+bool EventSocket::LocalName(std::string& address, std::uint16_t& port) const {
+    sockaddr_in local{};
+    socklen_t length = sizeof local;
+    const int fd = fd_.load();
+    if (fd < 0 || getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) != 0) return false;
+    return FormatAddress(local, address, port);
+}
+
+bool EventSocket::PeerName(std::string& address, std::uint16_t& port) const {
+    sockaddr_in remote{};
+    socklen_t length = sizeof remote;
+    const int fd = fd_.load();
+    if (fd < 0 || getpeername(fd, reinterpret_cast<sockaddr*>(&remote), &length) != 0) return false;
+    return FormatAddress(remote, address, port);
+}
+
+void EventSocket::SetEventMask(int mask) {
+    eventMask_.store(mask);
+    if (!OnWorkerThread()) Wake();
+}
+
+bool EventSocket::WaitWritable(std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!closeRequested_.load() && fd_.load() >= 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        pollfd watched[2] = {{fd_.load(), POLLOUT, 0}, {wakeFd_, POLLIN, 0}};
+        const int ready = ::poll(watched, 2, static_cast<int>(left.count()));
+        if (ready < 0 && errno != EINTR) return false;
+        if (watched[0].revents & (POLLERR | POLLHUP | POLLNVAL)) return false;
+        if (watched[0].revents & POLLOUT) return true;
+    }
+    return false;
+}
+
+bool EventSocket::IsOpen() const { return fd_.load() >= 0 && !closeRequested_.load(); }
+
+bool EventSocket::OnWorkerThread() const { return workerId_.load() == std::this_thread::get_id(); }
+
+void EventSocket::Wake() {
+    if (wakeFd_ < 0) return;
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t written = ::write(wakeFd_, &one, sizeof one);
+}
+
+void EventSocket::DrainWake() {
+    std::uint64_t count = 0;
+    [[maybe_unused]] const ssize_t drained = ::read(wakeFd_, &count, sizeof count);
+}
+
+void EventSocket::RunWorker() {
+    workerId_.store(std::this_thread::get_id());
+    for (;;) {
+        const int events = WaitForEvents();
+        if (events < 0) break;
+        if (events == kQuietWait) {
+            OnIdleTick();
+            continue;
+        }
+        idleTicks_.store(0);
+        DeliverEvents(events);
+    }
+    lastError_.store(errno);
+    const int fd = fd_.exchange(-1);
+    if (fd >= 0) ::close(fd);
+    OnWorkerExit();
+}
+
+void EventSocket::DeliverEvents(int events) {
+    if (events & kEventAccept) OnAccept();
+    if (events & kEventConnect) OnConnect();
+    if (events & kEventClose) OnClose();
+    if (events & kEventWrite) OnSend();
+    if (events & kEventRead) OnReceive();
+}
+
+short EventSocket::RequestedPollEvents(int mask) const {
+    switch (state_.load()) {
+    case State::Unconnected:
+        return 0;
+    case State::Listening:
+        return (mask & kEventAccept) ? POLLIN : 0;
+    case State::Connecting:
+        return POLLOUT;
+    case State::Connected:
+        break;
+    }
+    short wanted = 0;
+    if ((mask & kEventRead) && readArmed_.load()) wanted |= POLLIN;
+    if ((mask & kEventClose) && !closeReported_) wanted |= POLLRDHUP;
+    if ((mask & kEventWrite) && (!writeAnnounced_ || writeWanted_.load())) wanted |= POLLOUT;
+    return wanted;
+}
+
+int EventSocket::WaitForEvents() {
+    for (;;) {
+        if (closeRequested_.load() || fd_.load() < 0) return -1;
+        const int mask = eventMask_.load();
+        const short wanted = silenced_ ? 0 : RequestedPollEvents(mask);
+        pollfd watched[2] = {{wanted != 0 ? fd_.load() : -1, wanted, 0}, {wakeFd_, POLLIN, 0}};
+        const int ready = ::poll(watched, 2, kWaitMilliseconds);
+        if (ready < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (ready == 0) return kQuietWait;
+        if (watched[1].revents & POLLIN) DrainWake();
+        if (watched[0].revents == 0) continue;
+        if (watched[0].revents & POLLNVAL) return -1;
+        const int events = TranslatePollEvents(watched[0].revents, mask);
+        if (events != 0) return events;
+    }
+}
+
+int EventSocket::TranslatePollEvents(short revents, int mask) {
+    switch (state_.load()) {
+    case State::Unconnected:
+        return 0;
+    case State::Listening:
+        return (revents & POLLIN) ? kEventAccept : 0;
+    case State::Connecting:
+        return CompleteConnect() ? (kEventConnect | kEventWrite) & mask : -1;
+    case State::Connected:
+        break;
+    }
+    int events = 0;
+    const bool hangUp = revents & (POLLHUP | POLLERR);
+    const bool peerGone = hangUp || (revents & POLLRDHUP);
+    if (peerGone && !closeReported_ && (mask & kEventClose)) {
+        closeReported_ = true;
+        events |= kEventClose;
+    } else if (hangUp) {
+        silenced_ = true;  // poll reports a hang-up on every pass; nothing more will come
+    }
+    if ((revents & POLLIN) && readArmed_.load()) {
+        // At the end of the stream the socket stays readable with nothing to read.
+        int pending = 1;
+        if (peerGone || closeReported_) ioctl(fd_.load(), FIONREAD, &pending);
+        if (pending > 0) events |= kEventRead;
+        readArmed_.store(false);
+    }
+    if ((revents & POLLOUT) && (!writeAnnounced_ || writeWanted_.load())) {
+        writeAnnounced_ = true;
+        writeWanted_.store(false);
+        events |= kEventWrite;
+    }
+    return events;
+}
+
+bool EventSocket::CompleteConnect() {
+    int error = 0;
+    socklen_t length = sizeof error;
+    if (getsockopt(fd_.load(), SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) {
+        errno = error;
+        return false;
+    }
+    state_.store(State::Connected);
+    writeAnnounced_ = true;
+    return true;
+}
+
+}  // namespace tolvane::net

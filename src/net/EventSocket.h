@@ -1,0 +1,115 @@
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <netinet/in.h>
+#include <string>
+#include <sys/types.h>
+#include <thread>
+
+namespace tolvane::net {
+
+// Network events a worker selects and reports, in the bit values of the Windows socket API that
+// the rest of the system was written against.
+enum SocketEvent : int {
+    kEventRead = 1,
+    kEventWrite = 2,
+    kEventOutOfBand = 4,
+    kEventAccept = 8,
+    kEventConnect = 16,
+    kEventClose = 32,
+    kAllEvents = 63,
+};
+
+// One TCP endpoint. In event mode a worker thread of its own waits for network events (one
+// second at most per wait) and calls the handlers; the worker owns the object through a
+// shared_ptr, so objects in event mode must be made with std::make_shared. In plain mode the
+// socket is blocking and used directly by its owner.
+class EventSocket : public std::enable_shared_from_this<EventSocket> {
+public:
+    EventSocket();
+    virtual ~EventSocket();
+    EventSocket(const EventSocket&) = delete;
+    EventSocket& operator=(const EventSocket&) = delete;
+
+    // Binds a new socket to all local addresses; starts the worker unless noWorker is set.
+    bool Create(std::uint16_t port, bool noWorker = false);
+    // Binds to an IPv4 address in network byte order (0 = all) and starts the worker.
+    bool CreateAt(std::uint32_t address, std::uint16_t port);
+    bool Listen(int backlog);
+    // Accepts a pending connection into client (which must not have a socket) and starts the
+    // client's worker.
+    bool Accept(const std::shared_ptr<EventSocket>& client, sockaddr_in* peer = nullptr);
+    // Connects to a dotted address or a host name. In event mode the result arrives as a
+    // connect event; a failed connect ends the worker without one.
+    bool Connect(const std::string& host, std::uint16_t port);
+    // Ends the object: callable from any thread; a worker notices at once.
+    virtual void Close();
+    virtual ssize_t Send(const void* data, std::size_t length, int flags = 0);
+    virtual ssize_t Receive(void* buffer, std::size_t length, int flags = 0);
+    bool LocalName(std::string& address, std::uint16_t& port) const;
+    bool PeerName(std::string& address, std::uint16_t& port) const;
+    void SetEventMask(int mask);
+
+    // Waits until a send would not block; false on time-out or when the object is closed.
+    bool WaitWritable(std::chrono::milliseconds timeout);
+
+    bool IsOpen() const;
+    int IdleTicks() const { return idleTicks_.load(); }
+    int LastError() const { return lastError_.load(); }
+    std::uint16_t LocalPort() const { return localPort_.load(); }
+    int EventMask() const { return eventMask_.load(); }
+    bool OnWorkerThread() const;
+
+protected:
+    // Handlers, run one at a time on the worker, in the order accept, connect, close, write,
+    // read for one wake-up. The base versions do nothing.
+    virtual int OnIdleTick() { return 0; }
+    virtual void OnConnect() {}
+    virtual void OnOutOfBand() {}
+    virtual void OnReceive() {}
+    virtual void OnAccept() {}
+    virtual void OnClose() {}
+    virtual void OnSend() {}
+    // End-of-life work, run on the worker once its loop has ended and the socket is closed.
+    virtual void OnWorkerExit() {}
+
+    std::atomic<int> idleTicks_{0};
+
+private:
+    enum class State { Unconnected, Listening, Connecting, Connected };
+    static constexpr int kQuietWait = 1034;
+
+    bool OpenAndBind(std::uint32_t address, std::uint16_t port, bool blocking);
+    bool RefreshLocalAddress();
+    bool StartWorker();
+    void RunWorker();
+    void DeliverEvents(int events);
+    int WaitForEvents();
+    short RequestedPollEvents(int mask) const;
+    int TranslatePollEvents(short revents, int mask);
+    bool CompleteConnect();
+    void Wake();
+    void DrainWake();
+    void FailOpen(int error);
+
+    std::atomic<int> fd_{-1};
+    int wakeFd_ = -1;
+    std::atomic<bool> closeRequested_{false};
+    std::atomic<bool> hasWorker_{false};
+    std::atomic<std::thread::id> workerId_{};
+    std::atomic<int> eventMask_{kAllEvents};
+    std::atomic<int> lastError_{0};
+    std::atomic<std::uint16_t> localPort_{0};
+    std::atomic<State> state_{State::Unconnected};
+    // Emulation of the one-shot event reporting the handlers were written for.
+    std::atomic<bool> writeWanted_{false};   // a send would have blocked
+    std::atomic<bool> readArmed_{true};      // a receive has been made since the last read event
+    bool writeAnnounced_ = false;            // the first write event after connecting
+    bool closeReported_ = false;
+    bool silenced_ = false;                  // peer gone: only wake-ups and quiet waits remain
+};
+
+}  // namespace tolvane::net
