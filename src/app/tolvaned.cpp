@@ -1,52 +1,160 @@
-#include "ftp/ControlConnection.h"
+#include "monitor/ServerLog.h"
 #include "monitor/TerminalLogPrinter.h"
-#include "net/ListenSocket.h"
-#include "net/WorkerThreads.h"
+#include "store/DemoHome.h"
+#include "store/Server.h"
 
-#include <arpa/inet.h>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
 #include <string>
+#include <string_view>
+#include <sys/resource.h>
 
 namespace {
 
 using namespace tolvane;
+namespace fs = std::filesystem;
+
+constexpr const char* kUsage =
+    "Usage: tolvaned [--home DIR] [--offline] [--demo]\n"
+    "\n"
+    "Serves FTP in the foreground on every enabled IP home of the server home's database,\n"
+    "logging to standard output.\n"
+    "\n"
+    "  --home DIR   server home (default: $TOLVANE_HOME, else $XDG_DATA_HOME/tolvane,\n"
+    "               else ~/.local/share/tolvane); created when missing\n"
+    "  --offline    start offline: clients are greeted and refused\n"
+    "  --demo       when the home has no database yet, create a demo: user demo, password\n"
+    "               demo, on 127.0.0.1:2121\n"
+    "  --help       show this text\n"
+    "  --version    show the version\n"
+    "\n"
+    "Signals: SIGTERM or SIGINT shut down, SIGHUP re-creates the listening sockets from the\n"
+    "IP home files, SIGUSR1 goes offline, SIGUSR2 goes online.\n";
+
+struct Options {
+    std::optional<fs::path> home;
+    bool offline = false;
+    bool demo = false;
+};
+
+std::optional<Options> ParseOptions(int argc, char** argv, int& exitCode) {
+    Options options;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        if (argument == "--help" || argument == "-h") {
+            std::fputs(kUsage, stdout);
+            exitCode = 0;
+            return std::nullopt;
+        }
+        if (argument == "--version") {
+            std::puts("tolvaned (Tolvane-D) 0.2");
+            exitCode = 0;
+            return std::nullopt;
+        }
+        if (argument == "--offline") {
+            options.offline = true;
+        } else if (argument == "--demo") {
+            options.demo = true;
+        } else if (argument == "--home" && i + 1 < argc) {
+            options.home = argv[++i];
+        } else if (argument.starts_with("--home=")) {
+            options.home = std::string(argument.substr(7));
+        } else {
+            std::fprintf(stderr, "tolvaned: unknown option '%s'\nTry 'tolvaned --help'.\n", argv[i]);
+            exitCode = 2;
+            return std::nullopt;
+        }
+    }
+    return options;
+}
+
+fs::path DefaultHome() {
+    if (const char* home = std::getenv("TOLVANE_HOME"); home && *home) return home;
+    if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data) return fs::path(data) / "tolvane";
+    const char* user = std::getenv("HOME");
+    return fs::path(user && *user ? user : ".") / ".local" / "share" / "tolvane";
+}
+
+// Many sessions need many descriptors: each has its socket and a wake-up descriptor.
+rlim_t RaiseDescriptorLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
+    limit.rlim_cur = limit.rlim_max;
+    setrlimit(RLIMIT_NOFILE, &limit);
+    return limit.rlim_cur;
+}
 
 sigset_t ControlSignals() {
     sigset_t signals;
     sigemptyset(&signals);
-    for (int signal : {SIGINT, SIGTERM}) sigaddset(&signals, signal);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2}) sigaddset(&signals, signal);
     return signals;
+}
+
+void LogStartBanner(monitor::ServerLog& log, rlim_t maxSockets) {
+    log.AppendRaw("Tolvane-D v0.2\r\n", 0xFF0000, false, true);
+    log.AppendRaw("An FTP server for Linux, with a live log and an account database of plain\r\n"
+                  "profile files. One worker thread per connection.\r\n\r\n",
+                  monitor::SystemMessage, false, true);
+    log.AppendRaw("Using POSIX sockets - poll() event workers - Max Sockets : " + std::to_string(maxSockets) +
+                      ".\r\n\r\n",
+                  monitor::SystemMessage, false, true);
+    log.AppendLine(" - Server loaded and ready ...\r\n", monitor::SystemMessage);
+}
+
+int Serve(store::Server& server, const sigset_t& signals) {
+    for (;;) {
+        int received = 0;
+        if (sigwait(&signals, &received) != 0) continue;
+        switch (received) {
+        case SIGHUP:
+            server.CreateServerSockets();
+            break;
+        case SIGUSR1:
+            server.GoOffline();
+            break;
+        case SIGUSR2:
+            server.GoOnline();
+            break;
+        default:
+            server.Shutdown();
+            return 0;
+        }
+    }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    bool offline = false;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--offline") == 0) offline = true;
+    int exitCode = 0;
+    const auto options = ParseOptions(argc, argv, exitCode);
+    if (!options) return exitCode;
+
+    const fs::path home = options->home.value_or(DefaultHome());
+    std::error_code error;
+    fs::create_directories(home, error);
+    if (options->demo && !store::PrepareDemoHome(home)) {
+        std::fprintf(stderr, "tolvaned: cannot prepare the demo home in %s\n", home.c_str());
+        return 1;
     }
-    // Block the control signals before any worker starts so that only sigwait sees them.
+    // Blocked before any worker starts, so that only the main thread's sigwait takes them.
     const sigset_t signals = ControlSignals();
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    const rlim_t maxSockets = RaiseDescriptorLimit();
 
-    auto server = std::make_shared<ftp::ServerShared>("./");
-    server->SetOnline(!offline);
-    monitor::TerminalLogPrinter printer(server->Log(), stdout, monitor::TerminalLogPrinter::WantsColours(stdout));
-    auto ipHome = std::make_shared<ftp::ServedIpHome>();
-    ipHome->name = "127.0.0.1-2121";
-    auto listener = std::make_shared<net::ListenSocket>(ftp::ControlConnection::FactoryFor(server, ipHome));
-    if (!listener->CreateAt(inet_addr("127.0.0.1"), 2121) || !listener->Listen(SOMAXCONN)) {
-        std::fprintf(stderr, "tolvaned: cannot listen on 127.0.0.1:2121\n");
+    store::Server server(home);
+    monitor::TerminalLogPrinter printer(server.Shared().Log(), stdout,
+                                        monitor::TerminalLogPrinter::WantsColours(stdout));
+    if (const auto failure = server.InitDatabase()) {
+        std::fprintf(stderr, "tolvaned: %s\n", failure->c_str());
         return 1;
     }
-    server->Log().AppendLine(" - Server loaded and ready ...\r\n", monitor::SystemMessage);
-    int received = 0;
-    sigwait(&signals, &received);
-    listener->Close();
-    ipHome->sessions.CloseAll();
-    net::WorkerThreads::Instance().JoinAll();
-    return 0;
+    LogStartBanner(server.Shared().Log(), maxSockets);
+    server.CreateServerSockets();
+    if (!options->offline) server.GoOnline();
+    return Serve(server, signals);
 }

@@ -30,7 +30,7 @@ net::ListenSocket::ConnectionFactory ControlConnection::FactoryFor(std::shared_p
                                                                    std::shared_ptr<ServedIpHome> ipHome) {
     return [server = std::move(server), ipHome = std::move(ipHome)](int number) -> std::shared_ptr<net::EventSocket> {
         auto connection = std::make_shared<ControlConnection>(server, ipHome, number, !server->Online());
-        ipHome->sessions.Add(connection);
+        server->Sessions().Add(connection);
         return connection;
     };
 }
@@ -58,10 +58,23 @@ void ControlConnection::SendReply(std::string_view reply) {
         }
     }
     server_->Log().AppendLine(Tag() + std::string(reply), monitor::ServerReply, false, true);
+    sessionLog_.WriteReply(connectionNumber_, reply);
 }
 
 void ControlConnection::SystemMessage(std::string_view text, std::uint32_t kind) {
+    sessionLog_.WriteSystem(text);
     server_->Log().AppendLine(text, kind, false, true);
+}
+
+std::string ControlConnection::UserName() const {
+    std::lock_guard lock(recordMutex_);
+    return userName_;
+}
+
+void ControlConnection::Kick() {
+    SystemMessage(Tag() + "Kicked User : " + UserName() + " - IP : " + ClientAddress() + "\r\n",
+                  monitor::SystemMessage);
+    Close();
 }
 
 void ControlConnection::OnSend() {
@@ -132,6 +145,7 @@ void ControlConnection::TakeCommandLines() {
 void ControlConnection::RefuseLongLine() { SendReply("500 Command line too long.\r\n"); }
 
 void ControlConnection::ExecuteLine(std::string line) {
+    sessionLog_.WriteCommand(connectionNumber_, line);
     line.pop_back();  // the line feed
     if (line.empty() || line.back() != '\r') line.push_back('\r');
     const std::string verb = CommandVerb(line);
@@ -179,7 +193,7 @@ int ControlConnection::OnIdleTick() {
     const int timeout = EffectiveTimeout();
     if (timeout == -1) return 1;
     if (idleTicks_.load() < timeout) return 0;
-    SystemMessage(" -[" + std::to_string(connectionNumber_) + "]- Timed out : " + userName_ +
+    SystemMessage(" -[" + std::to_string(connectionNumber_) + "]- Timed out : " + UserName() +
                       " - IP : " + ClientAddress() + "\r\n",
                   monitor::SystemMessage);
     RemoveConnectionsRow();
@@ -197,8 +211,9 @@ void ControlConnection::RemoveConnectionsRow() { server_->Registry().Connections
 
 void ControlConnection::OnWorkerExit() {
     SystemMessage(Tag() + "Closed connection to " + ClientAddress() + " ...\r\n", monitor::SystemMessage);
+    sessionLog_.Close();
     if (countedAsUser_) ipHome_->usersLoggedIn.fetch_sub(1);
-    ipHome_->sessions.Remove(this);
+    server_->Sessions().Remove(this);
 }
 
 }  // namespace tolvane::ftp

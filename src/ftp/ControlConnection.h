@@ -2,6 +2,7 @@
 
 #include "ftp/ServedIpHome.h"
 #include "ftp/ServerShared.h"
+#include "ftp/SessionLog.h"
 #include "net/EventSocket.h"
 #include "net/ListenSocket.h"
 
@@ -30,8 +31,13 @@ public:
 
     // Sends a complete reply (CR LF terminated lines) and logs it.
     void SendReply(std::string_view reply);
-    // Reports a session event (text already tagged and CR LF terminated) to the server log.
+    // Reports a session event (text already tagged and CR LF terminated) to the server log and
+    // the session log file.
     void SystemMessage(std::string_view text, std::uint32_t kind);
+    // Ends the session from another thread: logs the kick and closes the connection. The caller
+    // sends the farewell reply first and removes the connections row afterwards.
+    void Kick();
+    std::string UserName() const;
 
     int ConnectionNumber() const { return connectionNumber_; }
     std::string ClientAddress() const;
@@ -85,6 +91,7 @@ private:
     const int connectionNumber_;
     const bool serverOffline_;
 
+    SessionLog sessionLog_;
     std::mutex replyMutex_;  // replies come from the session, its data sockets and the window
     mutable std::mutex recordMutex_;
     std::string clientAddress_;
@@ -100,7 +107,7 @@ private:
     bool countedAsUser_ = false;
     int accountTimeout_ = -1;
     bool showRelativePath_ = false;
-    std::string userName_;
+    std::string userName_;  // guarded by recordMutex_ once the session runs
     std::string homeDirectory_;
     std::string currentDirectory_;
 

@@ -1,7 +1,5 @@
 #pragma once
 
-#include "net/SocketSet.h"
-
 #include <atomic>
 #include <string>
 
@@ -20,7 +18,6 @@ struct ServedIpHome {
 
     std::atomic<int> runningTransfers{0};
     std::atomic<int> usersLoggedIn{0};
-    net::SocketSet sessions;
 };
 
 }  // namespace tolvane::ftp

@@ -2,6 +2,7 @@
 
 #include "monitor/LiveRegistry.h"
 #include "monitor/ServerLog.h"
+#include "net/SocketSet.h"
 
 #include <atomic>
 #include <mutex>
@@ -20,6 +21,8 @@ public:
 
     monitor::ServerLog& Log() { return log_; }
     monitor::LiveRegistry& Registry() { return registry_; }
+    // Every live session of every IP home, so that shutdown reaches those not logged in too.
+    net::SocketSet& Sessions() { return sessions_; }
 
     bool Online() const { return online_.load(); }
     void SetOnline(bool online) { online_.store(online); }
@@ -45,6 +48,7 @@ private:
     const std::string homeFolder_;
     monitor::ServerLog log_;
     monitor::LiveRegistry registry_;
+    net::SocketSet sessions_;
     std::atomic<bool> online_{false};
     mutable std::mutex welcomeMutex_;
     std::string welcomeFile_;

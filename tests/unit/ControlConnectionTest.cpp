@@ -42,7 +42,7 @@ protected:
     }
     void TearDown() override {
         listener_->Close();
-        ipHome_->sessions.CloseAll();
+        server_->Sessions().CloseAll();
         net::WorkerThreads::Instance().JoinAll();
         std::filesystem::remove_all(home_);
     }
@@ -224,7 +224,7 @@ TEST_F(ControlConnectionTest, ClientsThatResetOrNeverReadDoNotHurtOthers) {
     auto client = Greeted();
     ASSERT_TRUE(client->Send("HELP\r\n"));
     EXPECT_EQ(client->ReadReply(), kHelp);
-    EXPECT_TRUE(Eventually([&] { return ipHome_->sessions.Size() == 2; }));
+    EXPECT_TRUE(Eventually([&] { return server_->Sessions().Size() == 2; }));
 }
 
 TEST_F(ControlConnectionTest, FiveHundredConcurrentClientsAreGreetedAndEndCleanly) {
@@ -237,7 +237,7 @@ TEST_F(ControlConnectionTest, FiveHundredConcurrentClientsAreGreetedAndEndCleanl
     }
     EXPECT_EQ(listener_->ConnectionCounter(), 500);
     clients.clear();
-    EXPECT_TRUE(Eventually([&] { return ipHome_->sessions.Size() == 0; }, 10s));
+    EXPECT_TRUE(Eventually([&] { return server_->Sessions().Size() == 0; }, 10s));
     EXPECT_EQ(server_->Registry().Requests().Count(), 500u);
 }
 

@@ -1,0 +1,191 @@
+#include "store/Server.h"
+
+#include "ftp/ControlConnection.h"
+#include "monitor/ServerLog.h"
+#include "net/WorkerThreads.h"
+#include "store/AccountDatabase.h"
+#include "store/ProfileFile.h"
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <sys/socket.h>
+#include <thread>
+
+namespace tolvane::store {
+namespace fs = std::filesystem;
+namespace {
+
+constexpr auto kListenerEndTimeout = std::chrono::seconds(3);
+
+std::string FolderText(const fs::path& folder) {
+    std::string text = folder.string();
+    if (text.empty() || text.back() != '/') text += '/';
+    return text;
+}
+
+bool EnsureDirectory(const fs::path& path) {
+    std::error_code error;
+    if (fs::is_directory(path, error)) return true;
+    return fs::create_directory(path, error) && !error;
+}
+
+// Leading digits of the stored port; 0 (which is refused: nobody could find a port the system
+// picked) when there are none or they do not fit.
+std::uint16_t PortNumber(const std::string& text) {
+    unsigned long port = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') break;
+        port = port * 10 + static_cast<unsigned long>(c - '0');
+        if (port > 65535) return 0;
+    }
+    return static_cast<std::uint16_t>(port);
+}
+
+// Every local address for the default IP home, else the stored dotted quad; anything else
+// yields the all-ones address, which cannot be bound.
+std::uint32_t BindAddress(const IpHome& settings) {
+    if (settings.name == kDefaultIpHome) return htonl(INADDR_ANY);
+    in_addr address{};
+    if (inet_pton(AF_INET, settings.serverIp.c_str(), &address) != 1) return INADDR_NONE;
+    return address.s_addr;
+}
+
+}  // namespace
+
+Server::Server(const fs::path& home)
+    : home_(home), shared_(std::make_shared<ftp::ServerShared>(FolderText(home))) {
+    shared_->SetWelcomeFile(ReadProfileString(home_ / "Settings.ini", "FTPServer-Options", "WelcomeMsg", ""));
+}
+
+Server::~Server() { Shutdown(); }
+
+void Server::LogSystem(const std::string& text) { shared_->Log().AppendLine(text, monitor::SystemMessage); }
+
+void Server::LogError(const std::string& text) { shared_->Log().AppendLine(text, monitor::ErrorMessage); }
+
+std::optional<std::string> Server::InitDatabase() {
+    const fs::path database = DatabaseDir(home_);
+    const fs::path fullMachine = IpHomeDir(database, kDefaultIpHome);
+    if (!EnsureDirectory(database)) return "Failed to create UserDatabase directory, terminating (DATABASE)";
+    std::error_code error;
+    const bool freshDefaultHome = !fs::is_directory(fullMachine, error);
+    if (!EnsureDirectory(fullMachine))
+        return "Failed to create UserDatabase directory, terminating (DATABASE\\FULL MACHINE)";
+    if (!EnsureDirectory(UsersDir(database, kDefaultIpHome)))
+        return "Failed to create UserDatabase directory, terminating (DATABASE\\FULL MACHINE\\USERS)";
+    if (!EnsureDirectory(GroupsDir(database, kDefaultIpHome)))
+        return "Failed to create UserDatabase directory, terminating (DATABASE\\FULL MACHINE\\GROUPS)";
+    if (!EnsureDirectory(LoggingDir(home_))) return "Failed to create Logging directory , terminating (LOGGING)";
+    // Only a newly made default home gets its file: an administrator may have deleted it.
+    if (freshDefaultHome) WriteDefaultIpHome(IpHomeFile(database, kDefaultIpHome));
+    return std::nullopt;
+}
+
+void Server::CreateServerSockets() {
+    std::lock_guard lock(mutex_);
+    CloseListeners();
+    slots_.clear();
+    LogSystem(" - Creating Server-Sockets ...\r\n");
+    const fs::path database = DatabaseDir(home_);
+    const std::vector<std::string> titles = ListTitles(database, kIpHomeExtension);
+    if (titles.empty())
+        LogError(" - No IP Home found,check your server configuration.\r\nIf problem still exists please reinstall ...\r\n");
+    for (const std::string& title : titles) BringUp(IpHomeFile(database, title));
+    socketsCreated_ = true;
+}
+
+void Server::BringUp(const fs::path& ipHomeFile) {
+    const IpHome settings = ReadIpHome(ipHomeFile);
+    const std::string label = " - " + settings.serverName + "-(" + settings.serverIp + ":" + settings.serverPort + ")";
+    if (settings.disabled == 1) {
+        LogSystem(label + " ,disabled.\r\n");
+        return;
+    }
+    auto ipHome = std::make_shared<ftp::ServedIpHome>();
+    ipHome->name = settings.name;
+    ipHome->usersFolder = FolderText(settings.usersDir);
+    ipHome->groupsFolder = FolderText(settings.groupsDir);
+    ipHome->overwriteAllowed = settings.storeOverwrite > 0;
+    ipHome->transferLimit = settings.maxTransfers;
+    ipHome->userLimit = settings.maxUsers;
+
+    const std::uint16_t port = PortNumber(settings.serverPort);
+    auto listener = std::make_shared<net::ListenSocket>(ftp::ControlConnection::FactoryFor(shared_, ipHome));
+    const bool listening = port != 0 && listener->CreateAt(BindAddress(settings), port) && listener->Listen(SOMAXCONN);
+    if (!listening) listener->Close();
+    slots_.push_back({ipHome, listening ? listener : nullptr});
+    if (listening) {
+        LogSystem(label + " ,successfully.\r\n");
+    } else {
+        LogError(label + " ,failed.\r\n");
+    }
+}
+
+void Server::GoOnline() {
+    std::unique_lock lock(mutex_);
+    if (shared_->Online()) {
+        LogError(" - Server is already online ...\r\n");
+        return;
+    }
+    if (!socketsCreated_) {
+        lock.unlock();
+        CreateServerSockets();
+        lock.lock();
+    }
+    shared_->SetOnline(true);
+    LogSystem(" - Server is Online ...\r\n");
+}
+
+void Server::GoOffline() {
+    std::lock_guard lock(mutex_);
+    if (!shared_->Online()) {
+        LogError(" - Server is already offline ...\r\n");
+        return;
+    }
+    shared_->SetOnline(false);
+    LogSystem(" - Server is offline ...\r\n");
+}
+
+// Closes the listening sockets and waits until their workers have ended, so that no new
+// session can appear behind the caller's back.
+void Server::CloseListeners() {
+    for (const Slot& slot : slots_)
+        if (auto listener = slot.listener.lock()) listener->Close();
+    const auto deadline = std::chrono::steady_clock::now() + kListenerEndTimeout;
+    for (const Slot& slot : slots_) {
+        while (!slot.listener.expired() && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+void Server::EndSessions() {
+    auto& connections = shared_->Registry().Connections();
+    for (const monitor::MonitorRow& row : connections.Rows()) {
+        auto session = std::static_pointer_cast<ftp::ControlConnection>(row.owner.lock());
+        if (session) {
+            session->SendReply("421 Closing Connection due server shutdown ...\r\n");
+            session->Kick();
+        }
+        connections.Remove(row.owner);
+    }
+    shared_->Sessions().CloseAll();
+}
+
+void Server::Shutdown() {
+    {
+        std::lock_guard lock(mutex_);
+        shared_->SetOnline(false);
+        CloseListeners();
+        EndSessions();
+    }
+    net::WorkerThreads::Instance().JoinAll();
+}
+
+std::vector<std::shared_ptr<ftp::ServedIpHome>> Server::ServedIpHomes() const {
+    std::lock_guard lock(mutex_);
+    std::vector<std::shared_ptr<ftp::ServedIpHome>> homes;
+    for (const Slot& slot : slots_) homes.push_back(slot.ipHome);
+    return homes;
+}
+
+}  // namespace tolvane::store
