@@ -18,8 +18,8 @@ bool IsAbort(const std::string& verb) {
 
 // Served before login.
 const ControlConnection::Command ControlConnection::kOpenCommands[] = {
-    {"USER", &ControlConnection::CommandNotSupported},
-    {"PASS", &ControlConnection::CommandNotSupported},
+    {"USER", &ControlConnection::USER},
+    {"PASS", &ControlConnection::PASS},
     {"HELP", &ControlConnection::HELP},
 };
 
@@ -27,19 +27,19 @@ const ControlConnection::Command ControlConnection::kOpenCommands[] = {
 const ControlConnection::Command ControlConnection::kCommands[] = {
     {"SITE", &ControlConnection::SITE},
     {"NOOP", &ControlConnection::NOOP},
-    {"RNFR", &ControlConnection::CommandNotSupported},
-    {"RNTO", &ControlConnection::CommandNotSupported},
+    {"RNFR", &ControlConnection::RNFR},
+    {"RNTO", &ControlConnection::RNTO},
     {"SYST", &ControlConnection::SYST},
     {"APPE", &ControlConnection::CommandNotSupported},
-    {"MKD", &ControlConnection::CommandNotSupported},
-    {"DELE", &ControlConnection::CommandNotSupported},
-    {"RMD", &ControlConnection::CommandNotSupported},
-    {"REST", &ControlConnection::CommandNotSupported},
-    {"CDUP", &ControlConnection::CommandNotSupported},
+    {"MKD", &ControlConnection::MKD},
+    {"DELE", &ControlConnection::DELE},
+    {"RMD", &ControlConnection::RMD},
+    {"REST", &ControlConnection::REST},
+    {"CDUP", &ControlConnection::CDUP},
     {"PWD", &ControlConnection::PWD},
     {"PORT", &ControlConnection::CommandNotSupported},
     {"LIST", &ControlConnection::CommandNotSupported},
-    {"CWD", &ControlConnection::CommandNotSupported},
+    {"CWD", &ControlConnection::CWD},
     {"RETR", &ControlConnection::CommandNotSupported},
     {"STOR", &ControlConnection::CommandNotSupported},
     {"TYPE", &ControlConnection::TYPE},
@@ -52,9 +52,7 @@ void ControlConnection::Dispatch(const std::string& verb, const std::string& arg
         ABOR(argument);
         return;
     }
-    // A restart offset applies only to the command right after REST.
-    if (!SameVerb(previousVerb_, "REST")) restartPending_ = false;
-    previousVerb_ = verb;
+    restart_.BeforeCommand();
 
     for (const Command& command : kOpenCommands) {
         if (SameVerb(verb, command.verb)) {

@@ -2,6 +2,7 @@
 
 #include "monitor/RecordStamp.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 
@@ -64,6 +65,11 @@ void ControlConnection::SendReply(std::string_view reply) {
 void ControlConnection::SystemMessage(std::string_view text, std::uint32_t kind) {
     sessionLog_.WriteSystem(text);
     server_->Log().AppendLine(text, kind, false, true);
+}
+
+void ControlConnection::SetUserName(const std::string& name) {
+    std::lock_guard lock(recordMutex_);
+    userName_ = name;
 }
 
 std::string ControlConnection::UserName() const {
@@ -180,8 +186,12 @@ bool ControlConnection::TransferRunning() const {
     return downloadActive_.load() || uploadActive_.load() || listingActive_.load();
 }
 
+// Until the login succeeds the session may not stay silent longer than the pre-login limit,
+// whatever the named account allows: otherwise USER alone would hold a connection forever.
 int ControlConnection::EffectiveTimeout() const {
-    return accountLoaded_ ? accountTimeout_ : server_->PreLoginTimeout();
+    if (loggedIn_) return accountTimeout_;
+    const int limit = server_->PreLoginTimeout();
+    return accountTimeout_ == -1 ? limit : std::min(accountTimeout_, limit);
 }
 
 int ControlConnection::OnIdleTick() {
@@ -210,9 +220,10 @@ void ControlConnection::OnClose() {
 void ControlConnection::RemoveConnectionsRow() { server_->Registry().Connections().Remove(weak_from_this()); }
 
 void ControlConnection::OnWorkerExit() {
+    // The place is free before the end is announced, so a client told of it can take it.
+    if (countedAsUser_) ipHome_->usersLoggedIn.fetch_sub(1);
     SystemMessage(Tag() + "Closed connection to " + ClientAddress() + " ...\r\n", monitor::SystemMessage);
     sessionLog_.Close();
-    if (countedAsUser_) ipHome_->usersLoggedIn.fetch_sub(1);
     server_->Sessions().Remove(this);
 }
 

@@ -2,9 +2,13 @@
 
 #include "ftp/ServedIpHome.h"
 #include "ftp/ServerShared.h"
+#include "ftp/PathResolver.h"
+#include "ftp/PermissionSet.h"
+#include "ftp/RestartMarker.h"
 #include "ftp/SessionLog.h"
 #include "net/EventSocket.h"
 #include "net/ListenSocket.h"
+#include "store/AccountDatabase.h"
 
 #include <atomic>
 #include <cstdint>
@@ -12,6 +16,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tolvane::ftp {
 
@@ -74,6 +79,33 @@ private:
     int EffectiveTimeout() const;
     bool TransferRunning() const;
 
+    // Login.
+    void USER(const std::string& argument);
+    void PASS(const std::string& argument);
+    void LoadAccount(const std::string& name);
+    void ApplyAccountSettings();
+    std::vector<std::string> AccessingRules() const;
+    void CompleteLogin(const std::string& name, const std::string& serverIpHome);
+    void OpenSessionLog();
+    void MarkRequest(const std::string& succeeded, const std::string& reason);
+    void Refuse(const std::string& reason, const std::string& reply);
+    void SetUserName(const std::string& name);
+
+    // Paths and file commands.
+    void CWD(const std::string& argument);
+    void CDUP(const std::string& argument);
+    void EnterDirectory(std::string candidate);
+    PathResolver Resolver() const;
+    std::string CurrentDirectory() const;
+    void SetCurrentDirectory(const std::string& directory);
+    PermissionSet PermissionsOf(const std::string& directory) const;
+    ResolvedEntry ResolveName(const std::string& argument) const;
+    void DELE(const std::string& argument);
+    void MKD(const std::string& argument);
+    void RMD(const std::string& argument);
+    void RNFR(const std::string& argument);
+    void RNTO(const std::string& argument);
+
     // Simple commands.
     void HELP(const std::string& argument);
     void SITE(const std::string& argument);
@@ -83,6 +115,7 @@ private:
     void PWD(const std::string& argument);
     void QUIT(const std::string& argument);
     void ABOR(const std::string& argument);
+    void REST(const std::string& argument);
     // Verbs whose handlers are not in this build yet.
     void CommandNotSupported(const std::string& argument);
 
@@ -99,17 +132,24 @@ private:
     bool greetingSent_ = false;
     std::string pendingText_;
     bool discardingLongLine_ = false;
-    std::string previousVerb_;
-    bool restartPending_ = false;
+    RestartMarker restart_;
 
     bool loggedIn_ = false;
-    bool accountLoaded_ = false;
+    bool userAccepted_ = false;
+    store::AccountFiles accountFiles_;
+    std::filesystem::path accountSettingsFile_;
+    store::AccountSettings account_;
+    LoggingSettings logging_;
+    PermissionSet permissions_ = DefaultPermissions();
     bool countedAsUser_ = false;
     int accountTimeout_ = -1;
     bool showRelativePath_ = false;
     std::string userName_;  // guarded by recordMutex_ once the session runs
     std::string homeDirectory_;
-    std::string currentDirectory_;
+    std::string currentDirectory_;  // guarded by recordMutex_: the window shows it
+    bool renamePending_ = false;
+    bool renameIsFile_ = true;
+    std::string renameSource_;
 
     std::atomic<bool> downloadActive_{false};
     std::atomic<bool> uploadActive_{false};

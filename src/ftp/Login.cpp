@@ -1,5 +1,9 @@
 #include "ftp/ControlConnection.h"
 
+#include "ftp/FileSystem.h"
+#include "ftp/IpAccess.h"
+#include "monitor/RecordStamp.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,6 +31,17 @@ private:
     }
     int fd_;
 };
+
+bool IsAnonymous(std::string_view name) {
+    constexpr std::string_view kAnonymous = "anonymous";
+    return name.size() == kAnonymous.size() &&
+           std::equal(name.begin(), name.end(), kAnonymous.begin(),
+                      [](char a, char b) { return (a | 0x20) == b; });
+}
+
+bool IsValidUserName(std::string_view name) {
+    return name.size() < 50 && name.find_first_of(".:?/\\") == std::string_view::npos;
+}
 
 }  // namespace
 
@@ -56,6 +71,160 @@ void ControlConnection::SendMessageFile(const std::string& path) {
         }
     }
     SendReply(pending.empty() ? std::string("220-\r\n") : "220-" + pending + "\r\n220-\r\n");
+}
+
+void ControlConnection::MarkRequest(const std::string& succeeded, const std::string& reason) {
+    auto& requests = server_->Registry().Requests();
+    requests.SetCell(weak_from_this(), monitor::RequestColumns::Succeed, succeeded);
+    requests.SetCell(weak_from_this(), monitor::RequestColumns::Reason, reason);
+}
+
+void ControlConnection::Refuse(const std::string& reason, const std::string& reply) {
+    MarkRequest("No", reason);
+    SendReply(reply);
+}
+
+void ControlConnection::USER(const std::string& argument) {
+    if (loggedIn_) {
+        SendReply("500 User changing is not supported.\r\n");
+        return;
+    }
+    // A refused USER leaves nothing that a following PASS could log in with.
+    userAccepted_ = false;
+    SetUserName(argument);
+    if (!IsValidUserName(argument)) {
+        SendReply("500 The Username you provide is not valid.\r\n");
+        return;
+    }
+    const bool anonymous = IsAnonymous(argument);
+    const std::string name = anonymous ? "anonymous" : argument;
+    if (anonymous) {
+        SetUserName(name);
+        if (!FileOpenable(ipHome_->usersFolder + "anonymous.FTP_User")) {
+            Refuse("ANONYMOUS access denied", "421 No ANONYMOUS access allowed.\r\n");
+            return;
+        }
+    }
+    LoadAccount(name);
+    if (account_.disableAccount) {
+        if (anonymous) {
+            Refuse("ANONYMOUS access denied", "421 No ANONYMOUS access allowed.\r\n");
+        } else {
+            Refuse("Account is disabled", "421-The Administrator disabled this Account temporarily\r\n"
+                                          "421 Message him for further information\r\n");
+        }
+        return;
+    }
+    const auto& registry = server_->Registry();
+    if (account_.allow && registry.CountSessionsOf(name, ClientAddress()) >= account_.multipleLogins) {
+        Refuse("Too many multiple Logins from IP", "421 Too many multiple Logins from your IP.\r\n");
+        return;
+    }
+    if (registry.CountSessionsOf(name) >= account_.maxUsers) {
+        Refuse(anonymous ? "Too many ANONYMOUS users" : "Too many users on account",
+               "421 Too Many Users on this Account - try later\r\n");
+        return;
+    }
+    accountSettingsFile_ = accountFiles_.settingsFile.empty() ? accountFiles_.accountFile : accountFiles_.settingsFile;
+    account_ = store::LoadAccountSettings(accountSettingsFile_, accountFiles_.settingsFile, name);
+    ApplyAccountSettings();
+    userAccepted_ = true;
+    SendReply("331 Need password.\r\n");
+}
+
+// Finds the account and takes its home, rules and settings as a first load.
+void ControlConnection::LoadAccount(const std::string& name) {
+    const auto found = store::FindAccount(ipHome_->usersFolder, ipHome_->groupsFolder, name);
+    accountFiles_ = found.value_or(store::AccountFiles{});
+    homeDirectory_ = found ? store::ReadAccountKey(accountFiles_, "Userinformation", "RootDir") : "ERROR";
+    // Folder paths end in '/'; a hand-written root without it means the same folder.
+    if (homeDirectory_.starts_with('/')) homeDirectory_ = PathResolver::Normalise(homeDirectory_ + "/");
+    SetCurrentDirectory(homeDirectory_);
+    permissions_ = ComputePermissions(AccessingRules(), homeDirectory_);
+    accountSettingsFile_ = accountFiles_.accountFile;
+    account_ = store::LoadAccountSettings(accountSettingsFile_, accountFiles_.settingsFile, name);
+    ApplyAccountSettings();
+}
+
+void ControlConnection::ApplyAccountSettings() {
+    accountTimeout_ = account_.timeout;
+    showRelativePath_ = account_.showRelativePath;
+    logging_ = LoggingSettings{account_.logEnabled, account_.logFilenameMask, account_.logFtpCommands,
+                               account_.logFtpReplies, account_.logSystemMessages};
+}
+
+std::vector<std::string> ControlConnection::AccessingRules() const {
+    if (accountFiles_.accountFile.empty()) return {};
+    return store::ReadAccountList(accountFiles_, "Userinformation", "AccessingRules", 1);
+}
+
+void ControlConnection::PASS(const std::string& argument) {
+    if (loggedIn_) {
+        SendReply("503 Already logged in.\r\n");
+        return;
+    }
+    if (!userAccepted_) {
+        SendReply("503 Login with USER first.\r\n");
+        return;
+    }
+    const std::string name = UserName();
+    if (homeDirectory_ == "ERROR") {
+        Refuse("User Profile not found", "530 Wrong User/Password combination.\r\n");
+        Close();
+        return;
+    }
+    if (!IsAnonymous(name) && store::ReadAccountKey(accountFiles_, "Userinformation", "Password") != argument) {
+        Refuse("Wrong Password for User", "530 Wrong User/Password combination.\r\n");
+        Close();
+        return;
+    }
+    if (!CheckIpAccess(store::ReadAccountList(accountFiles_, "IPAccess", "IPAccessRule", 0), ClientAddress())) {
+        Refuse("Wrong IP for Account Access", "530 Not logged in. Access from your IP not allowed.\r\n");
+        return;
+    }
+    std::string localAddress;
+    std::uint16_t localPort = 0;
+    LocalName(localAddress, localPort);
+    if (account_.ipHome != store::kAllIpHomes && account_.ipHome != localAddress) {
+        Refuse("Wrong Password for User", "530 Wrong User/Password combination.\r\n");
+        Close();
+        return;
+    }
+    if (!DirectoryExists(homeDirectory_)) {
+        Refuse("Home-Directory not found", "530 Home-Directory not found.\r\n");
+        return;
+    }
+    countedAsUser_ = true;
+    const int users = ipHome_->usersLoggedIn.fetch_add(1) + 1;
+    if (ipHome_->userLimit != -1 && users > ipHome_->userLimit) {
+        SendReply("550 Too many users on server\r\n");
+        Close();
+        return;
+    }
+    CompleteLogin(name, localAddress + ":" + std::to_string(localPort));
+}
+
+void ControlConnection::CompleteLogin(const std::string& name, const std::string& serverIpHome) {
+    SendMessageFile(account_.loginMessage);
+    SystemMessage(Tag() + "User \"" + name + "\" logged in.\r\n", monitor::SystemMessage);
+    // The session is counted before the client hears of its success, so that the client's next
+    // login already sees it.
+    MarkRequest("Yes", "-");
+    auto& registry = server_->Registry();
+    const int index =
+        registry.Requests().IndexOf(weak_from_this()).value_or(static_cast<int>(registry.Connections().Count()));
+    registry.Connections().Insert(index, weak_from_this(),
+                                  {std::to_string(connectionNumber_), name, ClientAddress(),
+                                   monitor::FormatRecordStampNow(), currentDirectory_, serverIpHome});
+    loggedIn_ = true;
+    SendReply("230 User \"" + name + "\" logged in.\r\n");
+    OpenSessionLog();
+}
+
+void ControlConnection::OpenSessionLog() {
+    if (!logging_.enabled) return;
+    const std::string fileName = SessionLogFileName(logging_.fileNameMask, std::time(nullptr), UserName(), ClientAddress());
+    sessionLog_.Open(server_->SessionLogFolder() + fileName, logging_);
 }
 
 }  // namespace tolvane::ftp

@@ -3,8 +3,27 @@
 #include "net/PlatformHelpers.h"
 
 #include <algorithm>
+#include <cstdint>
 
 namespace tolvane::ftp {
+namespace {
+
+// Leading blanks, a sign and the digits that follow, as atoi reads them, but 64 bits wide and
+// saturating; a negative offset means no offset.
+std::int64_t ParseOffset(std::string_view text) {
+    std::size_t at = text.find_first_not_of(" \t");
+    if (at == std::string_view::npos) return 0;
+    const bool negative = text[at] == '-';
+    if (negative || text[at] == '+') ++at;
+    std::int64_t value = 0;
+    for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
+        if (value > (INT64_MAX - 9) / 10) return negative ? 0 : INT64_MAX;
+        value = value * 10 + (text[at] - '0');
+    }
+    return negative ? 0 : value;
+}
+
+}  // namespace
 
 void ControlConnection::HELP(const std::string&) {
     SendReply("214-Supported commands listing :\r\n"
@@ -37,6 +56,11 @@ void ControlConnection::QUIT(const std::string&) {
     SystemMessage(Tag() + "Closed connection to " + ClientAddress() + " ...\r\n", monitor::SystemMessage);
     RemoveConnectionsRow();
     Close();
+}
+
+void ControlConnection::REST(const std::string& argument) {
+    restart_.Set(ParseOffset(argument));
+    SendReply("350 Restarting at " + argument + " - Call RETR or STOR for tansfer.\r\n");
 }
 
 void ControlConnection::ABOR(const std::string& argument) { CommandNotSupported(argument); }

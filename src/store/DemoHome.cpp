@@ -25,7 +25,7 @@ bool WriteDemoUser(const fs::path& usersDir, const fs::path& root) {
     AccountValues demo;
     demo.password = "demo";
     demo.rootDir = root.string();
-    demo.accessingRules = {{root.string(), "RWDECLMrdcI"}};
+    demo.accessingRules = {{root.string(), "RWDECLMrcI"}};
     demo.showRelativePath = true;
     demo.multipleLogins = "10";
     return CreateUser(usersDir, "demo") && WriteAccount(UserFile(usersDir, "demo"), demo);

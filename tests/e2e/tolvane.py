@@ -58,10 +58,13 @@ class Daemon:
         with self._lock:
             return list(self.lines)
 
-    def wait_for_line(self, fragment, timeout=5.0):
+    def count(self, fragment):
+        return sum(fragment in line for line in self.output())
+
+    def wait_for_line(self, fragment, timeout=5.0, count=1):
         deadline = time.time() + timeout
         while time.time() < deadline:
-            if any(fragment in line for line in self.output()):
+            if self.count(fragment) >= count:
                 return True
             if self.process.poll() is not None:
                 time.sleep(0.1)
@@ -140,3 +143,30 @@ class HomeTestCase:
         directory = tempfile.TemporaryDirectory(prefix="tolvane-e2e-")
         self.addCleanup(directory.cleanup)
         return directory.name
+
+
+def write_account(path, password="", root="", rules=(), ip_rules=(), misc=None, logging=None):
+    """An account file as the editor writes it; misc and logging add keys to their sections."""
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    lines = ["[Userinformation]", "Password=" + password, "RootDir=" + root]
+    rules = list(rules)
+    lines += ["AccessingRules%d=%s" % (i + 1, rule) for i, rule in enumerate(rules)]
+    lines += ["AccessingRules%d=ERROR" % (len(rules) + 1), "", "[MISC-OPTIONS]"]
+    lines += ["%s=%s" % item for item in (misc or {}).items()]
+    lines += ["", "[IPAccess]"]
+    ip_rules = list(ip_rules)
+    lines += ["IPAccessRule%d=%s" % (i, rule) for i, rule in enumerate(ip_rules)]
+    lines += ["IPAccessRule%d=ERROR" % len(ip_rules), "", "[Logging]"]
+    lines += ["%s=%s" % item for item in (logging or {}).items()]
+    with open(path, "w") as f:
+        f.write("\r\n".join(lines) + "\r\n")
+
+
+def user_file(home, ip_home, name, group=None):
+    folder = os.path.join(home, "Database", ip_home, "Groups", group) if group else \
+        os.path.join(home, "Database", ip_home, "Users")
+    return os.path.join(folder, name + ".FTP_User")
+
+
+def group_file(home, ip_home, group):
+    return os.path.join(home, "Database", ip_home, "Groups", group + ".FTP_Group")

@@ -1,0 +1,103 @@
+#include "ftp/ControlConnection.h"
+
+#include "ftp/FileSystem.h"
+#include "ftp/PathResolver.h"
+
+namespace tolvane::ftp {
+
+// The permissions of the directory that holds a named entry: the session's own set for its
+// current directory, the rules of the other directory otherwise. A denied directory grants
+// nothing.
+PermissionSet ControlConnection::PermissionsOf(const std::string& directory) const {
+    const PermissionSet permissions =
+        directory == CurrentDirectory() ? permissions_ : ComputePermissions(AccessingRules(), directory);
+    return permissions.deny ? PermissionSet{} : permissions;
+}
+
+ResolvedEntry ControlConnection::ResolveName(const std::string& argument) const {
+    return Resolver().ResolveEntry(argument);
+}
+
+void ControlConnection::DELE(const std::string& argument) {
+    const ResolvedEntry entry = ResolveName(argument);
+    if (entry.refusal == PathRefusal::Outside || (!entry.Refused() && !PermissionsOf(entry.directory).deleteFiles)) {
+        SendReply("550 Permission denied.\r\n");
+    } else if (entry.Refused() || LookupEntry(entry.directory, entry.name) != EntryKind::File) {
+        SendReply("550 Specified file not found.\r\n");
+    } else if (DeleteFile(entry.path)) {
+        SendReply("250 Delete command successfull.\r\n");
+    } else {
+        SendReply("500 Could not delete file.\r\n");
+    }
+}
+
+void ControlConnection::MKD(const std::string& argument) {
+    const ResolvedEntry entry = ResolveName(argument);
+    if (entry.refusal == PathRefusal::Outside || (!entry.Refused() && !PermissionsOf(entry.directory).makeDirectory)) {
+        SendReply("550 Permission denied.\r\n");
+    } else if (!entry.Refused() && MakeDirectory(entry.path)) {
+        SendReply("257 Directory \"" + argument + "\" has been created.\r\n");
+    } else {
+        SendReply("500 Failed to create directory \"" + argument + "\"\r\n");
+    }
+}
+
+void ControlConnection::RMD(const std::string& argument) {
+    const ResolvedEntry entry = ResolveName(argument);
+    if (entry.refusal == PathRefusal::Outside ||
+        (!entry.Refused() && !PermissionsOf(entry.directory).removeDirectory)) {
+        SendReply("550 Permission denied.\r\n");
+    } else if (entry.Refused() || LookupEntry(entry.directory, entry.name) != EntryKind::Directory) {
+        SendReply("550 Specified directory not found.\r\n");
+    } else if (RemoveDirectory(entry.path)) {
+        SendReply("250 RMD command successfull.\r\n");
+    } else {
+        SendReply("500 Could not delete directory.\r\n");
+    }
+}
+
+void ControlConnection::RNFR(const std::string& argument) {
+    const ResolvedEntry entry = ResolveName(argument);
+    if (entry.refusal == PathRefusal::Outside) {
+        SendReply("550 Permission denied.\r\n");
+        return;
+    }
+    const EntryKind kind = entry.Refused() ? EntryKind::None : LookupEntry(entry.directory, entry.name);
+    if (kind == EntryKind::None) {
+        SendReply("550 No such file or directory found.\r\n");
+        return;
+    }
+    const bool isFile = kind == EntryKind::File;
+    const PermissionSet permissions = PermissionsOf(entry.directory);
+    if (isFile ? !permissions.renameFile : !permissions.renameDirectory) {
+        SendReply("550 Permission denied.\r\n");
+        return;
+    }
+    // The source is fixed now, with the rules that allowed it; a later CWD does not change it.
+    renameIsFile_ = isFile;
+    renamePending_ = true;
+    renameSource_ = entry.path;
+    SendReply(isFile ? "350 File found, ready for destination.\r\n" : "350 Directory found, ready for destination.\r\n");
+}
+
+void ControlConnection::RNTO(const std::string& argument) {
+    const ResolvedEntry entry = ResolveName(argument);
+    const PermissionSet permissions = entry.Refused() ? PermissionSet{} : PermissionsOf(entry.directory);
+    if (entry.refusal == PathRefusal::Outside ||
+        (!entry.Refused() && (renameIsFile_ ? !permissions.renameFile : !permissions.renameDirectory))) {
+        SendReply("550 Permission denied.\r\n");
+        return;
+    }
+    if (!renamePending_) {
+        SendReply("550 Call RNFR before using this command.\r\n");
+        return;
+    }
+    renamePending_ = false;
+    if (!entry.Refused() && RenameEntry(renameSource_, entry.path)) {
+        SendReply("250 RNTO command succesful.\r\n");
+    } else {
+        SendReply("550 Could not rename file or directory.\r\n");
+    }
+}
+
+}  // namespace tolvane::ftp

@@ -1,0 +1,117 @@
+#include "ftp/FileSystem.h"
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdio>
+#include <fcntl.h>
+#include <string_view>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tolvane::ftp {
+namespace {
+
+// A path the OS would read differently from what the caller checked: relative to the
+// process's working folder, or cut short at a NUL byte.
+bool Usable(std::string_view path) {
+    return !path.empty() && path.front() == '/' && path.find('\0') == std::string_view::npos;
+}
+
+bool IsDotName(std::string_view name) { return name == "." || name == ".."; }
+
+bool StatusOf(const std::string& path, struct stat& status) {
+    return Usable(path) && ::stat(path.c_str(), &status) == 0;
+}
+
+bool LinkStatusOf(const std::string& path, struct stat& status) {
+    return Usable(path) && ::lstat(path.c_str(), &status) == 0;
+}
+
+bool IsDirectory(const std::string& path) {
+    struct stat status {};
+    return StatusOf(path, status) && S_ISDIR(status.st_mode);
+}
+
+bool Exists(const std::string& path) {
+    struct stat status {};
+    return LinkStatusOf(path, status);
+}
+
+class FileDescriptor {
+public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    FileDescriptor(const FileDescriptor&) = delete;
+    FileDescriptor& operator=(const FileDescriptor&) = delete;
+    ~FileDescriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+bool IsRegularFile(int fd) {
+    struct stat status {};
+    return fd >= 0 && ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+}
+
+// Without RENAME_NOREPLACE (some file systems lack it) the target is checked first; the gap
+// between check and rename is the best such a file system allows.
+bool RenameAfterCheck(const std::string& from, const std::string& to) {
+    if (Exists(to)) return false;
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+}  // namespace
+
+bool DirectoryExists(const std::string& path) {
+    if (!Usable(path)) return false;
+    const std::string_view trimmed = path.size() > 1 && path.back() == '/'
+                                         ? std::string_view(path).substr(0, path.size() - 1)
+                                         : std::string_view(path);
+    const std::size_t slash = trimmed.rfind('/');
+    if (slash == 0) return IsDirectory(path);
+    const std::string_view name = trimmed.substr(slash + 1);
+    if (name.empty() || IsDotName(name)) return false;
+    return IsDirectory(std::string(trimmed));
+}
+
+bool FileOpenable(const std::string& path) {
+    struct stat status {};
+    if (!StatusOf(path, status) || !S_ISREG(status.st_mode)) return false;
+    const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    return IsRegularFile(file.get());
+}
+
+EntryKind LookupEntry(const std::string& directory, const std::string& name) {
+    if (name.empty() || IsDotName(name) || name.find('/') != std::string::npos) return EntryKind::None;
+    const std::string path = directory.ends_with('/') ? directory + name : directory + '/' + name;
+    struct stat status {};
+    if (!LinkStatusOf(path, status)) return EntryKind::None;
+    if (S_ISDIR(status.st_mode) || (S_ISLNK(status.st_mode) && IsDirectory(path))) return EntryKind::Directory;
+    return EntryKind::File;
+}
+
+bool MakeDirectory(const std::string& path) { return Usable(path) && ::mkdir(path.c_str(), 0777) == 0; }
+
+bool RemoveDirectory(const std::string& path) {
+    struct stat status {};
+    return LinkStatusOf(path, status) && S_ISDIR(status.st_mode) && ::rmdir(path.c_str()) == 0;
+}
+
+bool DeleteFile(const std::string& path) {
+    struct stat status {};
+    if (!LinkStatusOf(path, status)) return false;
+    if (!S_ISREG(status.st_mode) && !S_ISLNK(status.st_mode)) return false;
+    return ::unlink(path.c_str()) == 0;
+}
+
+bool RenameEntry(const std::string& from, const std::string& to) {
+    if (!Usable(from) || !Usable(to)) return false;
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno == ENOSYS || errno == EINVAL) return RenameAfterCheck(from, to);
+    return false;
+}
+
+}  // namespace tolvane::ftp

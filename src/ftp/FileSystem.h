@@ -1,0 +1,36 @@
+#pragma once
+
+// The file-system calls of the path and file commands, in one place. Every function takes
+// absolute local paths; a relative path or one holding a NUL byte names nothing and fails.
+// Names compare exactly (case-sensitive), "." and ".." are never entries, and a symbolic link
+// counts as what it points to except where deleting or renaming acts on the link itself.
+
+#include <string>
+
+namespace tolvane::ftp {
+
+enum class EntryKind { None, Directory, File };
+
+// True when the folder exists under exactly this name. A path with no '/' but the leading
+// one ("/", "/srv", "/srv/") is tested directly; otherwise its parent must hold a directory
+// entry of that name, so "/srv/ftp/.." and "/srv/ftp/." do not exist.
+bool DirectoryExists(const std::string& path);
+
+// True when `path` is a regular file this process can open for reading. Never blocks, also
+// not on a FIFO.
+bool FileOpenable(const std::string& path);
+
+// What `directory` holds under exactly `name`: Directory for a folder or a link to one, File
+// for anything else that is there (also a dangling link), None for "." and "..", for names
+// holding '/' and for nothing.
+EntryKind LookupEntry(const std::string& directory, const std::string& name);
+
+bool MakeDirectory(const std::string& path);
+// Only an empty folder, never a link to one.
+bool RemoveDirectory(const std::string& path);
+// Only a regular file or a symbolic link (the link, not its target); never a folder.
+bool DeleteFile(const std::string& path);
+// Gives `from` the name `to`; fails, changing nothing, when `to` already exists.
+bool RenameEntry(const std::string& from, const std::string& to);
+
+}  // namespace tolvane::ftp

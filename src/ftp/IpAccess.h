@@ -1,0 +1,30 @@
+#pragma once
+
+// Which client addresses an account admits.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tolvane::ftp {
+
+// How specific a matching pattern is: the number of '*' components, and the sum of their
+// weights 8, 4, 2, 1 (first to fourth component). Lower is more specific in both.
+struct PatternMatch {
+    int wildcards = 0;
+    int weight = 0;
+};
+
+// Matches a dotted pattern such as "192.168.*.*" against a dotted address. Pattern and address
+// must both have exactly four components; '*' matches any component, every other component
+// only the identical text ("010" does not match "10").
+std::optional<PatternMatch> MatchIpPattern(std::string_view pattern, std::string_view address);
+
+// Decides by the rule texts "<type>:<pattern>" (rules[0] is IPAccessRule0). No rules: allowed.
+// Otherwise the most specific matching rule decides (fewest wildcards, then lowest weight, the
+// earlier one on ties), allowing exactly when its type is "Allow". Rules exist but none
+// matches: refused. A rule without ':' has no pattern and matches nothing.
+bool CheckIpAccess(const std::vector<std::string>& rules, std::string_view address);
+
+}  // namespace tolvane::ftp
