@@ -30,20 +30,20 @@ const ControlConnection::Command ControlConnection::kCommands[] = {
     {"RNFR", &ControlConnection::RNFR},
     {"RNTO", &ControlConnection::RNTO},
     {"SYST", &ControlConnection::SYST},
-    {"APPE", &ControlConnection::CommandNotSupported},
+    {"APPE", &ControlConnection::APPE},
     {"MKD", &ControlConnection::MKD},
     {"DELE", &ControlConnection::DELE},
     {"RMD", &ControlConnection::RMD},
     {"REST", &ControlConnection::REST},
     {"CDUP", &ControlConnection::CDUP},
     {"PWD", &ControlConnection::PWD},
-    {"PORT", &ControlConnection::CommandNotSupported},
-    {"LIST", &ControlConnection::CommandNotSupported},
+    {"PORT", &ControlConnection::PORT},
+    {"LIST", &ControlConnection::LIST},
     {"CWD", &ControlConnection::CWD},
-    {"RETR", &ControlConnection::CommandNotSupported},
-    {"STOR", &ControlConnection::CommandNotSupported},
+    {"RETR", &ControlConnection::RETR},
+    {"STOR", &ControlConnection::STOR},
     {"TYPE", &ControlConnection::TYPE},
-    {"PASV", &ControlConnection::CommandNotSupported},
+    {"PASV", &ControlConnection::PASV},
     {"QUIT", &ControlConnection::QUIT},
 };
 
@@ -53,6 +53,7 @@ void ControlConnection::Dispatch(const std::string& verb, const std::string& arg
         return;
     }
     restart_.BeforeCommand();
+    previousVerb_ = verb;
 
     for (const Command& command : kOpenCommands) {
         if (SameVerb(verb, command.verb)) {

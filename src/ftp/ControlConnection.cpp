@@ -1,5 +1,8 @@
 #include "ftp/ControlConnection.h"
 
+#include "ftp/FileReceiveSocket.h"
+#include "ftp/ListingSocket.h"
+#include "ftp/PassiveListenSocket.h"
 #include "monitor/RecordStamp.h"
 
 #include <algorithm>
@@ -80,7 +83,13 @@ std::string ControlConnection::UserName() const {
 void ControlConnection::Kick() {
     SystemMessage(Tag() + "Kicked User : " + UserName() + " - IP : " + ClientAddress() + "\r\n",
                   monitor::SystemMessage);
+    EndTransfers();
     Close();
+}
+
+std::string ControlConnection::ServerIpHome() const {
+    std::lock_guard lock(recordMutex_);
+    return serverIpHome_;
 }
 
 void ControlConnection::OnSend() {
@@ -220,6 +229,8 @@ void ControlConnection::OnClose() {
 void ControlConnection::RemoveConnectionsRow() { server_->Registry().Connections().Remove(weak_from_this()); }
 
 void ControlConnection::OnWorkerExit() {
+    EndTransfers();
+    if (loggedIn_) WriteBackCredit();
     // The place is free before the end is announced, so a client told of it can take it.
     if (countedAsUser_) ipHome_->usersLoggedIn.fetch_sub(1);
     SystemMessage(Tag() + "Closed connection to " + ClientAddress() + " ...\r\n", monitor::SystemMessage);

@@ -2,6 +2,8 @@
 
 #include "ftp/ServedIpHome.h"
 #include "ftp/ServerShared.h"
+#include "ftp/DataSocket.h"
+#include "ftp/FileSendSocket.h"
 #include "ftp/PathResolver.h"
 #include "ftp/PermissionSet.h"
 #include "ftp/RestartMarker.h"
@@ -19,6 +21,11 @@
 #include <vector>
 
 namespace tolvane::ftp {
+
+class FileReceiveSocket;
+class FileSendSocket;
+class ListingSocket;
+class PassiveListenSocket;
 
 // One FTP session: the control connection and the session record every command works on.
 // All handlers run on the session's worker; SendReply and Close may also be called from the
@@ -46,6 +53,23 @@ public:
 
     int ConnectionNumber() const { return connectionNumber_; }
     std::string ClientAddress() const;
+    // " -[n]- ", the tag of this session's log lines.
+    std::string Tag() const;
+
+    ServerShared& Server() const { return *server_; }
+    ServedIpHome& IpHome() const { return *ipHome_; }
+    // The local address and port the client reached, once logged in.
+    std::string ServerIpHome() const;
+
+    // What the data sockets keep up to date.
+    std::atomic<bool>& DownloadActiveFlag() { return downloadActive_; }
+    std::atomic<bool>& UploadActiveFlag() { return uploadActive_; }
+    std::atomic<bool>& ListingActiveFlag() { return listingActive_; }
+    void AddDownloadedBytes(std::uint64_t bytes) { downloadedBytes_.fetch_add(bytes); }
+    void AddUploadedBytes(std::uint64_t bytes) { uploadedBytes_.fetch_add(bytes); }
+    // Gives (positive) or takes (negative) download credit; the administrator does too.
+    void AdjustCredit(std::int64_t delta) { currentCredit_.fetch_add(delta); }
+    std::int64_t Credit() const { return currentCredit_.load(); }
 
     // Splits one command line (ending in CR) into verb and argument.
     static std::string CommandVerb(std::string_view line);
@@ -67,7 +91,6 @@ private:
     static const Command kOpenCommands[];
     static const Command kCommands[];
 
-    std::string Tag() const;
     void SendGreeting();
     void SendMessageFile(const std::string& path);
     void TakeCommandLines();
@@ -106,6 +129,28 @@ private:
     void RNFR(const std::string& argument);
     void RNTO(const std::string& argument);
 
+    // Data connections and transfers.
+    void PORT(const std::string& argument);
+    void PASV(const std::string& argument);
+    void LIST(const std::string& argument);
+    void RETR(const std::string& argument);
+    void STOR(const std::string& argument);
+    void APPE(const std::string& argument);
+    bool TakeTransferSlot();
+    void GiveBackTransferSlot();
+    bool ServerTransferLimitReached();
+    bool DataConnectionReady();
+    std::shared_ptr<PassiveListenSocket> OpenPassiveListener() const;
+    void ClosePassiveListener();
+    bool PrepareActiveSocket(const std::shared_ptr<DataSocket>& socket);
+    void StartUpload(const std::shared_ptr<FileReceiveSocket>& socket);
+    void HandOver(const std::shared_ptr<DataSocket>& socket);
+    void ApplySpeedLimit(DataSocket& socket, TransferKind kind) const;
+    RatioTerms Ratio() const;
+    // Ends this session's data connections and passive listener without replies.
+    void EndTransfers();
+    void WriteBackCredit();
+
     // Simple commands.
     void HELP(const std::string& argument);
     void SITE(const std::string& argument);
@@ -133,6 +178,7 @@ private:
     std::string pendingText_;
     bool discardingLongLine_ = false;
     RestartMarker restart_;
+    std::string previousVerb_;
 
     bool loggedIn_ = false;
     bool userAccepted_ = false;
@@ -151,6 +197,18 @@ private:
     bool renameIsFile_ = true;
     std::string renameSource_;
 
+    std::string serverIpHome_;  // guarded by recordMutex_
+    bool passiveMode_ = false;
+    int dataPort_ = 0;
+    std::weak_ptr<PassiveListenSocket> passiveListener_;
+    std::weak_ptr<FileSendSocket> downloadSocket_;
+    std::weak_ptr<FileReceiveSocket> uploadSocket_;
+    std::weak_ptr<ListingSocket> listingSocket_;
+    std::atomic<std::uint64_t> downloadedBytes_{0};
+    std::atomic<std::uint64_t> uploadedBytes_{0};
+    std::atomic<int> downloadedFiles_{0};
+    std::atomic<int> uploadedFiles_{0};
+    std::atomic<std::int64_t> currentCredit_{0};
     std::atomic<bool> downloadActive_{false};
     std::atomic<bool> uploadActive_{false};
     std::atomic<bool> listingActive_{false};

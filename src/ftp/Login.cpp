@@ -148,6 +148,7 @@ void ControlConnection::LoadAccount(const std::string& name) {
 
 void ControlConnection::ApplyAccountSettings() {
     accountTimeout_ = account_.timeout;
+    currentCredit_.store(account_.credit);
     showRelativePath_ = account_.showRelativePath;
     logging_ = LoggingSettings{account_.logEnabled, account_.logFilenameMask, account_.logFtpCommands,
                                account_.logFtpReplies, account_.logSystemMessages};
@@ -205,6 +206,10 @@ void ControlConnection::PASS(const std::string& argument) {
 }
 
 void ControlConnection::CompleteLogin(const std::string& name, const std::string& serverIpHome) {
+    {
+        std::lock_guard lock(recordMutex_);
+        serverIpHome_ = serverIpHome;
+    }
     SendMessageFile(account_.loginMessage);
     SystemMessage(Tag() + "User \"" + name + "\" logged in.\r\n", monitor::SystemMessage);
     // The session is counted before the client hears of its success, so that the client's next

@@ -39,6 +39,7 @@ public:
     // The server home, ending in '/'.
     const std::string& HomeFolder() const { return homeFolder_; }
     std::string SessionLogFolder() const { return homeFolder_ + "Logging/"; }
+    std::string SettingsFile() const { return homeFolder_ + "Settings.ini"; }
 
     // Seconds a connection without a loaded account may stay silent.
     int PreLoginTimeout() const { return preLoginTimeout_.load(); }

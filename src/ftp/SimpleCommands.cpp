@@ -63,8 +63,6 @@ void ControlConnection::REST(const std::string& argument) {
     SendReply("350 Restarting at " + argument + " - Call RETR or STOR for tansfer.\r\n");
 }
 
-void ControlConnection::ABOR(const std::string& argument) { CommandNotSupported(argument); }
-
 void ControlConnection::CommandNotSupported(const std::string&) { SendReply("500 Command not supported.\r\n"); }
 
 }  // namespace tolvane::ftp

@@ -9,6 +9,7 @@
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
+#include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -136,22 +137,38 @@ bool EventSocket::Listen(int backlog) {
 bool EventSocket::Accept(const std::shared_ptr<EventSocket>& client, sockaddr_in* peer) {
     if (client->fd_.load() >= 0) return false;
     sockaddr_in address{};
-    socklen_t length = sizeof address;
-    const int accepted = ::accept4(fd_.load(), reinterpret_cast<sockaddr*>(&address), &length,
-                                   SOCK_NONBLOCK | SOCK_CLOEXEC);
-    const int acceptError = errno;
+    const int accepted = AcceptPending(address);
     if (peer != nullptr) *peer = address;
+    return accepted >= 0 && Adopt(client, accepted);
+}
+
+int EventSocket::AcceptPending(sockaddr_in& peer) {
+    socklen_t length = sizeof peer;
+    const int accepted =
+        ::accept4(fd_.load(), reinterpret_cast<sockaddr*>(&peer), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    const int acceptError = errno;
     if (!RefreshLocalAddress()) {
         lastError_.store(errno);
         if (accepted >= 0) ::close(accepted);
         Close();
-        return false;
+        return -1;
     }
     if (accepted < 0) {
         lastError_.store(acceptError);
+        return -1;
+    }
+    // Clients send ABOR with its last byte marked urgent; it must stay in the command stream.
+    const int one = 1;
+    setsockopt(accepted, SOL_SOCKET, SO_OOBINLINE, &one, sizeof one);
+    return accepted;
+}
+
+bool EventSocket::Adopt(const std::shared_ptr<EventSocket>& client, int acceptedFd) {
+    if (client->fd_.load() >= 0) {
+        ::close(acceptedFd);
         return false;
     }
-    client->fd_.store(accepted);
+    client->fd_.store(acceptedFd);
     client->closeRequested_.store(false);
     client->state_.store(State::Connected);
     client->RefreshLocalAddress();
@@ -196,12 +213,22 @@ void EventSocket::Close() {
 
 ssize_t EventSocket::Send(const void* data, std::size_t length, int flags) {
     const ssize_t sent = ::send(fd_.load(), data, length, flags | MSG_NOSIGNAL);
-    if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK) && !writeWanted_.exchange(true)) {
-        const int error = errno;
-        if (!OnWorkerThread()) Wake();
-        errno = error;
-    }
+    if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) NoteWouldBlock();
     return sent;
+}
+
+ssize_t EventSocket::SendFile(int fileFd, off_t* offset, std::size_t count) {
+    const ssize_t sent = ::sendfile(fd_.load(), fileFd, offset, count);
+    if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) NoteWouldBlock();
+    return sent;
+}
+
+// Asks the worker for the next write event; it may be waiting without one.
+void EventSocket::NoteWouldBlock() {
+    if (writeWanted_.exchange(true)) return;
+    const int error = errno;
+    if (!OnWorkerThread()) Wake();
+    errno = error;
 }
 
 ssize_t EventSocket::Receive(void* buffer, std::size_t length, int flags) {
@@ -241,6 +268,19 @@ bool EventSocket::WaitWritable(std::chrono::milliseconds timeout) {
         if (ready < 0 && errno != EINTR) return false;
         if (watched[0].revents & (POLLERR | POLLHUP | POLLNVAL)) return false;
         if (watched[0].revents & POLLOUT) return true;
+    }
+    return false;
+}
+
+bool EventSocket::PauseFor(std::chrono::milliseconds duration) {
+    const auto deadline = std::chrono::steady_clock::now() + duration;
+    while (!closeRequested_.load()) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return true;
+        pollfd wake{wakeFd_, POLLIN, 0};
+        if (::poll(&wake, 1, static_cast<int>(left.count())) < 0 && errno != EINTR) return !closeRequested_.load();
+        if (wake.revents & POLLIN) DrainWake();
     }
     return false;
 }

@@ -42,6 +42,11 @@ public:
     // Accepts a pending connection into client (which must not have a socket) and starts the
     // client's worker.
     bool Accept(const std::shared_ptr<EventSocket>& client, sockaddr_in* peer = nullptr);
+    // The two halves of Accept, for a listener that looks at the peer before it picks the
+    // client: the accepted descriptor (-1 on failure), then its hand-over to the client, which
+    // starts the client's worker. A descriptor that is not handed over must be closed.
+    int AcceptPending(sockaddr_in& peer);
+    bool Adopt(const std::shared_ptr<EventSocket>& client, int acceptedFd);
     // Connects to a dotted address or a host name. In event mode the result arrives as a
     // connect event; a failed connect ends the worker without one.
     bool Connect(const std::string& host, std::uint16_t port);
@@ -49,12 +54,17 @@ public:
     virtual void Close();
     virtual ssize_t Send(const void* data, std::size_t length, int flags = 0);
     virtual ssize_t Receive(void* buffer, std::size_t length, int flags = 0);
+    // Sends up to count bytes of a file from *offset, advancing it; like Send for the write
+    // event that follows a send that would block.
+    ssize_t SendFile(int fileFd, off_t* offset, std::size_t count);
     bool LocalName(std::string& address, std::uint16_t& port) const;
     bool PeerName(std::string& address, std::uint16_t& port) const;
     void SetEventMask(int mask);
 
     // Waits until a send would not block; false on time-out or when the object is closed.
     bool WaitWritable(std::chrono::milliseconds timeout);
+    // Sleeps, but wakes as soon as the object is closed; false when it was.
+    bool PauseFor(std::chrono::milliseconds duration);
 
     bool IsOpen() const;
     int IdleTicks() const { return idleTicks_.load(); }
@@ -94,6 +104,7 @@ private:
     void Wake();
     void DrainWake();
     void FailOpen(int error);
+    void NoteWouldBlock();
 
     std::atomic<int> fd_{-1};
     int wakeFd_ = -1;

@@ -1,7 +1,8 @@
 """A server home with the accounts the login and path tests need."""
 import os
 
-from tolvane import Daemon, free_port, group_file, prepare_home, user_file, write_account, write_ip_home
+from tolvane import (Daemon, RawClient, free_port, group_file, prepare_home, user_file, write_account, write_ip_home,
+                     write_settings)
 
 FULL = "RWDECLMrcI"
 
@@ -76,3 +77,74 @@ class AccountHome:
         test.addCleanup(daemon.stop)
         test.assertTrue(daemon.wait_for_line(" - Server is Online ..."), daemon.output())
         return daemon
+
+
+class TransferHome:
+    """A server home for the data path: the user "u" (password "pw", full rights, relative paths) in
+    files/u/; more accounts on request. ip_settings go to the served IP home (max_transfers, ...)."""
+
+    def __init__(self, test, settings=None, **ip_settings):
+        self.test = test
+        self.home = test.make_home()
+        self.port = free_port()
+        self.ip_home = prepare_home(self.home, self.port, **ip_settings)
+        if settings:
+            write_settings(self.home, "FTPServer-Options", settings)
+        self.root = self.folder("u")
+        self.user("u")
+        self.daemon = None
+
+    def folder(self, name):
+        root = os.path.join(self.home, "files", name) + "/"
+        os.makedirs(root, exist_ok=True)
+        return root
+
+    def user(self, name, root=None, letters=FULL, relative=True, misc=None, rules=(), **sections):
+        """An account on root with the given letters; rules add (folder below root, letters) pairs."""
+        root = root or self.root
+        misc = dict(misc or {})
+        if relative:
+            misc.setdefault("ShowRelativePath", "TRUE")
+        write_account(user_file(self.home, self.ip_home, name), password="pw", root=root,
+                      rules=[root + "," + letters] + [root + folder + "," + more for folder, more in rules],
+                      misc=misc, **sections)
+
+    def path(self, name):
+        return os.path.join(self.root, name)
+
+    def write(self, name, data):
+        """A file under the root of "u"; returns its path."""
+        path = self.path(name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
+
+    def sparse(self, name, size, marks=()):
+        """A sparse file of the given size with (offset, bytes) marks written into it."""
+        path = self.path(name)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        with open(path, "wb") as f:
+            f.truncate(size)
+            for offset, data in marks:
+                f.seek(offset)
+                f.write(data)
+        return path
+
+    def read(self, name):
+        with open(self.path(name), "rb") as f:
+            return f.read()
+
+    def start(self):
+        self.daemon = Daemon(self.home)
+        self.test.addCleanup(self.daemon.stop)
+        self.test.assertTrue(self.daemon.wait_for_line(" - Server is Online ..."), self.daemon.output())
+        return self.daemon
+
+    def client(self, user="u", password="pw", timeout=10.0):
+        """A logged-in raw control connection."""
+        client = RawClient(self.port, timeout=timeout)
+        self.test.addCleanup(client.close)
+        reply = client.login(user, password)
+        self.test.assertEqual(reply, '230 User "%s" logged in.' % user)
+        return client

@@ -1,5 +1,6 @@
 """Starts tolvaned on a temporary server home for end-to-end tests."""
 import os
+import re
 import signal
 import socket
 import subprocess
@@ -20,21 +21,29 @@ def free_port():
         return probe.getsockname()[1]
 
 
-def write_ip_home(home, title, ip, port, disabled=0, extra=""):
+def write_ip_home(home, title, ip, port, disabled=0, extra="", max_users="", max_transfers="", store_overwrite=1):
     database = os.path.join(home, "Database")
     for sub in ("Users", "Groups"):
         os.makedirs(os.path.join(database, title, sub), exist_ok=True)
     with open(os.path.join(database, title + ".FTP_IPHome"), "w") as f:
-        f.write("[ServerSettings]\nServerName=%s\nServerIP=%s\nServerPort=%d\nMaxUsers=\nMaxTransfers=\n"
-                "Disabled=%d\nSTORE_overwrite=1\n%s" % (title, ip, port, disabled, extra))
+        f.write("[ServerSettings]\nServerName=%s\nServerIP=%s\nServerPort=%d\nMaxUsers=%s\nMaxTransfers=%s\n"
+                "Disabled=%d\nSTORE_overwrite=%d\n%s"
+                % (title, ip, port, max_users, max_transfers, disabled, store_overwrite, extra))
 
 
-def prepare_home(home, port, disabled_default=True):
-    """A home whose default IP home is disabled and which serves 127.0.0.1:<port>."""
+def prepare_home(home, port, disabled_default=True, **settings):
+    """A home whose default IP home is disabled and which serves 127.0.0.1:<port>; settings go to that IP home."""
     write_ip_home(home, "[Full Machine]", "All IP's", 21, disabled=1 if disabled_default else 0)
     title = "127.0.0.1-%d" % port
-    write_ip_home(home, title, "127.0.0.1", port)
+    write_ip_home(home, title, "127.0.0.1", port, **settings)
     return title
+
+
+def write_settings(home, section, values):
+    """Program settings (Settings.ini) of a server home."""
+    lines = ["[%s]" % section] + ["%s=%s" % item for item in values.items()]
+    with open(os.path.join(home, "Settings.ini"), "a") as f:
+        f.write("\n".join(lines) + "\n")
 
 
 class Daemon:
@@ -74,6 +83,21 @@ class Daemon:
 
     def signal(self, number):
         self.process.send_signal(number)
+
+    def descriptors(self):
+        return len(os.listdir("/proc/%d/fd" % self.process.pid))
+
+    def threads(self):
+        return len(os.listdir("/proc/%d/task" % self.process.pid))
+
+    def wait_for_resources(self, descriptors, threads, timeout=10.0):
+        """Waits until the open descriptors and threads are back to the given counts; returns the last counts."""
+        deadline = time.time() + timeout
+        while True:
+            counts = (self.descriptors(), self.threads())
+            if counts[0] <= descriptors and counts[1] <= threads or time.time() > deadline:
+                return counts
+            time.sleep(0.05)
 
     def stop(self, timeout=5.0):
         if self.process.poll() is None:
@@ -126,11 +150,112 @@ class RawClient:
     def send(self, text):
         self.sock.sendall(text.encode("latin-1"))
 
+    def reply(self):
+        """One whole reply, continuation lines included, each with its CR LF."""
+        line = text = self.read_line()
+        while line[3:4] == "-":
+            line = self.read_line()
+            text += line
+        return text
+
+    def command(self, line):
+        """Sends a command line and returns its reply without the last CR LF."""
+        self.send(line + "\r\n")
+        return self.reply()[:-2]
+
+    def login(self, user, password):
+        self.read_exactly(len(BANNER))
+        self.read_line()
+        self.command("USER " + user)
+        return self.command("PASS " + password)
+
+    def transfer(self, command, passive=True, upload=None, rest=None):
+        """Runs a data command on a new data connection (PASV or PORT first, then REST rest when given).
+        Returns the first reply, the bytes received and the final reply; the last two are None when the
+        command was refused."""
+        listener = data = None
+        try:
+            if passive:
+                data = connect_data(self.pasv())
+            else:
+                listener = ActiveListener()
+                reply = self.command("PORT " + listener.port_argument())
+                if reply != "200 PORT command succeed.":
+                    raise AssertionError("unexpected PORT reply: %r" % reply)
+            if rest is not None:
+                reply = self.command("REST %s" % rest)
+                if not reply.startswith("350 "):
+                    raise AssertionError("unexpected REST reply: %r" % reply)
+            first = self.command(command)
+            if not first.startswith("150"):
+                return first, None, None
+            if listener:
+                data = listener.accept()
+            if upload is not None:
+                data.sendall(upload)
+                body = b""
+            else:
+                body = read_to_end(data)
+        finally:
+            for sock in (data, listener):
+                if sock:
+                    sock.close()
+        return first, body, self.reply()[:-2]
+
+    def pasv(self):
+        """Enters passive mode; returns the data port that the 227 reply names."""
+        reply = self.command("PASV")
+        match = re.fullmatch(r"227 Entering Passive Mode \(127,0,0,1,(\d+),(\d+)\)", reply)
+        if not match:
+            raise AssertionError("unexpected PASV reply: %r" % reply)
+        return int(match.group(1)) * 256 + int(match.group(2))
+
     def closed(self):
         try:
             return self.sock.recv(1) == b""
         except OSError:
             return True
+
+    def close(self):
+        self.sock.close()
+
+
+def connect_data(port, source="127.0.0.1", timeout=10.0):
+    return socket.create_connection(("127.0.0.1", port), timeout=timeout, source_address=(source, 0))
+
+
+def read_to_end(sock, limit=None):
+    """Everything the peer sends until it closes (a reset counts as a close)."""
+    chunks, total = [], 0
+    try:
+        while limit is None or total < limit:
+            chunk = sock.recv(1 << 20)
+            if not chunk:
+                break
+            chunks.append(chunk)
+            total += len(chunk)
+    except ConnectionResetError:
+        pass
+    return b"".join(chunks)
+
+
+class ActiveListener:
+    """The client side of an active data connection: a listening socket on 127.0.0.1."""
+
+    def __init__(self, timeout=10.0):
+        self.sock = socket.socket()
+        self.sock.bind(("127.0.0.1", 0))
+        self.sock.listen(8)
+        self.sock.settimeout(timeout)
+        self.port = self.sock.getsockname()[1]
+
+    def port_argument(self, address="127,0,0,1"):
+        return "%s,%d,%d" % (address, self.port // 256, self.port % 256)
+
+    def accept(self):
+        connection, _ = self.sock.accept()
+        connection.settimeout(self.sock.gettimeout())
+        return connection
 
     def close(self):
         self.sock.close()
@@ -145,8 +270,10 @@ class HomeTestCase:
         return directory.name
 
 
-def write_account(path, password="", root="", rules=(), ip_rules=(), misc=None, logging=None):
-    """An account file as the editor writes it; misc and logging add keys to their sections."""
+def write_account(path, password="", root="", rules=(), ip_rules=(), misc=None, logging=None, ratio=None,
+                  speed_limit=None, speed_rules=()):
+    """An account file as the editor writes it; misc, logging, ratio and speed_limit add keys to their sections,
+    speed_rules are the dynamic speed limit rules."""
     os.makedirs(os.path.dirname(path), exist_ok=True)
     lines = ["[Userinformation]", "Password=" + password, "RootDir=" + root]
     rules = list(rules)
@@ -158,6 +285,11 @@ def write_account(path, password="", root="", rules=(), ip_rules=(), misc=None, 
     lines += ["IPAccessRule%d=%s" % (i, rule) for i, rule in enumerate(ip_rules)]
     lines += ["IPAccessRule%d=ERROR" % len(ip_rules), "", "[Logging]"]
     lines += ["%s=%s" % item for item in (logging or {}).items()]
+    lines += ["", "[RATIO]"] + ["%s=%s" % item for item in (ratio or {}).items()]
+    speed_rules = list(speed_rules)
+    lines += ["", "[SPEED-LIMIT]"] + ["%s=%s" % item for item in (speed_limit or {}).items()]
+    lines += ["DynamicSpeedLimitRule%d=%s" % (i, rule) for i, rule in enumerate(speed_rules)]
+    lines += ["DynamicSpeedLimitRule%d=ERROR" % len(speed_rules)]
     with open(path, "w") as f:
         f.write("\r\n".join(lines) + "\r\n")
 

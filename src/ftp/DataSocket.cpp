@@ -1,0 +1,75 @@
+#include "ftp/DataSocket.h"
+
+#include "ftp/ControlConnection.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace tolvane::ftp {
+
+DataSocket::DataSocket(std::shared_ptr<ControlConnection> owner, std::atomic<bool>& activeFlag, bool holdsTransferSlot)
+    : owner_(std::move(owner)),
+      activeFlag_(activeFlag),
+      holdsTransferSlot_(holdsTransferSlot),
+      startTime_(std::chrono::steady_clock::now()) {}
+
+// A data socket that never got its connection (the client never came) ends here.
+DataSocket::~DataSocket() { Release(); }
+
+void DataSocket::OnConnect() {
+    if (!StartTransfer()) Cancel();  // it has answered already
+}
+
+void DataSocket::OnWorkerExit() {
+    if (!started_.load() && !cancelled_.load()) {
+        // The active connect failed: the client is waiting for an answer to its command.
+        owner_->SendReply("426 Data connection closed, transfer failed.\r\n");
+    }
+    owner_->Server().Registry().Transfers().Remove(weak_from_this());
+    Release();
+}
+
+void DataSocket::Release() {
+    if (released_.exchange(true)) return;
+    activeFlag_.store(false);
+    if (holdsTransferSlot_) owner_->IpHome().runningTransfers.fetch_sub(1);
+}
+
+void DataSocket::MarkStarted() {
+    startTime_ = std::chrono::steady_clock::now();
+    started_.store(true);
+}
+
+void DataSocket::Cancel() {
+    cancelled_.store(true);
+    Close();
+}
+
+void DataSocket::SetSpeedLimit(const SpeedLimit& limit) {
+    limit_.store(limit.bytesPerSecond);
+    limitOn_.store(limit.on);
+}
+
+void DataSocket::ChangeSpeedLimit(std::uint32_t bytesPerSecond) {
+    bytesSincePause_.store(0);
+    SetSpeedLimit(SpeedLimit{bytesPerSecond != 0, bytesPerSecond});
+}
+
+SpeedLimit DataSocket::CurrentSpeedLimit() const { return SpeedLimit{limitOn_.load(), limit_.load()}; }
+
+bool DataSocket::Pace(std::size_t bytes) {
+    if (!limitOn_.load()) return IsOpen();
+    const std::uint64_t limit = limit_.load();
+    const std::uint64_t counted = bytesSincePause_.fetch_add(bytes) + bytes;
+    if (limit == 0 || counted < limit) return IsOpen();
+    bytesSincePause_.store(0);
+    const auto pause = std::chrono::milliseconds(static_cast<std::int64_t>(static_cast<double>(counted) / limit * 1000.0));
+    return PauseFor(pause);
+}
+
+double DataSocket::SecondsRunning() const {
+    const auto elapsed = std::chrono::steady_clock::now() - startTime_;
+    return std::max(1.0, std::floor(std::chrono::duration<double>(elapsed).count()));
+}
+
+}  // namespace tolvane::ftp

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "ftp/SpeedLimit.h"
+#include "net/EventSocket.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace tolvane::ftp {
+
+class ControlConnection;
+
+// A data connection of one session: a listing, a download or an upload. It runs on its own
+// worker, answers on its session's control connection and ends by itself.
+class DataSocket : public net::EventSocket {
+public:
+    // activeFlag is the session's in-progress flag of this kind; a file transfer holds one of
+    // the IP home's transfer slots, taken by its command, until it ends.
+    DataSocket(std::shared_ptr<ControlConnection> owner, std::atomic<bool>& activeFlag, bool holdsTransferSlot);
+    ~DataSocket() override;
+
+    // The data connection is there (active connect done, or about to be accepted by the
+    // passive listener). False when the transfer cannot start; it has then answered and the
+    // caller drops the connection.
+    virtual bool StartTransfer() = 0;
+
+    // Ends the transfer without any reply: kick, session end.
+    void Cancel();
+    // The administrator's "Close Transfer": the transfer ends as failed.
+    virtual void CloseTransfer() { Cancel(); }
+
+    void SetSpeedLimit(const SpeedLimit& limit);
+    // The administrator's change of a running transfer's limit; measuring starts anew.
+    void ChangeSpeedLimit(std::uint32_t bytesPerSecond);
+    SpeedLimit CurrentSpeedLimit() const;
+
+protected:
+    void OnConnect() override;
+    void OnWorkerExit() override;
+
+    // Sleeps as long as the speed limit asks after `bytes` more have moved; false when the
+    // socket was closed meanwhile.
+    bool Pace(std::size_t bytes);
+    bool Cancelled() const { return cancelled_.load(); }
+    bool Started() const { return started_.load(); }
+    // StartTransfer calls this once the transfer really begins.
+    void MarkStarted();
+    // Seconds since the transfer started, at least one, for rates.
+    double SecondsRunning() const;
+
+    const std::shared_ptr<ControlConnection> owner_;
+
+private:
+    // The transfer slot and the session's in-progress flag, given back once.
+    void Release();
+
+    std::atomic<bool>& activeFlag_;
+    const bool holdsTransferSlot_;
+    std::chrono::steady_clock::time_point startTime_;
+
+    std::atomic<bool> started_{false};
+    std::atomic<bool> cancelled_{false};
+    std::atomic<bool> released_{false};
+    std::atomic<bool> limitOn_{false};
+    std::atomic<std::uint32_t> limit_{0};
+    std::atomic<std::uint64_t> bytesSincePause_{0};
+};
+
+}  // namespace tolvane::ftp

@@ -1,0 +1,109 @@
+#include "ftp/FileSendSocket.h"
+
+#include "ftp/ControlConnection.h"
+#include "ftp/TransferProgress.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace tolvane::ftp {
+namespace {
+
+constexpr std::size_t kLargeBlock = 1024 * 1024;
+constexpr std::size_t kPacedBlock = 1024;
+
+}  // namespace
+
+FileSendSocket::FileSendSocket(std::shared_ptr<ControlConnection> owner, std::string filePath,
+                               std::int64_t restartOffset, RatioTerms ratio)
+    : DataSocket(owner, owner->DownloadActiveFlag(), true),
+      filePath_(std::move(filePath)),
+      fileName_(filePath_.substr(filePath_.rfind('/') + 1)),
+      restartOffset_(restartOffset),
+      ratio_(std::move(ratio)) {}
+
+FileSendSocket::~FileSendSocket() {
+    if (fileFd_ >= 0) ::close(fileFd_);
+}
+
+bool FileSendSocket::StartTransfer() {
+    fileFd_ = ::open(filePath_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    struct stat status {};
+    if (fileFd_ < 0 || fstat(fileFd_, &status) != 0 || !S_ISREG(status.st_mode)) {
+        Finish(false);
+        return false;
+    }
+    position_ = restartOffset_;
+    totalLength_ = std::max<std::int64_t>(0, status.st_size - restartOffset_);
+    owner_->SystemMessage(owner_->Tag() + "Connected, sending file \"" + fileName_ + "\" ...\r\n",
+                          monitor::SystemMessage);
+    owner_->Server().Registry().Transfers().InsertTop(
+        weak_from_this(),
+        {std::to_string(owner_->ConnectionNumber()), "Downloading", fileName_, "NA, yet", "NA, yet",
+         owner_->ServerIpHome()});
+    MarkStarted();
+    return true;
+}
+
+void FileSendSocket::OnSend() {
+    while (!done_.load() && !finished_.load() && IsOpen() && SendBlock()) {
+    }
+}
+
+// Sends the next block; false when the loop must wait for a write event or has ended.
+bool FileSendSocket::SendBlock() {
+    const std::size_t block = CurrentSpeedLimit().on ? kPacedBlock : kLargeBlock;
+    const ssize_t sent = SendFile(fileFd_, &position_, block);
+    if (sent < 0) return false;  // would block, or the peer is gone and its close event follows
+    if (sent == 0) {
+        done_.store(true);
+        UpdateProgress(true);
+        Finish(true);
+        return false;
+    }
+    Account(static_cast<std::size_t>(sent));
+    UpdateProgress(false);
+    return Pace(static_cast<std::size_t>(sent));
+}
+
+void FileSendSocket::Account(std::size_t sent) {
+    bytesSent_.fetch_add(static_cast<std::int64_t>(sent));
+    owner_->AddDownloadedBytes(sent);
+    if (ratio_.CountsBytes()) {
+        owner_->AdjustCredit(-static_cast<std::int64_t>(sent));
+    } else if (!creditTaken_) {
+        creditTaken_ = true;
+        owner_->AdjustCredit(-1);
+    }
+}
+
+void FileSendSocket::UpdateProgress(bool force) {
+    const auto now = std::chrono::steady_clock::now();
+    if (!force && now - lastProgress_ < kProgressInterval) return;
+    lastProgress_ = now;
+    const std::int64_t sent = bytesSent_.load();
+    auto& transfers = owner_->Server().Registry().Transfers();
+    transfers.SetCell(weak_from_this(), monitor::TransferColumns::Speed, RateText(sent, SecondsRunning()));
+    transfers.SetCell(weak_from_this(), monitor::TransferColumns::Status, DownloadStatusText(sent, totalLength_));
+}
+
+void FileSendSocket::Finish(bool success) {
+    if (finished_.exchange(true)) return;
+    owner_->Server().Registry().Transfers().Remove(weak_from_this());
+    if (success) {
+        owner_->SendReply("226 Transfer complete.\r\n");
+        owner_->SystemMessage(owner_->Tag() + "Closed, sending file \"" + fileName_ + "\" successfull ...\r\n",
+                              monitor::SystemMessage);
+    } else {
+        owner_->SendReply("426 Data connection closed, transfer failed.\r\n");
+        owner_->SystemMessage(owner_->Tag() + "Closed, sending file \"" + fileName_ + "\" failed ...\r\n",
+                              monitor::SystemMessage);
+    }
+    Close();
+}
+
+void FileSendSocket::OnClose() { Finish(done_.load()); }
+
+}  // namespace tolvane::ftp

@@ -1,0 +1,57 @@
+#pragma once
+
+#include "ftp/DataSocket.h"
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+namespace tolvane::ftp {
+
+// How a transfer counts against the account's ratio.
+struct RatioTerms {
+    std::string type;  // "Bytes per Session", "Files per Session", ...
+    int download = 0;
+    int upload = 0;
+
+    bool CountsBytes() const { return type.find("Bytes") != std::string::npos; }
+};
+
+// Sends one file to the client (RETR).
+class FileSendSocket : public DataSocket {
+public:
+    FileSendSocket(std::shared_ptr<ControlConnection> owner, std::string filePath, std::int64_t restartOffset,
+                   RatioTerms ratio);
+    ~FileSendSocket() override;
+
+    bool StartTransfer() override;
+    // Reports the end of the download, once: 226 or 426, then closes.
+    void Finish(bool success);
+    bool Done() const { return done_.load(); }
+    void CloseTransfer() override { Finish(false); }
+
+protected:
+    void OnSend() override;
+    void OnClose() override;
+
+private:
+    bool SendBlock();
+    void Account(std::size_t sent);
+    void UpdateProgress(bool force);
+
+    const std::string filePath_;
+    const std::string fileName_;
+    const std::int64_t restartOffset_;
+    const RatioTerms ratio_;
+    int fileFd_ = -1;
+    off_t position_ = 0;
+    std::int64_t totalLength_ = 0;
+    std::atomic<std::int64_t> bytesSent_{0};
+    std::atomic<bool> done_{false};
+    std::atomic<bool> finished_{false};
+    bool creditTaken_ = false;
+    std::chrono::steady_clock::time_point lastProgress_{};
+};
+
+}  // namespace tolvane::ftp

@@ -1,0 +1,60 @@
+#include "ftp/PassiveListenSocket.h"
+
+#include <arpa/inet.h>
+#include <unistd.h>
+
+namespace tolvane::ftp {
+
+PassiveListenSocket::PassiveListenSocket(std::string clientAddress) : clientAddress_(std::move(clientAddress)) {}
+
+void PassiveListenSocket::SetTarget(std::shared_ptr<DataSocket> target) {
+    {
+        std::lock_guard lock(mutex_);
+        target_ = std::move(target);
+    }
+    targetSet_.notify_all();
+}
+
+void PassiveListenSocket::Close() {
+    {
+        std::lock_guard lock(mutex_);
+        closing_ = true;
+    }
+    targetSet_.notify_all();
+    EventSocket::Close();
+}
+
+void PassiveListenSocket::OnAccept() {
+    sockaddr_in peer{};
+    const int accepted = AcceptPending(peer);
+    if (accepted < 0) return;
+    char address[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
+    if (clientAddress_ != address) {
+        // Anyone else could take over the session's transfer.
+        ::close(accepted);
+        return;
+    }
+    const std::shared_ptr<DataSocket> target = WaitForTarget();
+    if (target && target->StartTransfer()) {
+        Adopt(target, accepted);
+    } else {
+        ::close(accepted);
+    }
+    Close();
+}
+
+// The client may connect before it sends the transfer command.
+std::shared_ptr<DataSocket> PassiveListenSocket::WaitForTarget() {
+    std::unique_lock lock(mutex_);
+    targetSet_.wait(lock, [this] { return target_ || closing_; });
+    return closing_ ? nullptr : target_;
+}
+
+// A target that never got its connection is let go here; it gives back what it holds.
+void PassiveListenSocket::OnWorkerExit() {
+    std::lock_guard lock(mutex_);
+    target_.reset();
+}
+
+}  // namespace tolvane::ftp

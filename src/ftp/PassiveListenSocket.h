@@ -1,0 +1,36 @@
+#pragma once
+
+#include "ftp/DataSocket.h"
+#include "net/EventSocket.h"
+
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <string>
+
+namespace tolvane::ftp {
+
+// The one-shot listener of a PASV: it serves exactly one data connection, from the session's
+// own client address only, to the data socket that the next transfer command hands it.
+class PassiveListenSocket : public net::EventSocket {
+public:
+    explicit PassiveListenSocket(std::string clientAddress);
+
+    void SetTarget(std::shared_ptr<DataSocket> target);
+    void Close() override;
+
+protected:
+    void OnAccept() override;
+    void OnWorkerExit() override;
+
+private:
+    std::shared_ptr<DataSocket> WaitForTarget();
+
+    const std::string clientAddress_;
+    std::mutex mutex_;
+    std::condition_variable targetSet_;
+    std::shared_ptr<DataSocket> target_;
+    bool closing_ = false;
+};
+
+}  // namespace tolvane::ftp

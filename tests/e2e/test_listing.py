@@ -1,0 +1,157 @@
+import os
+import re
+import subprocess
+import time
+import unittest
+
+from accounts import TransferHome
+from tolvane import HomeTestCase, connect_data, read_to_end
+
+MONTHS = ["Jan", "Feb", "Mar", "Apr", "Mai", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"]
+COMPLETE = "226 Transfer complete."
+OPENING = "150 Opening ASCII data connection to bin/ls."
+
+
+def stamp(*fields):
+    """A local time as seconds since the epoch."""
+    return time.mktime(tuple(fields) + (0, 0, 0, -1))
+
+
+def line(kind, size, mtime, name):
+    t = time.localtime(mtime)
+    return "%srwx------   1 user     group %10d %s %2d %02d:%02d %s" % (
+        kind, size, MONTHS[t.tm_mon - 1], t.tm_mday, t.tm_hour, t.tm_min, name)
+
+
+def lines(listing):
+    """The lines of a listing, sorted (the order is the file system's); the size of directories is
+    whatever the system reports, so it is blanked out."""
+    text = listing.decode("latin-1")
+    if text:
+        assert text.endswith("\r\n"), text[-200:]
+    result = []
+    for entry in text.split("\r\n")[:-1]:
+        if entry.startswith("d"):
+            entry = entry[:30] + "<size>" + entry[40:]
+        result.append(entry)
+    return sorted(result)
+
+
+class Listing(HomeTestCase, unittest.TestCase):
+    def setUp(self):
+        self.home = TransferHome(self)
+        target = os.path.join(self.home.home, "files", "target")
+        os.makedirs(target)
+        with open(os.path.join(target, "file.txt"), "w") as f:
+            f.write("target")
+        self.target = target
+        self.files = [  # name, size, time
+            ("a.txt", 1234, stamp(2024, 1, 5, 9, 7, 0)),
+            ("may.txt", 0, stamp(2024, 5, 31, 14, 30, 0)),
+            ("with space.txt", 5, stamp(2023, 10, 10, 10, 10, 0)),
+            ("a.b.lnk", 3, stamp(2024, 7, 4, 12, 0, 0)),
+            (".hidden", 7, stamp(2024, 3, 3, 3, 3, 0)),
+        ]
+        for name, size, mtime in self.files:
+            self.home.write(name, b"x" * size)
+        self.home.sparse("big.bin", 5000000000)
+        self.files.append(("big.bin", 5000000000, stamp(2023, 12, 24, 23, 59, 0)))
+        self.home.write("sub/inner.txt", b"inner")
+        os.makedirs(self.home.path(".hdir"))
+        os.makedirs(self.home.path("empty"))
+        self.folders = [("sub", stamp(2024, 2, 29, 0, 5, 0)), (".hdir", stamp(2024, 11, 11, 11, 11, 0)),
+                        ("empty", stamp(2022, 8, 1, 23, 0, 0))]
+        for name, mtime in self.files + [(name, 0, mtime) for name, mtime in self.folders]:
+            os.utime(self.home.path(name), (mtime, mtime))
+        os.symlink(target, self.home.path("docs.lnk"))
+        os.symlink(os.path.join(target, "file.txt"), self.home.path("UP.LNK"))
+        self.home.user("full", relative=False)
+        self.home.user("hider", misc={"HideHidden": "TRUE"})
+        self.home.user("ratio", ratio={"RatioEnabled": "TRUE", "RatioType": "Bytes per Session", "Upload": "1",
+                                       "Download": "3", "Credit": "5000"})
+        self.home.user("nolist", letters="RWI")
+        self.daemon = self.home.start()
+
+    def expected(self, hide_hidden=False):
+        entries = [(name, line("-", size, mtime, name)) for name, size, mtime in self.files]
+        entries += [(name, line("d", 0, mtime, name)) for name, mtime in self.folders]
+        result = [text[:30] + "<size>" + text[40:] if text.startswith("d") else text
+                  for name, text in entries if not (hide_hidden and name.startswith("."))]
+        # Links show as empty lines with relative paths.
+        return sorted(result + ["", ""])
+
+    def test_exact_lines_in_both_modes(self):
+        c = self.home.client()
+        for passive in (True, False):
+            with self.subTest(passive=passive):
+                first, listing, final = c.transfer("LIST", passive)
+                self.assertEqual((first, final), (OPENING, COMPLETE))
+                self.assertEqual(lines(listing), self.expected())
+        self.assertIn("-rwx------   1 user     group       1234 Jan  5 09:07 a.txt",
+                      listing.decode("latin-1").split("\r\n"))
+        self.assertIn("-rwx------   1 user     group          0 Mai 31 14:30 may.txt",
+                      listing.decode("latin-1").split("\r\n"))
+        # The argument is ignored: the current directory is listed.
+        for command in ("LIST -la", "LIST sub", "LIST /empty"):
+            self.assertEqual(lines(c.transfer(command)[1]), self.expected(), command)
+        self.assertEqual(c.command("CWD sub"), "250 CWD command successfull.")
+        self.assertEqual(lines(c.transfer("LIST")[1]),
+                         [line("-", 5, os.stat(self.home.path("sub/inner.txt")).st_mtime, "inner.txt")])
+        self.assertEqual(c.command("CWD /empty"), "250 CWD command successfull.")
+        self.assertEqual(c.transfer("LIST", passive=False), (OPENING, b"", COMPLETE))
+
+    def test_hidden_entries_and_links(self):
+        hider = self.home.client("hider")
+        self.assertEqual(lines(hider.transfer("LIST")[1]), self.expected(hide_hidden=True))
+        full = self.home.client("full")
+        listing = lines(full.transfer("LIST")[1])
+        links = [entry for entry in listing if entry.startswith("l")]
+        self.assertEqual(len(links), 2, listing)
+        prefix = r"^lrwx------   1 user     group [ \d]{9}\d (%s) [ \d]\d \d\d:\d\d " % "|".join(MONTHS)
+        self.assertRegex(links[0], prefix + re.escape("UP -> " + os.path.join(self.target, "file.txt")) + "$")
+        self.assertRegex(links[1], prefix + re.escape("docs -> " + self.target) + "/?$")
+        self.assertEqual([entry for entry in listing if not entry.startswith("l")],
+                         [entry for entry in self.expected() if entry])
+
+    def test_ratio_trailer_and_permission(self):
+        c = self.home.client("ratio")
+        first, listing, final = c.transfer("LIST")
+        self.assertEqual(final, "226-Server is running ratio 1/3, counting Bytes per Session\r\n"
+                                "226-Current Credit is 5000\r\n" + COMPLETE)
+        self.assertEqual(lines(listing), self.expected())
+        c = self.home.client("nolist")
+        c.pasv()
+        self.assertEqual(c.command("LIST"), "550 Permission denied.")
+        self.assertEqual(c.command("NOOP"), "200 Command okay.")
+
+    def test_a_directory_that_vanished_lists_empty(self):
+        c = self.home.client()
+        self.assertEqual(c.command("CWD empty"), "250 CWD command successfull.")
+        os.rmdir(self.home.path("empty"))
+        for passive in (True, False):
+            self.assertEqual(c.transfer("LIST", passive), (OPENING, b"", COMPLETE))
+
+    def test_curl_lists_the_same_lines(self):
+        for extra in ([], ["--ftp-port", "127.0.0.1"]):
+            result = subprocess.run(["curl", "-sS", "--max-time", "20", *extra,
+                                     "ftp://u:pw@127.0.0.1:%d/" % self.home.port], capture_output=True, timeout=30)
+            self.assertEqual(result.returncode, 0, result.stderr)
+            self.assertEqual(lines(result.stdout), self.expected())
+
+    def test_a_long_listing_to_a_slow_reader_arrives_whole(self):
+        names = ["entry-%05d.txt" % i for i in range(20000)]
+        for name in names:
+            open(self.home.path("empty/" + name), "w").close()
+        c = self.home.client()
+        self.assertEqual(c.command("CWD empty"), "250 CWD command successfull.")
+        data_socket = connect_data(c.pasv())
+        self.assertEqual(c.command("LIST"), OPENING)
+        time.sleep(0.5)
+        listing = read_to_end(data_socket)
+        data_socket.close()
+        self.assertEqual(c.reply(), COMPLETE + "\r\n")
+        self.assertEqual([entry[54:] for entry in lines(listing)], names)
+
+
+if __name__ == "__main__":
+    unittest.main()
