@@ -2,6 +2,7 @@
 #include "monitor/TerminalLogPrinter.h"
 #include "store/DemoHome.h"
 #include "store/Server.h"
+#include "store/ServerHome.h"
 
 #include <csignal>
 #include <cstdio>
@@ -10,7 +11,6 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <sys/resource.h>
 
 namespace {
 
@@ -71,38 +71,11 @@ std::optional<Options> ParseOptions(int argc, char** argv, int& exitCode) {
     return options;
 }
 
-fs::path DefaultHome() {
-    if (const char* home = std::getenv("TOLVANE_HOME"); home && *home) return home;
-    if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data) return fs::path(data) / "tolvane";
-    const char* user = std::getenv("HOME");
-    return fs::path(user && *user ? user : ".") / ".local" / "share" / "tolvane";
-}
-
-// Many sessions need many descriptors: each has its socket and a wake-up descriptor.
-rlim_t RaiseDescriptorLimit() {
-    rlimit limit{};
-    if (getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
-    limit.rlim_cur = limit.rlim_max;
-    setrlimit(RLIMIT_NOFILE, &limit);
-    return limit.rlim_cur;
-}
-
 sigset_t ControlSignals() {
     sigset_t signals;
     sigemptyset(&signals);
     for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2}) sigaddset(&signals, signal);
     return signals;
-}
-
-void LogStartBanner(monitor::ServerLog& log, rlim_t maxSockets) {
-    log.AppendRaw("Tolvane-D v0.2\r\n", 0xFF0000, false, true);
-    log.AppendRaw("An FTP server for Linux, with a live log and an account database of plain\r\n"
-                  "profile files. One worker thread per connection.\r\n\r\n",
-                  monitor::SystemMessage, false, true);
-    log.AppendRaw("Using POSIX sockets - poll() event workers - Max Sockets : " + std::to_string(maxSockets) +
-                      ".\r\n\r\n",
-                  monitor::SystemMessage, false, true);
-    log.AppendLine(" - Server loaded and ready ...\r\n", monitor::SystemMessage);
 }
 
 int Serve(store::Server& server, const sigset_t& signals) {
@@ -133,7 +106,7 @@ int main(int argc, char** argv) {
     const auto options = ParseOptions(argc, argv, exitCode);
     if (!options) return exitCode;
 
-    const fs::path home = options->home.value_or(DefaultHome());
+    const fs::path home = options->home.value_or(store::DefaultServerHome());
     std::error_code error;
     fs::create_directories(home, error);
     if (options->demo && !store::PrepareDemoHome(home)) {
@@ -144,7 +117,7 @@ int main(int argc, char** argv) {
     const sigset_t signals = ControlSignals();
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
-    const rlim_t maxSockets = RaiseDescriptorLimit();
+    const long maxSockets = store::RaiseDescriptorLimit();
 
     store::Server server(home);
     monitor::TerminalLogPrinter printer(server.Shared().Log(), stdout,
@@ -153,7 +126,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "tolvaned: %s\n", failure->c_str());
         return 1;
     }
-    LogStartBanner(server.Shared().Log(), maxSockets);
+    server.AnnounceStart(maxSockets);
     server.CreateServerSockets();
     if (!options->offline) server.GoOnline();
     return Serve(server, signals);

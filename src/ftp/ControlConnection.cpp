@@ -166,6 +166,7 @@ void ControlConnection::ExecuteLine(std::string line) {
     const std::string verb = CommandVerb(line);
     const std::string argument = CommandArgument(line);
     LogCommand(verb, argument);
+    ReloadAccountIfRequested();
     Dispatch(verb, argument);
 }
 
@@ -204,6 +205,7 @@ int ControlConnection::EffectiveTimeout() const {
 }
 
 int ControlConnection::OnIdleTick() {
+    ReloadAccountIfRequested();
     if (TransferRunning()) {
         idleTicks_.store(0);
     } else {

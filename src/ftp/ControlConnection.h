@@ -70,6 +70,17 @@ public:
     // Gives (positive) or takes (negative) download credit; the administrator does too.
     void AdjustCredit(std::int64_t delta) { currentCredit_.fetch_add(delta); }
     std::int64_t Credit() const { return currentCredit_.load(); }
+    // Whether the loaded account runs a ratio; the window offers credit only then.
+    bool RatioEnabled() const { return ratioEnabled_.load(); }
+    std::uint64_t UploadedBytes() const { return uploadedBytes_.load(); }
+    std::uint64_t DownloadedBytes() const { return downloadedBytes_.load(); }
+    int UploadedFiles() const { return uploadedFiles_.load(); }
+    int DownloadedFiles() const { return downloadedFiles_.load(); }
+    // Local path of the working directory.
+    std::string CurrentDirectory() const;
+    // The administrator's "Update Account Info": the session re-reads its account as at login,
+    // on its own worker, before its next command or at its next idle second.
+    void RequestAccountReload() { accountReloadRequested_.store(true); }
 
     // Splits one command line (ending in CR) into verb and argument.
     static std::string CommandVerb(std::string_view line);
@@ -113,13 +124,13 @@ private:
     void MarkRequest(const std::string& succeeded, const std::string& reason);
     void Refuse(const std::string& reason, const std::string& reply);
     void SetUserName(const std::string& name);
+    void ReloadAccountIfRequested();
 
     // Paths and file commands.
     void CWD(const std::string& argument);
     void CDUP(const std::string& argument);
     void EnterDirectory(std::string candidate);
     PathResolver Resolver() const;
-    std::string CurrentDirectory() const;
     void SetCurrentDirectory(const std::string& directory);
     PermissionSet PermissionsOf(const std::string& directory) const;
     ResolvedEntry ResolveName(const std::string& argument) const;
@@ -200,6 +211,7 @@ private:
     std::string serverIpHome_;  // guarded by recordMutex_
     bool passiveMode_ = false;
     int dataPort_ = 0;
+    mutable std::mutex dataMutex_;  // the session and a kick from the window both reach these
     std::weak_ptr<PassiveListenSocket> passiveListener_;
     std::weak_ptr<FileSendSocket> downloadSocket_;
     std::weak_ptr<FileReceiveSocket> uploadSocket_;
@@ -212,6 +224,8 @@ private:
     std::atomic<bool> downloadActive_{false};
     std::atomic<bool> uploadActive_{false};
     std::atomic<bool> listingActive_{false};
+    std::atomic<bool> ratioEnabled_{false};
+    std::atomic<bool> accountReloadRequested_{false};
 };
 
 }  // namespace tolvane::ftp

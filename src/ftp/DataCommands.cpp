@@ -9,6 +9,7 @@
 #include <climits>
 #include <ctime>
 #include <sys/socket.h>
+#include <utility>
 
 namespace tolvane::ftp {
 namespace {
@@ -57,7 +58,10 @@ void ControlConnection::PASV(const std::string&) {
         SendReply("421 Out of Network sockets, please try later\r\n");
         return;
     }
-    passiveListener_ = listener;
+    {
+        std::lock_guard lock(dataMutex_);
+        passiveListener_ = listener;
+    }
     std::string localAddress;
     std::uint16_t controlPort = 0;
     std::string listenerAddress;
@@ -74,13 +78,17 @@ void ControlConnection::PASV(const std::string&) {
 }
 
 std::shared_ptr<PassiveListenSocket> ControlConnection::OpenPassiveListener() const {
+    std::unique_lock lock(dataMutex_);
     auto listener = passiveListener_.lock();
+    lock.unlock();
     return listener && listener->IsOpen() ? listener : nullptr;
 }
 
 void ControlConnection::ClosePassiveListener() {
-    if (auto listener = passiveListener_.lock()) listener->Close();
-    passiveListener_.reset();
+    std::unique_lock lock(dataMutex_);
+    auto listener = std::exchange(passiveListener_, {}).lock();
+    lock.unlock();
+    if (listener) listener->Close();
 }
 
 // In passive mode a transfer needs the listener of a PASV that has not served yet.
@@ -138,16 +146,21 @@ void ControlConnection::LIST(const std::string&) {
     auto socket = std::make_shared<ListingSocket>(
         std::static_pointer_cast<ControlConnection>(shared_from_this()), CurrentDirectory(), std::move(options));
     if (!PrepareActiveSocket(socket)) return;
-    listingSocket_ = socket;
+    {
+        std::lock_guard lock(dataMutex_);
+        listingSocket_ = socket;
+    }
     listingActive_.store(true);
     ApplySpeedLimit(*socket, TransferKind::Listing);
     HandOver(socket);
 }
 
 void ControlConnection::EndTransfers() {
-    if (auto download = downloadSocket_.lock()) download->Cancel();
-    if (auto upload = uploadSocket_.lock()) upload->Cancel();
-    if (auto listing = listingSocket_.lock()) listing->Cancel();
+    std::unique_lock lock(dataMutex_);
+    const std::shared_ptr<DataSocket> sockets[] = {downloadSocket_.lock(), uploadSocket_.lock(), listingSocket_.lock()};
+    lock.unlock();
+    for (const auto& socket : sockets)
+        if (socket) socket->Cancel();
     ClosePassiveListener();
 }
 

@@ -21,12 +21,12 @@ void DataSocket::OnConnect() {
 }
 
 void DataSocket::OnWorkerExit() {
+    Release();
     if (!started_.load() && !cancelled_.load()) {
         // The active connect failed: the client is waiting for an answer to its command.
         owner_->SendReply("426 Data connection closed, transfer failed.\r\n");
     }
     owner_->Server().Registry().Transfers().Remove(weak_from_this());
-    Release();
 }
 
 void DataSocket::Release() {

@@ -53,9 +53,11 @@ protected:
 
     const std::shared_ptr<ControlConnection> owner_;
 
-private:
-    // The transfer slot and the session's in-progress flag, given back once.
+    // The transfer slot and the session's in-progress flag, given back once: before the final
+    // reply, so that a client told of the end can start its next transfer at once.
     void Release();
+
+private:
 
     std::atomic<bool>& activeFlag_;
     const bool holdsTransferSlot_;

@@ -101,6 +101,7 @@ void FileReceiveSocket::UpdateProgress(bool force) {
 }
 
 void FileReceiveSocket::CloseTransfer() {
+    Release();
     owner_->SendReply("426 Data connection closed, transfer failed.\r\n");
     owner_->Server().Registry().Transfers().Remove(weak_from_this());
     Cancel();
@@ -115,6 +116,7 @@ void FileReceiveSocket::OnClose() {
     }
     if (!diskError_ && !ReceiveAvailable()) diskError_ = true;
     UpdateProgress(true);
+    Release();
     if (diskError_) {
         owner_->SendReply("426 Data Connection closed,disk writing error, disk full ?.\r\n");
         Log("Closed, sending file \"" + fileName_ + "\" failed...\r\n");

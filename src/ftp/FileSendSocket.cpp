@@ -92,6 +92,7 @@ void FileSendSocket::UpdateProgress(bool force) {
 void FileSendSocket::Finish(bool success) {
     if (finished_.exchange(true)) return;
     owner_->Server().Registry().Transfers().Remove(weak_from_this());
+    Release();
     if (success) {
         owner_->SendReply("226 Transfer complete.\r\n");
         owner_->SystemMessage(owner_->Tag() + "Closed, sending file \"" + fileName_ + "\" successfull ...\r\n",

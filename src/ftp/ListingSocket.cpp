@@ -87,6 +87,7 @@ std::optional<std::string> ListingSocket::NextLine() {
 
 void ListingSocket::Finish() {
     finished_ = true;
+    Release();
     if (options_.ratio) {
         char text[256];
         std::snprintf(text, sizeof text, "226-Server is running ratio %i/%i, counting %s\r\n", options_.ratio->upload,

@@ -148,10 +148,23 @@ void ControlConnection::LoadAccount(const std::string& name) {
 
 void ControlConnection::ApplyAccountSettings() {
     accountTimeout_ = account_.timeout;
+    ratioEnabled_.store(account_.ratioEnabled);
     currentCredit_.store(account_.credit);
     showRelativePath_ = account_.showRelativePath;
     logging_ = LoggingSettings{account_.logEnabled, account_.logFilenameMask, account_.logFtpCommands,
                                account_.logFtpReplies, account_.logSystemMessages};
+}
+
+// The two loads of USER, without its checks; the working directory returns home.
+void ControlConnection::ReloadAccountIfRequested() {
+    if (!accountReloadRequested_.exchange(false) || !loggedIn_) return;
+    const std::string name = UserName();
+    LoadAccount(name);
+    accountSettingsFile_ = accountFiles_.settingsFile.empty() ? accountFiles_.accountFile : accountFiles_.settingsFile;
+    account_ = store::LoadAccountSettings(accountSettingsFile_, accountFiles_.settingsFile, name);
+    ApplyAccountSettings();
+    server_->Registry().Connections().SetCell(weak_from_this(), monitor::ConnectionColumns::CurrentDir,
+                                              CurrentDirectory());
 }
 
 std::vector<std::string> ControlConnection::AccessingRules() const {

@@ -3,7 +3,7 @@
 #include "ftp/FileReceiveSocket.h"
 #include "ftp/FileSystem.h"
 #include "ftp/PassiveListenSocket.h"
-#include "store/ProfileFile.h"
+#include "store/ProgramSettings.h"
 
 #include <fcntl.h>
 #include <strings.h>
@@ -38,7 +38,7 @@ void ControlConnection::GiveBackTransferSlot() { ipHome_->runningTransfers.fetch
 
 // The server-wide limit counts the transfers whose data connection is up, over all IP homes.
 bool ControlConnection::ServerTransferLimitReached() {
-    const int limit = store::ReadProfileInt(server_->SettingsFile(), "FTPServer-Options", "MaximumTransfers", -1);
+    const int limit = store::ReadProgramSettings(server_->SettingsFile()).maximumTransfers;
     if (limit == -1 || static_cast<int>(server_->Registry().Transfers().Count()) < limit) return false;
     if (passiveMode_) ClosePassiveListener();
     SendReply("421 Too many file transfers in progress, please try later.\r\n");
@@ -75,7 +75,10 @@ void ControlConnection::RETR(const std::string& argument) {
               entry.name + ".\r\n");
     downloadedFiles_.fetch_add(1);
     downloadActive_.store(true);
-    downloadSocket_ = socket;
+    {
+        std::lock_guard lock(dataMutex_);
+        downloadSocket_ = socket;
+    }
     ApplySpeedLimit(*socket, TransferKind::Sending);
     HandOver(socket);
 }
@@ -101,7 +104,7 @@ void ControlConnection::STOR(const std::string& argument) {
         return refuse("500 File already exists, delete first.\r\n");
     if (ServerTransferLimitReached() || !DataConnectionReady()) return GiveBackTransferSlot();
 
-    SendReply("150 Binary data connection for file " + argument + ".\r\n");
+    SendReply("150 Binary data connection for file " + name + ".\r\n");
     const std::int64_t offset = restarting ? restart_.Offset() : 0;
     auto socket = std::make_shared<FileReceiveSocket>(std::static_pointer_cast<ControlConnection>(shared_from_this()),
                                                       entry.path, offset, !restarting && ipHome_->overwriteAllowed,
@@ -133,18 +136,22 @@ void ControlConnection::StartUpload(const std::shared_ptr<FileReceiveSocket>& so
     if (!PrepareActiveSocket(socket)) return;
     uploadedFiles_.fetch_add(1);
     uploadActive_.store(true);
-    uploadSocket_ = socket;
+    {
+        std::lock_guard lock(dataMutex_);
+        uploadSocket_ = socket;
+    }
     ApplySpeedLimit(*socket, TransferKind::Receiving);
     HandOver(socket);
 }
 
 void ControlConnection::ABOR(const std::string&) {
-    if (SameVerb(previousVerb_, "RETR") && downloadActive_.load()) {
-        if (auto download = downloadSocket_.lock()) download->Finish(download->Done());
-    }
-    if ((SameVerb(previousVerb_, "STOR") || SameVerb(previousVerb_, "APPE")) && uploadActive_.load()) {
-        if (auto upload = uploadSocket_.lock()) upload->Abort();
-    }
+    std::unique_lock lock(dataMutex_);
+    const auto download = downloadSocket_.lock();
+    const auto upload = uploadSocket_.lock();
+    lock.unlock();
+    if (download && SameVerb(previousVerb_, "RETR") && downloadActive_.load()) download->Finish(download->Done());
+    if (upload && (SameVerb(previousVerb_, "STOR") || SameVerb(previousVerb_, "APPE")) && uploadActive_.load())
+        upload->Abort();
     SendReply("226 ABOR command successful.\r\n");
 }
 

@@ -200,8 +200,8 @@ bool EventSocket::Connect(const std::string& host, std::uint16_t port) {
 void EventSocket::Close() {
     closeRequested_.store(true);
     if (hasWorker_.load()) {
-        // The worker closes the descriptor itself once its loop ends, so it is never reused
-        // under a running poll; shutting it down now stops all traffic at once.
+        // The descriptor lives as long as the object, so it is never reused under a running
+        // poll or a late send; shutting it down now stops all traffic at once.
         const int fd = fd_.load();
         if (fd >= 0) ::shutdown(fd, SHUT_RDWR);
         Wake();
@@ -313,8 +313,10 @@ void EventSocket::RunWorker() {
         DeliverEvents(events);
     }
     lastError_.store(errno);
-    const int fd = fd_.exchange(-1);
-    if (fd >= 0) ::close(fd);
+    // The descriptor is closed with the object, not here: other threads that still hold the
+    // object (a late reply, a kick) must never write to a number the next accept reuses.
+    closeRequested_.store(true);
+    if (const int fd = fd_.load(); fd >= 0) ::shutdown(fd, SHUT_RDWR);
     OnWorkerExit();
 }
 

@@ -81,6 +81,18 @@ std::optional<std::string> Server::InitDatabase() {
     return std::nullopt;
 }
 
+void Server::AnnounceStart(long maxSockets) {
+    auto& log = shared_->Log();
+    log.AppendRaw("Tolvane-D v0.2\r\n", 0xFF0000, false, true);
+    log.AppendRaw("An FTP server for Linux, with a live log and an account database of plain\r\n"
+                  "profile files. One worker thread per connection.\r\n\r\n",
+                  monitor::SystemMessage, false, true);
+    log.AppendRaw("Using POSIX sockets - poll() event workers - Max Sockets : " + std::to_string(maxSockets) +
+                      ".\r\n\r\n",
+                  monitor::SystemMessage, false, true);
+    log.AppendLine(" - Server loaded and ready ...\r\n", monitor::SystemMessage);
+}
+
 void Server::CreateServerSockets() {
     std::lock_guard lock(mutex_);
     CloseListeners();

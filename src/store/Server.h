@@ -26,6 +26,8 @@ public:
     // Ensures the database and logging folders; on failure returns the message to show before
     // ending the program.
     std::optional<std::string> InitDatabase();
+    // The start-up lines of the log: product, about text, socket layer, "loaded and ready".
+    void AnnounceStart(long maxSockets);
     // Brings up every IP home file of the database; a second call closes the previous set first.
     void CreateServerSockets();
     void GoOnline();

@@ -137,9 +137,13 @@ class TransferHome:
 
     def start(self):
         self.daemon = Daemon(self.home)
-        self.test.addCleanup(self.daemon.stop)
+        self.test.addCleanup(self.stop_cleanly)
         self.test.assertTrue(self.daemon.wait_for_line(" - Server is Online ..."), self.daemon.output())
         return self.daemon
+
+    def stop_cleanly(self):
+        # A sanitizer that found something ends the process with another status.
+        self.test.assertEqual(self.daemon.stop(), 0, "tolvaned exit status")
 
     def client(self, user="u", password="pw", timeout=10.0):
         """A logged-in raw control connection."""

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 namespace tolvane::ftp {
 namespace {
 
@@ -35,6 +37,14 @@ TEST(ListingLineTest, FileLineHasTheFixedLayout) {
 TEST(ListingLineTest, SizesBeyond32BitsAreShownWhole) {
     EXPECT_EQ(Line(File("big", 5368709120)), "-rwx------   1 user     group 5368709120 Jan  5 09:07 big\r\n");
     EXPECT_EQ(Line(File("bigger", 12345678901)), "-rwx------   1 user     group 12345678901 Jan  5 09:07 bigger\r\n");
+}
+
+TEST(ListingLineTest, UnrepresentableTimeShowsTheEpoch) {
+    ListingEntry future = File("f");
+    future.modified = std::numeric_limits<std::time_t>::max();
+    ListingEntry epoch = File("f");
+    epoch.modified = 0;
+    EXPECT_EQ(Line(future), Line(epoch));
 }
 
 TEST(ListingLineTest, DirectoriesAndHiddenEntries) {
