@@ -1,0 +1,102 @@
+#include "store/ProgramSettings.h"
+#include "store/Server.h"
+#include "store/ServerHome.h"
+#include "ui/Language.h"
+#include "ui/MainWindow.h"
+
+#include <QApplication>
+#include <QMessageBox>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string_view>
+
+namespace {
+
+using namespace tolvane;
+namespace fs = std::filesystem;
+
+constexpr const char* kUsage =
+    "Usage: tolvane [--home DIR]\n"
+    "\n"
+    "The Tolvane administration window, with the FTP server running inside it.\n"
+    "\n"
+    "  --home DIR   server home (default: $TOLVANE_HOME, else $XDG_DATA_HOME/tolvane,\n"
+    "               else ~/.local/share/tolvane); created when missing\n"
+    "  --help       show this text\n"
+    "  --version    show the version\n"
+    "\n"
+    "Without a display, use tolvaned.\n";
+
+// Qt aborts when it cannot reach a display; say so plainly instead.
+bool HasDisplay() {
+    for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        if (const char* value = std::getenv(variable); value && *value) return true;
+    }
+    return false;
+}
+
+std::optional<fs::path> ParseHome(int argc, char** argv, int& exitCode) {
+    std::optional<fs::path> home;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        if (argument == "--help" || argument == "-h") {
+            std::fputs(kUsage, stdout);
+            exitCode = 0;
+            return std::nullopt;
+        }
+        if (argument == "--version") {
+            std::puts("tolvane (Tolvane-D) 0.2");
+            exitCode = 0;
+            return std::nullopt;
+        }
+        if (argument == "--home" && i + 1 < argc) {
+            home = argv[++i];
+        } else if (argument.starts_with("--home=")) {
+            home = std::string(argument.substr(7));
+        } else if (!argument.starts_with("-platform") && !argument.starts_with("-style")) {
+            std::fprintf(stderr, "tolvane: unknown option '%s'\nTry 'tolvane --help'.\n", argv[i]);
+            exitCode = 2;
+            return std::nullopt;
+        }
+    }
+    exitCode = -1;
+    return home.value_or(store::DefaultServerHome());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    int exitCode = 0;
+    const auto home = ParseHome(argc, argv, exitCode);
+    if (!home) return exitCode;
+    if (!HasDisplay()) {
+        std::fputs("tolvane: no display to open the window on (DISPLAY is not set).\n"
+                   "Run tolvaned to serve without a window.\n",
+                   stderr);
+        return 2;
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+    const long maxSockets = store::RaiseDescriptorLimit();
+    QApplication application(argc, argv);
+    std::error_code error;
+    fs::create_directories(*home, error);
+
+    const auto translator = ui::LoadLanguage(*home, ui::ShowLanguageFailure);
+    store::Server server(*home);
+    if (const auto failure = server.InitDatabase()) {
+        QMessageBox::critical(nullptr, "Tolvane-D", QString::fromStdString(*failure));
+        return 1;
+    }
+    const store::ProgramSettings settings = store::ReadProgramSettings(server.Shared().SettingsFile());
+    store::WriteProgramPath(server.Shared().SettingsFile(), QCoreApplication::applicationFilePath().toStdString());
+    server.AnnounceStart(maxSockets);
+    ui::MainWindow window(server, settings.onlineAtStartup == 1);
+    if (settings.startAsTrayIcon != 1 || window.Tray() == nullptr) window.show();
+    const int result = QApplication::exec();
+    server.Shutdown();
+    return result;
+}

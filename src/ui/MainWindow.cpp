@@ -1,0 +1,240 @@
+#include "ui/MainWindow.h"
+
+#include "store/Server.h"
+#include "ui/LogPane.h"
+#include "ui/MonitorPane.h"
+#include "ui/ServerVariablesDialog.h"
+#include "ui/SettingsDialog.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QSplitter>
+#include <QStyle>
+#include <QToolBar>
+#include <QUrl>
+
+namespace tolvane::ui {
+namespace {
+
+constexpr int kTimerPeriodMs = 1000;
+
+}  // namespace
+
+MainWindow::MainWindow(store::Server& server, bool onlineAtStartup, QWidget* parent)
+    : QMainWindow(parent), server_(server), onlineAtStartup_(onlineAtStartup) {
+    auto* splitter = new QSplitter(Qt::Horizontal, this);
+    monitorPane_ = new MonitorPane(server_, splitter);
+    logPane_ = new LogPane(server_.Shared().Log(), server_.Shared().SettingsFile(), splitter);
+    splitter->addWidget(monitorPane_);
+    splitter->addWidget(logPane_);
+    splitter->setSizes({500, 500});
+    setCentralWidget(splitter);
+    setWindowTitle("Tolvane-D v0.2 - Beta");
+    resize(1100, 600);
+    BuildActions();
+    BuildMenus();
+    BuildToolBar();
+    BuildTray();
+    StartTimers();
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::BuildActions() {
+    const auto make = [this](const QString& text, QStyle::StandardPixmap icon, const QKeySequence& keys,
+                             void (MainWindow::*slot)()) {
+        auto* action = new QAction(style()->standardIcon(icon), text, this);
+        if (!keys.isEmpty()) action->setShortcut(keys);
+        connect(action, &QAction::triggered, this, slot);
+        return action;
+    };
+    onlineAction_ = make("Online", QStyle::SP_MediaPlay, {}, &MainWindow::GoOnline);
+    offlineAction_ = make("Offline", QStyle::SP_MediaStop, {}, &MainWindow::GoOffline);
+    shutdownAction_ = make("Shutdown", QStyle::SP_DialogCloseButton, {}, &MainWindow::Shutdown);
+    settingsAction_ = make("FTP-Server", QStyle::SP_FileDialogDetailedView, QKeySequence("Ctrl+S"), &MainWindow::OpenSettings);
+    variablesAction_ = make("Server Variables", QStyle::SP_FileDialogInfoView, {}, &MainWindow::OpenServerVariables);
+    copyAction_ = new QAction(style()->standardIcon(QStyle::SP_DialogSaveButton), "Copy", this);
+    copyAction_->setShortcut(QKeySequence("Ctrl+C"));
+    connect(copyAction_, &QAction::triggered, this, [this] { logPane_->CopyAll(); });
+    clearAction_ = new QAction(style()->standardIcon(QStyle::SP_DialogResetButton), "Clear", this);
+    clearAction_->setShortcut(QKeySequence("Ctrl+D"));
+    connect(clearAction_, &QAction::triggered, this, [this] { logPane_->ClearAll(); });
+    usersAction_ = new QAction(style()->standardIcon(QStyle::SP_DirHomeIcon), "Users", this);
+    usersAction_->setShortcut(QKeySequence("Ctrl+U"));
+    connect(usersAction_, &QAction::triggered, this, [this] { NotAvailableYet("The account editor"); });
+    toolbarAction_ = new QAction("Toolbar", this);
+    toolbarAction_->setCheckable(true);
+    toolbarAction_->setChecked(true);
+    toolbarAction_->setShortcut(QKeySequence("Ctrl+T"));
+    helpAction_ = new QAction("Help", this);
+    helpAction_->setShortcut(QKeySequence(Qt::Key_F1));
+    connect(helpAction_, &QAction::triggered, this, [this] { OpenHomeFile(server_.Home() / "manual" / "index.htm"); });
+    historyAction_ = new QAction("History", this);
+    connect(historyAction_, &QAction::triggered, this, [this] { OpenHomeFile(server_.Home() / "History.txt"); });
+    bugAction_ = new QAction("Report a Bug", this);
+    connect(bugAction_, &QAction::triggered, this, [this] { NotAvailableYet("Reporting a bug"); });
+    updateAction_ = new QAction("Update Check", this);
+    connect(updateAction_, &QAction::triggered, this, [this] { NotAvailableYet("The update check"); });
+    aboutAction_ = new QAction("About", this);
+    aboutAction_->setShortcut(QKeySequence("Ctrl+A"));
+    connect(aboutAction_, &QAction::triggered, this, [this] {
+        QMessageBox::about(this, "About Tolvane-D",
+                           "Tolvane-D v0.2 - Beta\n\nAn FTP server for Linux with a live log, a live monitor "
+                           "and an account database of plain profile files.");
+    });
+}
+
+void MainWindow::BuildMenus() {
+    QMenu* edit = menuBar()->addMenu("&Edit");
+    edit->addAction(copyAction_);
+    edit->addAction(clearAction_);
+    edit->addSeparator();
+    edit->addAction(shutdownAction_);
+    QMenu* setup = menuBar()->addMenu("&Setup");
+    setup->addAction(settingsAction_);
+    setup->addAction(usersAction_);
+    QMenu* view = menuBar()->addMenu("&View");
+    view->addAction(toolbarAction_);
+    view->addAction(variablesAction_);
+    QMenu* help = menuBar()->addMenu("&Help");
+    help->addAction(helpAction_);
+    help->addAction(historyAction_);
+    help->addSeparator();
+    help->addAction(bugAction_);
+    help->addAction(updateAction_);
+    help->addSeparator();
+    help->addAction(aboutAction_);
+}
+
+void MainWindow::BuildToolBar() {
+    toolBar_ = addToolBar("Toolbar");
+    toolBar_->setObjectName("mainToolBar");
+    toolBar_->addAction(onlineAction_);
+    toolBar_->addAction(offlineAction_);
+    toolBar_->addSeparator();
+    toolBar_->addAction(copyAction_);
+    toolBar_->addAction(clearAction_);
+    toolBar_->addSeparator();
+    toolBar_->addAction(usersAction_);
+    connect(toolbarAction_, &QAction::toggled, toolBar_, &QToolBar::setVisible);
+}
+
+void MainWindow::BuildTray() {
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) return;
+    tray_ = new QSystemTrayIcon(style()->standardIcon(QStyle::SP_DriveNetIcon), this);
+    trayMenu_ = new QMenu(this);
+    trayMenu_->addAction("Show Window", this, [this] {
+        showNormal();
+        raise();
+        activateWindow();
+    });
+    trayMenu_->addAction("Hide Window", this, &QWidget::hide);
+    trayMenu_->addSeparator();
+    trayMenu_->addAction(onlineAction_);
+    trayMenu_->addAction(offlineAction_);
+    trayMenu_->addSeparator();
+    trayMenu_->addAction(shutdownAction_);
+    tray_->setContextMenu(trayMenu_);
+    connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
+        if (reason == QSystemTrayIcon::DoubleClick) trayMenu_->actions().first()->trigger();
+    });
+}
+
+void MainWindow::StartTimers() {
+    titleTimer_.setInterval(kTimerPeriodMs);
+    connect(&titleTimer_, &QTimer::timeout, this, &MainWindow::RefreshTitle);
+    titleTimer_.start();
+    startTimer_.setInterval(kTimerPeriodMs);
+    connect(&startTimer_, &QTimer::timeout, this, &MainWindow::DeferredStart);
+    startTimer_.start();
+    trayTimer_.setInterval(kTimerPeriodMs);
+    connect(&trayTimer_, &QTimer::timeout, this, &MainWindow::AddTrayIcon);
+    trayTimer_.start();
+}
+
+void MainWindow::RefreshTitle() {
+    auto& registry = server_.Shared().Registry();
+    const int users = static_cast<int>(registry.Connections().Count());
+    const int transfers = static_cast<int>(registry.Transfers().Count());
+    if (users == lastUserRows_ && transfers == lastTransferRows_) return;
+    lastUserRows_ = users;
+    lastTransferRows_ = transfers;
+    setWindowTitle(QString("(%1,%2) - Tolvane-D v0.2 - Beta").arg(users).arg(transfers));
+    if (tray_ && tray_->isVisible()) tray_->setToolTip(QString("Tolvane-D (%1 Users,%2 Transfers)").arg(users).arg(transfers));
+}
+
+// About a second after start: the listening sockets, and online when the settings ask for it.
+void MainWindow::DeferredStart() {
+    startTimer_.stop();
+    server_.CreateServerSockets();
+    if (onlineAtStartup_) server_.GoOnline();
+}
+
+void MainWindow::AddTrayIcon() {
+    if (tray_ == nullptr) {
+        trayTimer_.stop();
+        return;
+    }
+    tray_->setToolTip("Tolvame-D (0 User, 0 Transfer)");
+    tray_->show();
+    if (tray_->isVisible()) trayTimer_.stop();
+}
+
+void MainWindow::GoOnline() {
+    if (startTimer_.isActive()) startTimer_.stop();
+    server_.GoOnline();
+}
+
+void MainWindow::GoOffline() { server_.GoOffline(); }
+
+void MainWindow::Shutdown() {
+    shuttingDown_ = true;
+    titleTimer_.stop();
+    startTimer_.stop();
+    trayTimer_.stop();
+    server_.Shutdown();
+    if (tray_) tray_->hide();
+    close();
+    QApplication::quit();
+}
+
+void MainWindow::OpenSettings() {
+    SettingsDialog dialog(server_, this);
+    dialog.exec();
+}
+
+void MainWindow::OpenServerVariables() {
+    ServerVariablesDialog dialog(server_, this);
+    dialog.exec();
+}
+
+// Closing the window only hides it while the tray can bring it back; without a tray it asks.
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (shuttingDown_) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    if (tray_ && tray_->isVisible()) {
+        hide();
+        return;
+    }
+    if (QMessageBox::question(this, "Tolvane-D", "There is no notification area to keep the server in.\nShut the server down?") ==
+        QMessageBox::Yes)
+        Shutdown();
+}
+
+void MainWindow::NotAvailableYet(const QString& what) {
+    QMessageBox::information(this, "Tolvane-D", what + " is not available yet.");
+}
+
+void MainWindow::OpenHomeFile(const std::filesystem::path& file) {
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(QString::fromStdString(file.string()))))
+        QMessageBox::information(this, "Tolvane-D", QString::fromStdString("Cannot open " + file.string()));
+}
+
+}  // namespace tolvane::ui

@@ -1,0 +1,87 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QSystemTrayIcon>
+#include <QTimer>
+
+#include <filesystem>
+
+class QAction;
+class QMenu;
+class QToolBar;
+
+namespace tolvane::store {
+class Server;
+}
+
+namespace tolvane::ui {
+
+class LogPane;
+class MonitorPane;
+
+// The administration window: the live monitor on the left, the server log on the right, and
+// the commands that steer the server it hosts.
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+
+public:
+    MainWindow(store::Server& server, bool onlineAtStartup, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    LogPane& Log() const { return *logPane_; }
+    MonitorPane& Monitor() const { return *monitorPane_; }
+    QSystemTrayIcon* Tray() const { return tray_; }
+
+public slots:
+    void GoOnline();
+    void GoOffline();
+    void Shutdown();
+    void OpenSettings();
+    void OpenServerVariables();
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    void BuildActions();
+    void BuildMenus();
+    void BuildToolBar();
+    void BuildTray();
+    void StartTimers();
+    void RefreshTitle();
+    void DeferredStart();
+    void AddTrayIcon();
+    void NotAvailableYet(const QString& what);
+    void OpenHomeFile(const std::filesystem::path& file);
+
+    store::Server& server_;
+    const bool onlineAtStartup_;
+    LogPane* logPane_ = nullptr;
+    MonitorPane* monitorPane_ = nullptr;
+    QToolBar* toolBar_ = nullptr;
+    QSystemTrayIcon* tray_ = nullptr;
+    QMenu* trayMenu_ = nullptr;
+    QTimer titleTimer_;
+    QTimer startTimer_;
+    QTimer trayTimer_;
+    int lastUserRows_ = 5;
+    int lastTransferRows_ = 5;
+    bool shuttingDown_ = false;
+
+    QAction* onlineAction_ = nullptr;
+    QAction* offlineAction_ = nullptr;
+    QAction* copyAction_ = nullptr;
+    QAction* clearAction_ = nullptr;
+    QAction* shutdownAction_ = nullptr;
+    QAction* settingsAction_ = nullptr;
+    QAction* usersAction_ = nullptr;
+    QAction* toolbarAction_ = nullptr;
+    QAction* variablesAction_ = nullptr;
+    QAction* helpAction_ = nullptr;
+    QAction* historyAction_ = nullptr;
+    QAction* bugAction_ = nullptr;
+    QAction* updateAction_ = nullptr;
+    QAction* aboutAction_ = nullptr;
+};
+
+}  // namespace tolvane::ui

@@ -1,0 +1,152 @@
+// Saves PNG pictures of the window against a live server with a few clients: the main window
+// with each monitor tab, the settings dialog, the Extended Info window and the server
+// variables window. Usage: UiScreenshots OUTPUT_DIR
+#include "TempFolder.h"
+#include "TestClient.h"
+#include "store/AccountDatabase.h"
+#include "store/Server.h"
+#include "ui/ExtendedInfoDialog.h"
+#include "ui/MainWindow.h"
+#include "ui/MonitorPane.h"
+#include "ui/ServerVariablesDialog.h"
+#include "ui/SettingsDialog.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QTreeWidget>
+
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <vector>
+
+namespace {
+
+using namespace tolvane;
+using testing::TestClient;
+
+std::uint16_t FreePort() {
+    net::EventSocket probe;
+    probe.Create(0, true);
+    return probe.LocalPort();
+}
+
+void Settle(int milliseconds) {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < milliseconds) QApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+void Save(QWidget& widget, const QString& folder, const QString& name) {
+    const QString path = folder + "/" + name + ".png";
+    widget.grab().save(path);
+    std::printf("%s\n", path.toLocal8Bit().constData());
+}
+
+// An IP home on a free port with two users; "slow" downloads at 5 kb/s so a transfer shows.
+std::uint16_t PrepareHome(const std::filesystem::path& home) {
+    const std::uint16_t port = FreePort();
+    const auto database = store::DatabaseDir(home);
+    const std::string title = "127.0.0.1-" + std::to_string(port);
+    const std::string root = (home / "files").string() + "/";
+    std::filesystem::create_directories(root);
+    std::filesystem::create_directories(database);
+    std::ofstream(root + "video.bin") << std::string(512 * 1024, 'v');
+    store::IpHome ipHome;
+    ipHome.serverName = "Screenshots";
+    ipHome.serverIp = "127.0.0.1";
+    ipHome.serverPort = std::to_string(port);
+    store::CreateIpHome(database, title);
+    store::WriteIpHome(store::IpHomeFile(database, title), ipHome);
+    for (const char* name : {"alice", "slow"}) {
+        store::AccountValues user;
+        user.password = "pw";
+        user.rootDir = root;
+        user.accessingRules = {{root, "RWDLI"}};
+        user.showRelativePath = true;
+        user.ratioEnabled = std::string(name) == "alice";
+        user.ratioType = "Bytes per Session";
+        user.upload = "1";
+        user.download = "3";
+        user.credit = "5000";
+        if (std::string(name) == "slow") {
+            user.speedLimitMode = store::SpeedLimitMode::Static;
+            user.sendingSpeed = "5";
+        }
+        store::CreateUser(store::UsersDir(database, title), name);
+        store::WriteAccount(store::UserFile(store::UsersDir(database, title), name), user);
+    }
+    return port;
+}
+
+std::unique_ptr<TestClient> LogIn(std::uint16_t port, const std::string& user) {
+    auto client = std::make_unique<TestClient>(port);
+    client->ReadReply();
+    client->Send("USER " + user + "\r\nPASS pw\r\n");
+    client->ReadReply();
+    client->ReadReply();
+    return client;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication application(argc, argv);
+    if (argc < 2) {
+        std::fputs("usage: UiScreenshots OUTPUT_DIR\n", stderr);
+        return 2;
+    }
+    const QString folder = QString::fromLocal8Bit(argv[1]);
+    QDir().mkpath(folder);
+    TempFolder home;
+    const std::uint16_t port = PrepareHome(home.path());
+    store::Server server(home.path());
+    server.InitDatabase();
+    server.AnnounceStart(1024);
+    ui::MainWindow window(server, true);
+    window.resize(1280, 640);
+    window.show();
+    Settle(1500);  // the deferred start brings the sockets up and goes online
+
+    std::vector<std::unique_ptr<TestClient>> clients;
+    clients.push_back(LogIn(port, "alice"));
+    clients.push_back(LogIn(port, "alice"));
+    auto slow = LogIn(port, "slow");
+    slow->Send("PASV\r\n");
+    const std::string pasv = slow->ReadReply();
+    int h1 = 0, h2 = 0, h3 = 0, h4 = 0, p1 = 0, p2 = 0;
+    std::sscanf(pasv.c_str() + pasv.find('(') + 1, "%d,%d,%d,%d,%d,%d", &h1, &h2, &h3, &h4, &p1, &p2);
+    TestClient data(static_cast<std::uint16_t>(p1 * 256 + p2));
+    slow->Send("RETR video.bin\r\n");
+    clients.push_back(std::make_unique<TestClient>(port));  // connected, not logged in
+    Settle(2500);
+
+    for (int tab = 0; tab < window.Monitor().count(); ++tab) {
+        window.Monitor().setCurrentIndex(tab);
+        Settle(300);
+        Save(window, folder, QString("main-window-tab%1").arg(tab));
+    }
+    ui::SettingsDialog settings(server, &window);
+    settings.show();
+    Settle(300);
+    Save(settings, folder, "settings-dialog");
+    settings.close();
+
+    const auto rows = server.Shared().Registry().Connections().Rows();
+    if (!rows.empty()) {
+        auto* info = new ui::ExtendedInfoDialog(
+            std::static_pointer_cast<ftp::ControlConnection>(rows.front().owner.lock()), &window);
+        info->show();
+        Settle(1200);
+        Save(*info, folder, "extended-info");
+        info->close();
+    }
+    ui::ServerVariablesDialog variables(server, &window);
+    variables.show();
+    Settle(300);
+    Save(variables, folder, "server-variables");
+    variables.close();
+    server.Shutdown();
+    return 0;
+}

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Saves PNG pictures of the administration window with a live server and a few clients, to
+# check its look: scripts/screenshots.sh [OUTPUT_DIR] (default: build/screenshots).
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+out="${1:-build/screenshots}"
+cmake -S . -B build -G Ninja -DTOLVANE_UI=ON >/dev/null
+cmake --build build --target UiScreenshots >/dev/null
+if command -v xvfb-run >/dev/null; then
+  xvfb-run -a -s "-screen 0 1600x1000x24" build/tests/UiScreenshots "$out"
+else
+  QT_QPA_PLATFORM=offscreen build/tests/UiScreenshots "$out"
+fi
