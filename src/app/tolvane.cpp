@@ -93,8 +93,8 @@ int main(int argc, char** argv) {
     }
     const store::ProgramSettings settings = store::ReadProgramSettings(server.Shared().SettingsFile());
     store::WriteProgramPath(server.Shared().SettingsFile(), QCoreApplication::applicationFilePath().toStdString());
-    server.AnnounceStart(maxSockets);
     ui::MainWindow window(server, settings.onlineAtStartup == 1);
+    server.AnnounceStart(maxSockets);  // after the window, whose log pane shows what follows
     if (settings.startAsTrayIcon != 1 || window.Tray() == nullptr) window.show();
     const int result = QApplication::exec();
     server.Shutdown();

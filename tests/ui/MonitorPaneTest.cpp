@@ -10,6 +10,7 @@
 #include "ui/SpeedLimitDialog.h"
 #include "TempFolder.h"
 #include "TestClient.h"
+#include "TestHome.h"
 
 #include <QAction>
 #include <QApplication>
@@ -33,12 +34,6 @@ using ui::MonitorPane;
 namespace {
 
 using namespace std::chrono_literals;
-
-std::uint16_t FreePort() {
-    net::EventSocket probe;
-    probe.Create(0, true);
-    return probe.LocalPort();
-}
 
 QStringList Cells(QTreeWidget* list, int row) {
     QStringList cells;
@@ -145,7 +140,7 @@ private:
 // Users: "u" sends at 10 kb/s, "r" has a byte ratio with 1200 bytes of credit, "f" is unlimited.
 void MonitorPaneTest::init() {
     home_ = std::make_unique<TempFolder>();
-    port_ = FreePort();
+    port_ = testing::FreePort();
     const auto database = store::DatabaseDir(home_->path());
     const std::string title = "127.0.0.1-" + std::to_string(port_);
     root_ = (home_->path() / "files").string() + "/";

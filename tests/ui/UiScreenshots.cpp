@@ -3,6 +3,7 @@
 // variables window. Usage: UiScreenshots OUTPUT_DIR
 #include "TempFolder.h"
 #include "TestClient.h"
+#include "TestHome.h"
 #include "store/AccountDatabase.h"
 #include "store/Server.h"
 #include "ui/ExtendedInfoDialog.h"
@@ -26,12 +27,6 @@ namespace {
 using namespace tolvane;
 using testing::TestClient;
 
-std::uint16_t FreePort() {
-    net::EventSocket probe;
-    probe.Create(0, true);
-    return probe.LocalPort();
-}
-
 void Settle(int milliseconds) {
     QElapsedTimer timer;
     timer.start();
@@ -46,7 +41,7 @@ void Save(QWidget& widget, const QString& folder, const QString& name) {
 
 // An IP home on a free port with two users; "slow" downloads at 5 kb/s so a transfer shows.
 std::uint16_t PrepareHome(const std::filesystem::path& home) {
-    const std::uint16_t port = FreePort();
+    const std::uint16_t port = testing::FreePort();
     const auto database = store::DatabaseDir(home);
     const std::string title = "127.0.0.1-" + std::to_string(port);
     const std::string root = (home / "files").string() + "/";
@@ -103,8 +98,8 @@ int main(int argc, char** argv) {
     const std::uint16_t port = PrepareHome(home.path());
     store::Server server(home.path());
     server.InitDatabase();
-    server.AnnounceStart(1024);
     ui::MainWindow window(server, true);
+    server.AnnounceStart(1024);
     window.resize(1280, 640);
     window.show();
     Settle(1500);  // the deferred start brings the sockets up and goes online

@@ -4,6 +4,7 @@
 #include "store/Server.h"
 #include "TempFolder.h"
 #include "TestClient.h"
+#include "TestHome.h"
 
 #include <gtest/gtest.h>
 
@@ -15,12 +16,6 @@ namespace {
 using namespace std::chrono_literals;
 using testing::Eventually;
 using testing::TestClient;
-
-std::uint16_t FreePort() {
-    net::EventSocket probe;
-    probe.Create(0, true);
-    return probe.LocalPort();
-}
 
 // A server on a free loopback port with one user whose downloads are paced to 10 kb/s.
 class SessionOperationsTest : public ::testing::Test {
@@ -85,7 +80,7 @@ protected:
     }
 
     TempFolder home_;
-    std::uint16_t port_ = FreePort();
+    std::uint16_t port_ = testing::FreePort();
     std::string root_;
     std::unique_ptr<store::Server> server_;
 };
