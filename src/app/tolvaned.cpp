@@ -1,5 +1,6 @@
 #include "monitor/ServerLog.h"
 #include "monitor/TerminalLogPrinter.h"
+#include "store/AccountCommands.h"
 #include "store/DemoHome.h"
 #include "store/Server.h"
 #include "store/ServerHome.h"
@@ -8,9 +9,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <iostream>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -19,6 +22,7 @@ namespace fs = std::filesystem;
 
 constexpr const char* kUsage =
     "Usage: tolvaned [--home DIR] [--offline] [--demo]\n"
+    "       tolvaned [--home DIR] iphome|user|group COMMAND [ARGS]\n"
     "\n"
     "Serves FTP in the foreground on every enabled IP home of the server home's database,\n"
     "logging to standard output.\n"
@@ -30,6 +34,9 @@ constexpr const char* kUsage =
     "               demo, on 127.0.0.1:2121\n"
     "  --help       show this text\n"
     "  --version    show the version\n"
+    "\n"
+    "The iphome, user and group commands manage the account database; see\n"
+    "'tolvaned iphome --help', 'tolvaned user --help' and 'tolvaned group --help'.\n"
     "\n"
     "Signals: SIGTERM or SIGINT shut down, SIGHUP re-creates the listening sockets from the\n"
     "IP home files, SIGUSR1 goes offline, SIGUSR2 goes online.\n";
@@ -71,6 +78,27 @@ std::optional<Options> ParseOptions(int argc, char** argv, int& exitCode) {
     return options;
 }
 
+bool IsAccountCommand(std::string_view word) { return word == "iphome" || word == "user" || word == "group"; }
+
+// "--home DIR" may stand before or after the command words; nothing when serving is asked for.
+std::optional<int> RunAccountCommand(int argc, char** argv) {
+    std::optional<fs::path> home;
+    std::vector<std::string> words;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view argument = argv[i];
+        if (argument == "--home" && i + 1 < argc) {
+            home = argv[++i];
+        } else if (argument.starts_with("--home=")) {
+            home = std::string(argument.substr(7));
+        } else {
+            words.emplace_back(argument);
+        }
+    }
+    if (words.empty() || !IsAccountCommand(words.front())) return std::nullopt;
+    return store::RunAccountCommand(home.value_or(store::DefaultServerHome()), words,
+                                    {std::cin, std::cout, std::cerr});
+}
+
 sigset_t ControlSignals() {
     sigset_t signals;
     sigemptyset(&signals);
@@ -102,6 +130,7 @@ int Serve(store::Server& server, const sigset_t& signals) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (const auto commandExit = RunAccountCommand(argc, argv)) return *commandExit;
     int exitCode = 0;
     const auto options = ParseOptions(argc, argv, exitCode);
     if (!options) return exitCode;
