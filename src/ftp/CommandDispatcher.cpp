@@ -1,13 +1,10 @@
 #include "ftp/ControlConnection.h"
 
-#include <strings.h>
+#include "ftp/VerbMatch.h"
+
 
 namespace tolvane::ftp {
 namespace {
-
-bool SameVerb(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
 
 bool IsAbort(const std::string& verb) {
     // Clients put Telnet interrupt bytes before ABOR, so any verb containing it aborts.

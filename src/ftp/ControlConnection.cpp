@@ -3,6 +3,7 @@
 #include "ftp/FileReceiveSocket.h"
 #include "ftp/ListingSocket.h"
 #include "ftp/PassiveListenSocket.h"
+#include "ftp/VerbMatch.h"
 #include "monitor/RecordStamp.h"
 
 #include <algorithm>
@@ -185,9 +186,7 @@ std::string ControlConnection::CommandArgument(std::string_view line) {
 }
 
 void ControlConnection::LogCommand(const std::string& verb, const std::string& argument) {
-    const bool isPassword = verb.size() == 4 && (verb[0] | 0x20) == 'p' && (verb[1] | 0x20) == 'a' &&
-                            (verb[2] | 0x20) == 's' && (verb[3] | 0x20) == 's';
-    std::string shown = isPassword ? ">> Hidden <<" : argument;
+    std::string shown = SameVerb(verb, "PASS") ? ">> Hidden <<" : argument;
     if (shown == verb) shown.clear();
     server_->Log().AppendLine(Tag() + verb + " " + shown + "\r\n", monitor::RemoteCommand, false, true);
 }

@@ -3,10 +3,10 @@
 #include "ftp/FileReceiveSocket.h"
 #include "ftp/FileSystem.h"
 #include "ftp/PassiveListenSocket.h"
+#include "ftp/VerbMatch.h"
 #include "store/ProgramSettings.h"
 
 #include <fcntl.h>
-#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,10 +18,6 @@ std::int64_t FileSize(const std::string& path) {
     struct stat status {};
     if (stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return -1;
     return status.st_size;
-}
-
-bool SameVerb(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && strncasecmp(a.data(), b.data(), a.size()) == 0;
 }
 
 }  // namespace
