@@ -177,7 +177,7 @@ public:
         }
         const auto end = SectionEnd(header);
         for (auto i = header + 1; i < end; ++i) {
-            if (lines_[i].kind == LineKind::Entry && SameProfileName(lines_[i].name, key)) {
+            if (lines_[i].kind == LineKind::Entry && SameProfileName(lines_[i].name, Trim(key))) {
                 lines_[i].text = MakeLine(lines_[i].name + '=' + std::string(value));
                 return;
             }

@@ -87,6 +87,15 @@ TEST_F(ProfileFileTest, WriteReplacesInPlaceAppendsToSectionAndKeepsOtherLines) 
               "\r\n[Logging]\r\nEnabled=TRUE\r\n");
 }
 
+// A key given with blanks around it names the same line the reader finds; it used to be
+// appended as a second line that the first one shadowed.
+TEST_F(ProfileFileTest, PaddedNamesReplaceTheExistingLine) {
+    WriteText(file, "[ Logging ]\n  LogEnabled = 1 \n");
+    ASSERT_TRUE(WriteProfileString(file, " Logging ", "  LogEnabled ", "0"));
+    EXPECT_EQ(ReadText(file), "[ Logging ]\nLogEnabled=0\n");
+    EXPECT_EQ(ReadProfileString(file, "Logging", "LogEnabled", ""), "0");
+}
+
 TEST_F(ProfileFileTest, EditorRefusesTextThatWouldForgeLines) {
     ProfileEditor editor(file);
     EXPECT_FALSE(editor.Set("Userinformation", "Password", "x\nRootDir=/"));
