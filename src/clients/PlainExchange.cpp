@@ -7,6 +7,8 @@ namespace tolvane::clients {
 namespace {
 
 constexpr std::chrono::milliseconds kCancelSlice{100};
+// A blocking connect cannot be cancelled; it is kept short so that a cancel waits for little.
+constexpr std::chrono::milliseconds kConnectTimeout{10'000};
 
 }  // namespace
 
@@ -42,7 +44,8 @@ bool SendAll(net::EventSocket& socket, std::string_view data) {
 
 bool ConnectPlain(net::EventSocket& socket, const std::string& host, int port, const WaitLimits& limits) {
     if (port <= 0 || port > 65535 || limits.Cancelled()) return false;
-    return socket.SetPlainTimeout(limits.timeout) && socket.Connect(host, static_cast<std::uint16_t>(port));
+    return socket.SetPlainTimeout(std::min(limits.timeout, kConnectTimeout)) &&
+           socket.Connect(host, static_cast<std::uint16_t>(port)) && socket.SetPlainTimeout(limits.timeout);
 }
 
 }  // namespace tolvane::clients

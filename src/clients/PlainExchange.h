@@ -24,7 +24,7 @@ bool ReceiveSome(net::EventSocket& socket, std::string& buffer, std::size_t room
 // Sends all of `data`; false on error.
 bool SendAll(net::EventSocket& socket, std::string_view data);
 
-// Creates the socket in plain mode and connects it within the time-out.
+// Connects a plain-mode socket within the time-out (at most ten seconds).
 bool ConnectPlain(net::EventSocket& socket, const std::string& host, int port, const WaitLimits& limits);
 
 }  // namespace tolvane::clients

@@ -130,16 +130,18 @@ bool SmtpMailer::ExpectReply(int index) {
             return false;
         }
         if (reply.state == ReplyState::TooLong ||
-            !ReceiveSome(socket_, received_, kMaxSmtpReplyBytes - received_.size(), limits_)) {
-            lastError_ = "Socket Error";
-            return false;
-        }
+            !ReceiveSome(socket_, received_, kMaxSmtpReplyBytes - received_.size(), limits_))
+            return Broken();
     }
 }
 
-bool SmtpMailer::SendText(std::string_view text) {
-    if (SendAll(socket_, text)) return true;
+bool SmtpMailer::SendText(std::string_view text) { return SendAll(socket_, text) || Broken(); }
+
+// A dialogue out of step (no reply in time, a broken connection) cannot go on, not even to QUIT.
+bool SmtpMailer::Broken() {
     lastError_ = "Socket Error";
+    socket_.Close();
+    connected_ = false;
     return false;
 }
 

@@ -33,6 +33,7 @@ private:
 
     bool ExpectReply(int index);
     bool SendText(std::string_view text);
+    bool Broken();
 
     std::string lastError_ = "OK";
     bool connected_ = false;

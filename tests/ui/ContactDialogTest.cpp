@@ -1,13 +1,18 @@
 #include "store/ProfileFile.h"
+#include "store/Server.h"
 #include "ui/ContactDialog.h"
+#include "ui/MainWindow.h"
 #include "ui/SendProgressDialog.h"
+#include "ui/UpdateCheckDialog.h"
 
 #include "PythonServer.h"
 #include "ScriptedPeer.h"
 #include "TempFolder.h"
 #include "TestHome.h"
 
+#include <QAction>
 #include <QComboBox>
+#include <QMenuBar>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTextEdit>
@@ -112,6 +117,24 @@ private slots:
         QTest::mouseClick(progress->Button(), Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(progress->Button()->text(), QString("Close"), 1000);
         QCOMPARE(progress->Status(), QString("Connecting to Server"));
+    }
+
+    void theHelpMenuOpensBothDialogs() {
+        std::filesystem::create_directories(home_.path() / "server");
+        store::Server server(home_.path() / "server");
+        QVERIFY(!server.InitDatabase());
+        {
+            ui::MainWindow window(server, false);
+            QMenu* help = window.menuBar()->actions().last()->menu();
+            for (QAction* action : help->actions())
+                if (action->text() == "Report a Bug" || action->text() == "Update Check") action->trigger();
+            auto* contact = window.findChild<ui::ContactDialog*>();
+            auto* update = window.findChild<ui::UpdateCheckDialog*>();
+            QVERIFY(contact != nullptr && contact->isVisible());
+            QVERIFY(update != nullptr && update->isVisible());
+            QVERIFY(update->Status().contains("[UpdateCheck]"));
+        }
+        server.Shutdown();
     }
 };
 

@@ -145,6 +145,28 @@ TEST(SmtpMailerTest, HostileServersFailTheConnectWithoutHanging) {
     EXPECT_EQ(refused.LastError(), "Unable to connect to server");
 }
 
+TEST(SmtpMailerTest, AServerFallingSilentEndsTheDialogue) {
+    ScriptedPeer peer({[](PeerLink& link) {
+        link.Send("220 ready\r\n");
+        link.ReadLine();
+        link.Send("250 hello\r\n");
+        link.WaitClosed();
+    }});
+    SmtpMailer mailer("127.0.0.1", peer.Port());
+    WaitLimits limits;
+    limits.timeout = 300ms;
+    mailer.SetLimits(limits);
+    ASSERT_TRUE(mailer.Connect());
+    MailMessage message;
+    message.AddRecipients("a@x");
+    EXPECT_FALSE(mailer.SendMessage(message));
+    EXPECT_EQ(mailer.LastError(), "Socket Error");
+    // Nothing left to say QUIT on: no second wait.
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_TRUE(mailer.Disconnect());
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 100ms);
+}
+
 TEST(SmtpMailerTest, Pop3LoginAndItsRefusals) {
     ScriptedPeer peer({[](PeerLink& link) { Pop3Session(link); },
                        [](PeerLink& link) { Pop3Session(link, "-ERR wrong\r\n"); },
