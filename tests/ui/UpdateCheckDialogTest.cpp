@@ -1,3 +1,4 @@
+#include "net/WorkerThreads.h"
 #include "store/ProfileFile.h"
 #include "ui/UpdateCheckDialog.h"
 
@@ -39,6 +40,9 @@ private:
     TempFolder home_;
 
 private slots:
+    // The dialogs of a test are gone and have closed their sockets.
+    void cleanup() { net::WorkerThreads::Instance().JoinAll(); }
+
     void showsInstalledAndLatestValuesFromARealWebServer() {
         const auto site = home_.path() / "site";
         WriteText(site / "version.txt", "0.3\n16\n01/02/2001\nFixes\n");

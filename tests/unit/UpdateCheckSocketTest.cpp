@@ -1,4 +1,5 @@
 #include "clients/UpdateCheckSocket.h"
+#include "net/WorkerThreads.h"
 
 #include "ScriptedPeer.h"
 #include "TestHome.h"
@@ -29,9 +30,15 @@ ScriptedPeer::Script Answer(std::string response) {
     };
 }
 
+// Every check has ended (and closed its socket) when a test ends; its worker is joined.
+class UpdateCheckSocketTest : public ::testing::Test {
+protected:
+    void TearDown() override { net::WorkerThreads::Instance().JoinAll(); }
+};
+
 }  // namespace
 
-TEST(UpdateCheckSocketTest, AResponseWithoutLengthIsParsedWhenTheServerCloses) {
+TEST_F(UpdateCheckSocketTest, AResponseWithoutLengthIsParsedWhenTheServerCloses) {
     ScriptedPeer peer({Answer("HTTP/1.0 200 OK\r\n\r\n0.3\n16\n01/02/2001\nFixes\nMore\n")});
     auto state = std::make_shared<UpdateCheckState>();
     UpdateCheckSocket::Start(state, "127.0.0.1", peer.Port());
@@ -43,7 +50,7 @@ TEST(UpdateCheckSocketTest, AResponseWithoutLengthIsParsedWhenTheServerCloses) {
     EXPECT_EQ(peer.Transcript(), "GET /version.txt HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
 }
 
-TEST(UpdateCheckSocketTest, AResponseLongerThanItsLengthWaitsForTheClose) {
+TEST_F(UpdateCheckSocketTest, AResponseLongerThanItsLengthWaitsForTheClose) {
     ScriptedPeer peer({[](PeerLink& link) {
         link.ReadUntil("\r\n\r\n");
         link.Send("HTTP/1.1 200 OK\r\nContent-Length: 4\r\n\r\n0.3\nextra\n");
@@ -57,7 +64,7 @@ TEST(UpdateCheckSocketTest, AResponseLongerThanItsLengthWaitsForTheClose) {
     EXPECT_EQ(result.fetched, "0.3\nextra\n");
 }
 
-TEST(UpdateCheckSocketTest, HostileServersEndTheCheckWithAFailure) {
+TEST_F(UpdateCheckSocketTest, HostileServersEndTheCheckWithAFailure) {
     std::string huge;
     for (int line = 0; line < 100'000; ++line) huge += "line " + std::to_string(line) + "\n";
     struct Case {
