@@ -11,6 +11,7 @@
 #include <sys/ioctl.h>
 #include <sys/sendfile.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 namespace tolvane::net {
@@ -270,6 +271,31 @@ bool EventSocket::WaitWritable(std::chrono::milliseconds timeout) {
         if (watched[0].revents & POLLOUT) return true;
     }
     return false;
+}
+
+bool EventSocket::WaitReadable(std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!closeRequested_.load() && fd_.load() >= 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) return false;
+        pollfd watched[2] = {{fd_.load(), POLLIN, 0}, {wakeFd_, POLLIN, 0}};
+        const int ready = ::poll(watched, 2, static_cast<int>(left.count()));
+        if (ready < 0 && errno != EINTR) return false;
+        if (watched[0].revents & POLLNVAL) return false;
+        if (watched[0].revents & (POLLIN | POLLHUP | POLLERR)) return true;
+    }
+    return false;
+}
+
+bool EventSocket::SetPlainTimeout(std::chrono::milliseconds timeout) {
+    const int fd = fd_.load();
+    if (fd < 0) return false;
+    timeval limit{};
+    limit.tv_sec = static_cast<time_t>(timeout.count() / 1000);
+    limit.tv_usec = static_cast<suseconds_t>((timeout.count() % 1000) * 1000);
+    return setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit) == 0 &&
+           setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) == 0;
 }
 
 bool EventSocket::PauseFor(std::chrono::milliseconds duration) {

@@ -63,6 +63,12 @@ public:
 
     // Waits until a send would not block; false on time-out or when the object is closed.
     bool WaitWritable(std::chrono::milliseconds timeout);
+    // Waits until a receive would not block (data or the peer's close); false on time-out or
+    // when the object is closed.
+    bool WaitReadable(std::chrono::milliseconds timeout);
+    // Plain mode: bounds each blocking connect, send and receive, so that a peer that never
+    // answers cannot hold the caller for ever.
+    bool SetPlainTimeout(std::chrono::milliseconds timeout);
     // Sleeps, but wakes as soon as the object is closed; false when it was.
     bool PauseFor(std::chrono::milliseconds duration);
 

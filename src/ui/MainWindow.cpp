@@ -1,10 +1,12 @@
 #include "ui/MainWindow.h"
 
 #include "store/Server.h"
+#include "ui/ContactDialog.h"
 #include "ui/LogPane.h"
 #include "ui/MonitorPane.h"
 #include "ui/ServerVariablesDialog.h"
 #include "ui/SettingsDialog.h"
+#include "ui/UpdateCheckDialog.h"
 
 #include <QAction>
 #include <QApplication>
@@ -21,6 +23,12 @@ namespace tolvane::ui {
 namespace {
 
 constexpr int kTimerPeriodMs = 1000;
+
+// The window's own dialogs that run on beside it and go when closed.
+void ShowModeless(QDialog* dialog) {
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->show();
+}
 
 }  // namespace
 
@@ -76,9 +84,14 @@ void MainWindow::BuildActions() {
     historyAction_ = new QAction("History", this);
     connect(historyAction_, &QAction::triggered, this, [this] { OpenHomeFile(server_.Home() / "History.txt"); });
     bugAction_ = new QAction("Report a Bug", this);
-    connect(bugAction_, &QAction::triggered, this, [this] { NotAvailableYet("Reporting a bug"); });
+    connect(bugAction_, &QAction::triggered, this, [this] {
+        ShowModeless(new ContactDialog(server_.Shared().SettingsFile(), this));
+    });
     updateAction_ = new QAction("Update Check", this);
-    connect(updateAction_, &QAction::triggered, this, [this] { NotAvailableYet("The update check"); });
+    connect(updateAction_, &QAction::triggered, this, [this] {
+        ShowModeless(new UpdateCheckDialog(server_.Shared().SettingsFile(),
+                                           QCoreApplication::applicationFilePath().toStdString(), this));
+    });
     aboutAction_ = new QAction("About", this);
     aboutAction_->setShortcut(QKeySequence("Ctrl+A"));
     connect(aboutAction_, &QAction::triggered, this, [this] {

@@ -1,0 +1,24 @@
+#include "clients/Pop3Reply.h"
+
+#include <cctype>
+
+namespace tolvane::clients {
+namespace {
+
+bool StartsWithOk(std::string_view line) {
+    return line.size() >= 3 && line[0] == '+' && std::toupper(static_cast<unsigned char>(line[1])) == 'O' &&
+           std::toupper(static_cast<unsigned char>(line[2])) == 'K';
+}
+
+}  // namespace
+
+Pop3Reply ScanPop3Reply(std::string_view received) {
+    const std::size_t end = received.substr(0, kMaxPop3ReplyBytes).find('\n');
+    if (end == std::string_view::npos) {
+        const bool tooLong = received.size() >= kMaxPop3ReplyBytes;
+        return {tooLong ? ReplyState::TooLong : ReplyState::Incomplete, 0, false};
+    }
+    return {ReplyState::Complete, end + 1, StartsWithOk(received.substr(0, end))};
+}
+
+}  // namespace tolvane::clients

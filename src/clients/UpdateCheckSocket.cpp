@@ -1,0 +1,117 @@
+#include "clients/UpdateCheckSocket.h"
+
+#include "clients/HttpResponse.h"
+
+#include <cerrno>
+
+namespace tolvane::clients {
+namespace {
+
+constexpr const char* kHostFailure = "Failed to connect to host ...";
+constexpr std::chrono::milliseconds kSendWait{5000};
+
+bool IsWouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
+
+}  // namespace
+
+UpdateCheckSocket::UpdateCheckSocket(std::shared_ptr<UpdateCheckState> state, std::string host,
+                                     std::chrono::milliseconds timeout)
+    : state_(std::move(state)), host_(std::move(host)), deadline_(std::chrono::steady_clock::now() + timeout) {}
+
+std::weak_ptr<UpdateCheckSocket> UpdateCheckSocket::Start(const std::shared_ptr<UpdateCheckState>& state,
+                                                          const std::string& host, int port,
+                                                          std::chrono::milliseconds timeout) {
+    state->SetStatus("Connecting to " + host + " ...");
+    auto socket = std::make_shared<UpdateCheckSocket>(state, host, timeout);
+    if (port <= 0 || port > 65535 || !socket->Create(0)) {
+        state->Finish(kHostFailure, "ERROR", {});
+        return {};
+    }
+    // Before the worker can report an end of its own, so that only one of the two finishes.
+    if (!socket->Connect(host, static_cast<std::uint16_t>(port))) {
+        state->Finish("Failed to connect ...", "ERROR", {});
+        socket->Close();
+    }
+    return socket;
+}
+
+int UpdateCheckSocket::OnIdleTick() {
+    if (!finished_ && std::chrono::steady_clock::now() >= deadline_) Fail(kHostFailure);
+    return 0;
+}
+
+void UpdateCheckSocket::OnConnect() { state_->SetStatus("Connected ..."); }
+
+void UpdateCheckSocket::OnSend() {
+    if (requestSent_ || finished_) return;
+    requestSent_ = true;
+    state_->SetStatus("Sending request ...");
+    const std::string request = "GET /version.txt HTTP/1.1\r\nHost: " + host_ + "\r\n\r\n";
+    std::string_view left = request;
+    while (!left.empty()) {
+        const ssize_t sent = Send(left.data(), left.size());
+        if (sent > 0) {
+            left.remove_prefix(static_cast<std::size_t>(sent));
+        } else if (!(sent < 0 && (errno == EINTR || (IsWouldBlock(errno) && WaitWritable(kSendWait))))) {
+            return;
+        }
+    }
+    state_->SetStatus("Request sent ...");
+    state_->SetStatus("Waiting for response ...");
+}
+
+void UpdateCheckSocket::OnReceive() {
+    if (finished_) return;
+    state_->SetStatus("Receiving Data ...");
+    if (!ReceiveAvailable()) return;
+    const auto expected = ExpectedResponseLength(response_);
+    if (expected && *expected == totalReceived_) Complete();
+}
+
+void UpdateCheckSocket::OnClose() {
+    if (finished_) return;
+    // The last data may come with the close; it belongs to the response.
+    if (ReceiveAvailable()) Complete();
+}
+
+bool UpdateCheckSocket::ReceiveAvailable() {
+    for (;;) {
+        char buffer[1024] = {};
+        const ssize_t received = Receive(buffer, sizeof buffer);
+        if (received < 0 && errno == EINTR) continue;
+        if (received < 0 && !IsWouldBlock(errno)) {
+            Fail(kHostFailure);
+            return false;
+        }
+        if (received <= 0) return true;
+        totalReceived_ += static_cast<std::size_t>(received);
+        if (totalReceived_ > kMaxResponseBytes) {
+            Fail("Version file too large ...");
+            return false;
+        }
+        response_.append(buffer, static_cast<std::size_t>(received));
+        if (received < static_cast<ssize_t>(sizeof buffer)) return true;
+    }
+}
+
+void UpdateCheckSocket::Complete() {
+    finished_ = true;
+    state_->SetStatus("Parsing VersionInfo ...");
+    std::string fetched(ResponseBody(response_));
+    VersionInfo latest = ParseVersionInfo(fetched);
+    state_->Finish("Done ...", std::move(fetched), std::move(latest));
+    Close();
+}
+
+void UpdateCheckSocket::Fail(const char* status) {
+    finished_ = true;
+    state_->Finish(status, "ERROR", {});
+    Close();
+}
+
+void UpdateCheckSocket::OnWorkerExit() {
+    // A refused, reset or otherwise failed connection ends the worker without a handler call.
+    if (!finished_ && !state_->Done()) Fail(kHostFailure);
+}
+
+}  // namespace tolvane::clients
