@@ -1,10 +1,13 @@
 #include "ui/MainWindow.h"
 
+#include "store/AccountDatabase.h"
 #include "store/Server.h"
+#include "ui/EditorPrompts.h"
 #include "ui/LogPane.h"
 #include "ui/MonitorPane.h"
 #include "ui/ServerVariablesDialog.h"
 #include "ui/SettingsDialog.h"
+#include "ui/UserDatabaseDialog.h"
 
 #include <QAction>
 #include <QApplication>
@@ -65,7 +68,11 @@ void MainWindow::BuildActions() {
     connect(clearAction_, &QAction::triggered, this, [this] { logPane_->ClearAll(); });
     usersAction_ = new QAction(style()->standardIcon(QStyle::SP_DirHomeIcon), "Users", this);
     usersAction_->setShortcut(QKeySequence("Ctrl+U"));
-    connect(usersAction_, &QAction::triggered, this, [this] { NotAvailableYet("The account editor"); });
+    connect(usersAction_, &QAction::triggered, this, [this] {
+        EditorPrompts prompts;
+        UserDatabaseDialog dialog(store::DatabaseDir(server_.Home()), prompts, this);
+        dialog.exec();
+    });
     toolbarAction_ = new QAction("Toolbar", this);
     toolbarAction_->setCheckable(true);
     toolbarAction_->setChecked(true);
