@@ -350,16 +350,20 @@ private slots:
         QCOMPARE(saved.ratioType, std::string("Bytes per Session"));
     }
 
-    void deletingGroupRemovesMembersAndFolder() {
+    void renamedGroupKeepsItsMembersAndDeletingItRemovesThem() {
+        Select({Title(), "Groups", "staff"});
+        Edit("usernameEdit")->setText("crew");
         Select({Title(), "Groups", "staff", "m"});
-        prompts_->answer = false;
-        Command("Delete Group", {Title(), "Groups", "staff"});
-        QVERIFY(fs::exists(store::GroupFile(GroupsDir(), "staff")));
-        prompts_->answer = true;
-        Command("Delete Group", {Title(), "Groups", "staff"});
-        QCOMPARE(prompts_->questions.last(), QString("Are you sure you want to delete the Group \"staff\" with all Users ?"));
+        QVERIFY(fs::is_regular_file(store::UserFile(store::GroupMembersDir(GroupsDir(), "crew"), "m")));
         QVERIFY(!fs::exists(store::GroupFile(GroupsDir(), "staff")));
-        QVERIFY(!fs::exists(store::GroupMembersDir(GroupsDir(), "staff")));
+        prompts_->answer = false;
+        Command("Delete Group", {Title(), "Groups", "crew"});
+        QVERIFY(fs::exists(store::GroupFile(GroupsDir(), "crew")));
+        prompts_->answer = true;
+        Command("Delete Group", {Title(), "Groups", "crew"});
+        QCOMPARE(prompts_->questions.last(), QString("Are you sure you want to delete the Group \"crew\" with all Users ?"));
+        QVERIFY(!fs::exists(store::GroupFile(GroupsDir(), "crew")));
+        QVERIFY(!fs::exists(store::GroupMembersDir(GroupsDir(), "crew")));
         QCOMPARE(Item({Title(), "Groups"})->childCount(), 0);
         Select({Title(), "Users", "u"});
         Command("Delete User", {Title(), "Users", "u"});
