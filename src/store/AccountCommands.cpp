@@ -201,14 +201,12 @@ void ExpectPositionals(const Arguments& arguments, std::size_t count, std::strin
 
 // ---- value checks --------------------------------------------------------
 
-constexpr std::size_t kMaxFileNameBytes = 255;
-
 // Names become file names: one entry of its folder, with room for the extension.
 void CheckEntryName(std::string_view kind, std::string_view name, std::string_view extension) {
     if (!IsValidEntryName(name))
         Failed("invalid " + std::string(kind) + " name " + Quoted(name) +
                ": it must not be empty, '.' or '..', nor contain '/' or NUL");
-    if (name.size() + extension.size() > kMaxFileNameBytes)
+    if (!FitsFileName(name, extension))
         Failed(std::string(kind) + " name too long: at most " + std::to_string(kMaxFileNameBytes - extension.size()) +
                " bytes");
 }

@@ -262,6 +262,10 @@ bool IsValidEntryName(std::string_view name) {
            name.find_first_of(std::string_view("/\0", 2)) == std::string_view::npos;
 }
 
+bool FitsFileName(std::string_view name, std::string_view extension) {
+    return IsValidEntryName(name) && name.size() + extension.size() <= kMaxFileNameBytes;
+}
+
 std::vector<std::string> ListTitles(const fs::path& folder, std::string_view extension) {
     std::vector<std::string> titles;
     std::error_code error;

@@ -10,6 +10,7 @@
 // There is no in-memory copy: every reader goes to the files when it needs a
 // value, so an edit takes effect at the next read. Folder paths end in '/'.
 
+#include <cstddef>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -42,6 +43,10 @@ std::filesystem::path UserFile(const std::filesystem::path& folder, std::string_
 
 // A title or user name that names exactly one entry inside its folder.
 bool IsValidEntryName(std::string_view name);
+// The longest file name the file systems we run on take, extension included.
+inline constexpr std::size_t kMaxFileNameBytes = 255;
+// A valid entry name that still fits one file name once `extension` is appended.
+bool FitsFileName(std::string_view name, std::string_view extension);
 // Titles of the regular files in `folder` with the extension, sorted by name.
 std::vector<std::string> ListTitles(const std::filesystem::path& folder, std::string_view extension);
 

@@ -1,12 +1,15 @@
 #include "ui/MainWindow.h"
 
+#include "store/AccountDatabase.h"
 #include "store/Server.h"
 #include "ui/ContactDialog.h"
+#include "ui/EditorPrompts.h"
 #include "ui/LogPane.h"
 #include "ui/MonitorPane.h"
 #include "ui/ServerVariablesDialog.h"
 #include "ui/SettingsDialog.h"
 #include "ui/UpdateCheckDialog.h"
+#include "ui/UserDatabaseDialog.h"
 
 #include <QAction>
 #include <QApplication>
@@ -73,7 +76,11 @@ void MainWindow::BuildActions() {
     connect(clearAction_, &QAction::triggered, this, [this] { logPane_->ClearAll(); });
     usersAction_ = new QAction(style()->standardIcon(QStyle::SP_DirHomeIcon), "Users", this);
     usersAction_->setShortcut(QKeySequence("Ctrl+U"));
-    connect(usersAction_, &QAction::triggered, this, [this] { NotAvailableYet("The account editor"); });
+    connect(usersAction_, &QAction::triggered, this, [this] {
+        EditorPrompts prompts;
+        UserDatabaseDialog dialog(store::DatabaseDir(server_.Home()), prompts, this);
+        dialog.exec();
+    });
     toolbarAction_ = new QAction("Toolbar", this);
     toolbarAction_->setCheckable(true);
     toolbarAction_->setChecked(true);
@@ -239,10 +246,6 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     if (QMessageBox::question(this, "Tolvane-D", "There is no notification area to keep the server in.\nShut the server down?") ==
         QMessageBox::Yes)
         Shutdown();
-}
-
-void MainWindow::NotAvailableYet(const QString& what) {
-    QMessageBox::information(this, "Tolvane-D", what + " is not available yet.");
 }
 
 void MainWindow::OpenHomeFile(const std::filesystem::path& file) {

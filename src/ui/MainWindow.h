@@ -51,7 +51,6 @@ private:
     void RefreshTitle();
     void DeferredStart();
     void AddTrayIcon();
-    void NotAvailableYet(const QString& what);
     void OpenHomeFile(const std::filesystem::path& file);
 
     store::Server& server_;

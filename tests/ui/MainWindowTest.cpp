@@ -1,11 +1,14 @@
 #include "store/Server.h"
 #include "ui/LogPane.h"
 #include "ui/MainWindow.h"
+#include "ui/UserDatabaseDialog.h"
 #include "TempFolder.h"
 #include "TestClient.h"
 #include "TestHome.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QTreeWidget>
 #include <QMenuBar>
 #include <QToolBar>
 #include <QtTest>
@@ -45,6 +48,20 @@ private slots:
         for (QAction* action : window_->findChild<QToolBar*>("mainToolBar")->actions())
             tools << (action->isSeparator() ? "|" : action->text());
         QCOMPARE(tools, QStringList({"Online", "Offline", "|", "Copy", "Clear", "|", "Users"}));
+    }
+
+    // Setup > Users and the toolbar's button open the account editor on the server's database.
+    void usersCommandOpensTheAccountEditor() {
+        QAction* users = window_->findChild<QToolBar*>("mainToolBar")->actions().last();
+        QString opened;
+        QTimer::singleShot(0, this, [&opened] {
+            QWidget* modal = QApplication::activeModalWidget();
+            auto* dialog = qobject_cast<ui::UserDatabaseDialog*>(modal);
+            if (dialog) opened = dialog->Tree().topLevelItem(0)->text(0);
+            if (modal) modal->close();
+        });
+        users->trigger();
+        QCOMPARE(opened, QString("127.0.0.1-%1").arg(port_));
     }
 
     // The deferred start brings the sockets up and goes online; the title follows the counts.

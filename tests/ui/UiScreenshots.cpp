@@ -1,6 +1,7 @@
 // Saves PNG pictures of the window against a live server with a few clients: the main window
 // with each monitor tab, the settings dialog, the Extended Info window and the server
-// variables window. Usage: UiScreenshots OUTPUT_DIR
+// variables window, and the account editor with a user, a group and an IP home selected.
+// Usage: UiScreenshots OUTPUT_DIR
 #include "TempFolder.h"
 #include "TestClient.h"
 #include "TestHome.h"
@@ -11,10 +12,13 @@
 #include "ui/MonitorPane.h"
 #include "ui/ServerVariablesDialog.h"
 #include "ui/SettingsDialog.h"
+#include "ui/UserDatabaseDialog.h"
+#include "ui/EditorPrompts.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QTabWidget>
 #include <QTreeWidget>
 
 #include <cstdio>
@@ -72,6 +76,16 @@ std::uint16_t PrepareHome(const std::filesystem::path& home) {
         store::CreateUser(store::UsersDir(database, title), name);
         store::WriteAccount(store::UserFile(store::UsersDir(database, title), name), user);
     }
+    store::AccountValues staff;
+    staff.rootDir = root;
+    staff.accessingRules = {{root, "RLI"}, {root + "incoming/", "RWLMI"}};
+    staff.ipAccessRules = {"Allow:192.168.*.*", "Deny:*.*.*.*"};
+    staff.speedLimitMode = store::SpeedLimitMode::Dynamic;
+    staff.dynamicSpeedLimitRules = {"Everyday-8:00-18:00-50,100,10", "Sunday-0:00-23:59-0,0,0"};
+    const auto groups = store::GroupsDir(database, title);
+    store::CreateGroup(groups, "staff");
+    store::WriteAccount(store::GroupFile(groups, "staff"), staff);
+    store::CreateUser(store::GroupMembersDir(groups, "staff"), "bob");
     return port;
 }
 
@@ -82,6 +96,42 @@ std::unique_ptr<TestClient> LogIn(std::uint16_t port, const std::string& user) {
     client->ReadReply();
     client->ReadReply();
     return client;
+}
+
+QTreeWidgetItem* Child(QTreeWidgetItem* parent, const QString& text) {
+    for (int i = 0; i < parent->childCount(); ++i)
+        if (parent->child(i)->text(0) == text) return parent->child(i);
+    return parent;
+}
+
+// Every account page of the user, the group's rights and speed limits, and the IP home.
+void SaveAccountEditor(const std::filesystem::path& home, QWidget& window, const QString& folder) {
+    ui::EditorPrompts prompts;
+    ui::UserDatabaseDialog editor(store::DatabaseDir(home), prompts, &window);
+    editor.show();
+    QTreeWidget& tree = editor.Tree();
+    QTreeWidgetItem* ipHome = tree.topLevelItem(0);
+    tree.expandAll();
+    auto* tabs = editor.findChild<QTabWidget*>("accountTabs");
+    tree.setCurrentItem(Child(Child(ipHome, "Users"), "alice"));
+    for (int tab = 0; tab < tabs->count(); ++tab) {
+        tabs->setCurrentIndex(tab);
+        Settle(200);
+        Save(editor, folder, QString("user-database-user-tab%1").arg(tab));
+    }
+    tree.setCurrentItem(Child(Child(ipHome, "Groups"), "staff"));
+    for (int tab : {0, 1, 3, 5}) {
+        tabs->setCurrentIndex(tab);
+        Settle(200);
+        Save(editor, folder, QString("user-database-group-tab%1").arg(tab));
+    }
+    tree.setCurrentItem(ipHome);
+    Settle(200);
+    Save(editor, folder, "user-database-iphome");
+    tree.setCurrentItem(Child(ipHome, "Users"));
+    Settle(200);
+    Save(editor, folder, "user-database-folder");
+    editor.accept();
 }
 
 }  // namespace
@@ -137,6 +187,7 @@ int main(int argc, char** argv) {
         Save(*info, folder, "extended-info");
         info->close();
     }
+    SaveAccountEditor(home.path(), window, folder);
     ui::ServerVariablesDialog variables(server, &window);
     variables.show();
     Settle(300);
