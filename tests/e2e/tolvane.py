@@ -1,6 +1,7 @@
 """Starts tolvaned on a temporary server home for end-to-end tests."""
 import os
 import re
+import random
 import signal
 import socket
 import subprocess
@@ -16,9 +17,16 @@ BANNER = ("220-Tolvane-D v0.2 --*** Beta ***--\r\n"
 
 
 def free_port():
-    with socket.socket() as probe:
-        probe.bind(("127.0.0.1", 0))
-        return probe.getsockname()[1]
+    # Below the ephemeral range: a port handed out for port 0 may be taken again by another
+    # test's client or passive listener before the server binds it.
+    while True:
+        port = random.randint(20000, 32000)
+        with socket.socket() as probe:
+            try:
+                probe.bind(("127.0.0.1", port))
+                return port
+            except OSError:
+                continue
 
 
 def write_ip_home(home, title, ip, port, disabled=0, extra="", max_users="", max_transfers="", store_overwrite=1):

@@ -5,14 +5,21 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <random>
 #include <string>
 
 namespace tolvane::testing {
 
+// Picked below the ephemeral range: a port the kernel hands out for port 0 may be taken again
+// by another test process's client or passive listener before our server binds it.
 inline std::uint16_t FreePort() {
-    net::EventSocket probe;
-    probe.Create(0, true);
-    return probe.LocalPort();
+    static std::mt19937 random{std::random_device{}()};
+    std::uniform_int_distribution<int> ports(20000, 32000);
+    for (;;) {
+        const auto port = static_cast<std::uint16_t>(ports(random));
+        net::EventSocket probe;
+        if (probe.Create(port, true)) return port;
+    }
 }
 
 // Adds an IP home on 127.0.0.1:port to a server home, with one user who has full rights in
