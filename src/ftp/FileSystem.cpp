@@ -100,6 +100,7 @@ std::string RealPath(const std::string& path) {
     if (!Usable(path)) return {};
     const bool folder = path.ends_with('/');
     const std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
+    const int error = errno;
     if (real) {
         std::string result(real.get());
         if (folder && !result.ends_with('/')) result += '/';
@@ -107,9 +108,9 @@ std::string RealPath(const std::string& path) {
     }
     // Only a name that is not there at all may be taken as written; a link that leads nowhere
     // (or on and on) must not be created through or judged where it stands.
-    if (errno == ENOTDIR) return path;  // nothing can be opened or made below a file
-    if (errno != ENOENT || Exists(path)) return {};
+    if (error == ENOTDIR) return path;  // nothing can be opened or made below a file
     const std::string trimmed = path.substr(0, path.find_last_not_of('/') + 1);
+    if (error != ENOENT || Exists(trimmed)) return {};
     const std::size_t slash = trimmed.rfind('/');
     if (slash == std::string::npos || slash == 0) return path;
     const std::string parent = RealPath(trimmed.substr(0, slash + 1));

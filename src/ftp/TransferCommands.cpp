@@ -145,7 +145,7 @@ void ControlConnection::ABOR(const std::string&) {
     const auto download = downloadSocket_.lock();
     const auto upload = uploadSocket_.lock();
     lock.unlock();
-    if (download && SameVerb(previousVerb_, "RETR") && downloadActive_.load()) download->Finish(download->Done());
+    if (download && SameVerb(previousVerb_, "RETR")) download->Abort(downloadActive_);
     if (upload && (SameVerb(previousVerb_, "STOR") || SameVerb(previousVerb_, "APPE")) && uploadActive_.load())
         upload->Abort();
     SendReply("226 ABOR command successful.\r\n");
