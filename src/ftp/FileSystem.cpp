@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
-#include <climits>
 #include <cstdlib>
 #include <fcntl.h>
 #include <memory>
