@@ -132,6 +132,8 @@ void ControlConnection::OnReceive() {
     if (received <= 0) return;
     pendingText_.append(block, static_cast<std::size_t>(received));
     TakeCommandLines();
+    // A steady trickle never lets the worker fall idle, so the limit is checked here too.
+    if (IsOpen() && !loggedIn_ && SilentTooLong()) TimeOut();
 }
 
 // Runs every complete line of the pending text in order; a line may end in CR LF or LF alone.
@@ -161,6 +163,7 @@ void ControlConnection::TakeCommandLines() {
 void ControlConnection::RefuseLongLine() { SendReply("500 Command line too long.\r\n"); }
 
 void ControlConnection::ExecuteLine(std::string line) {
+    lastCommandAt_ = std::chrono::steady_clock::now();
     sessionLog_.WriteCommand(connectionNumber_, line);
     line.pop_back();  // the line feed
     if (line.empty() || line.back() != '\r') line.push_back('\r');
@@ -203,6 +206,15 @@ int ControlConnection::EffectiveTimeout() const {
     return accountTimeout_ == -1 ? limit : std::min(accountTimeout_, limit);
 }
 
+// Before login only complete command lines count: a client that trickles bytes which never
+// finish a line would otherwise hold its connection (and a thread) for ever.
+bool ControlConnection::SilentTooLong() const {
+    const int timeout = EffectiveTimeout();
+    if (timeout == -1) return false;
+    if (loggedIn_) return idleTicks_.load() >= timeout;
+    return std::chrono::steady_clock::now() - lastCommandAt_ >= std::chrono::seconds(timeout);
+}
+
 int ControlConnection::OnIdleTick() {
     ReloadAccountIfRequested();
     if (TransferRunning()) {
@@ -210,16 +222,18 @@ int ControlConnection::OnIdleTick() {
     } else {
         idleTicks_.fetch_add(1);
     }
-    const int timeout = EffectiveTimeout();
-    if (timeout == -1) return 1;
-    if (idleTicks_.load() < timeout) return 0;
+    if (!SilentTooLong()) return 0;
+    TimeOut();
+    return 1;
+}
+
+void ControlConnection::TimeOut() {
     SystemMessage(" -[" + std::to_string(connectionNumber_) + "]- Timed out : " + UserName() +
                       " - IP : " + ClientAddress() + "\r\n",
                   monitor::SystemMessage);
     RemoveConnectionsRow();
     SendReply("421 Connection timed-out.\r\n");
     Close();
-    return 1;
 }
 
 void ControlConnection::OnClose() {

@@ -13,6 +13,7 @@
 #include "store/AccountDatabase.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -111,6 +112,8 @@ private:
     void Dispatch(const std::string& verb, const std::string& argument);
     void RemoveConnectionsRow();
     int EffectiveTimeout() const;
+    bool SilentTooLong() const;
+    void TimeOut();
     bool TransferRunning() const;
 
     // Login.
@@ -133,6 +136,8 @@ private:
     PathResolver Resolver() const;
     void SetCurrentDirectory(const std::string& directory);
     PermissionSet PermissionsOf(const std::string& directory) const;
+    PermissionSet FolderPermissions(const std::string& folder) const;
+    static std::string TargetFolder(const ResolvedEntry& entry);
     ResolvedEntry ResolveName(const std::string& argument) const;
     void DELE(const std::string& argument);
     void MKD(const std::string& argument);
@@ -188,6 +193,7 @@ private:
     bool greetingSent_ = false;
     std::string pendingText_;
     bool discardingLongLine_ = false;
+    std::chrono::steady_clock::time_point lastCommandAt_ = std::chrono::steady_clock::now();
     RestartMarker restart_;
     std::string previousVerb_;
 

@@ -10,8 +10,34 @@ namespace tolvane::ftp {
 // nothing.
 PermissionSet ControlConnection::PermissionsOf(const std::string& directory) const {
     const PermissionSet permissions =
-        directory == CurrentDirectory() ? permissions_ : ComputePermissions(AccessingRules(), directory);
+        directory == CurrentDirectory() ? permissions_ : FolderPermissions(directory);
     return permissions.deny ? PermissionSet{} : permissions;
+}
+
+// The rules judge a folder where it really lies, links followed, so that a link planted inside
+// a home cannot lend the home's rights to what lies outside it. Rule paths are followed too: a
+// root reached through a link keeps its own rules.
+PermissionSet ControlConnection::FolderPermissions(const std::string& folder) const {
+    const std::string real = RealPath(folder);
+    if (real.empty()) return DefaultPermissions();
+    if (showRelativePath_) {
+        const std::string home = RealPath(homeDirectory_);
+        if (home.empty() || !(real.ends_with('/') ? real : real + '/').starts_with(home)) return DefaultPermissions();
+    }
+    std::vector<std::string> rules = AccessingRules();
+    for (std::string& rule : rules) {
+        const std::size_t comma = rule.rfind(',');
+        if (comma == std::string::npos || comma == 0) continue;
+        const std::string rulePath = RealPath(PathResolver::Normalise(rule.substr(0, comma) + "/"));
+        if (!rulePath.empty()) rule.replace(0, comma, rulePath);
+    }
+    return ComputePermissions(rules, real);
+}
+
+// The folder whose rules govern what opening an entry reaches: a link counts where it leads.
+std::string ControlConnection::TargetFolder(const ResolvedEntry& entry) {
+    const std::string real = RealPath(entry.path);
+    return real.substr(0, real.rfind('/') + 1);
 }
 
 ResolvedEntry ControlConnection::ResolveName(const std::string& argument) const {

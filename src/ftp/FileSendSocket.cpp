@@ -90,6 +90,16 @@ void FileSendSocket::UpdateProgress(bool force) {
 }
 
 void FileSendSocket::Finish(bool success) {
+    std::lock_guard lock(finishMutex_);
+    FinishLocked(success);
+}
+
+void FileSendSocket::Abort(const std::atomic<bool>& running) {
+    std::lock_guard lock(finishMutex_);
+    if (running.load()) FinishLocked(done_.load());
+}
+
+void FileSendSocket::FinishLocked(bool success) {
     if (finished_.exchange(true)) return;
     owner_->Server().Registry().Transfers().Remove(weak_from_this());
     Release();

@@ -28,6 +28,9 @@ public:
     bool StartTransfer() override;
     // Reports the end of the download, once: 226 or 426, then closes.
     void Finish(bool success);
+    // ABOR: ends the download with the reply its state calls for while `running` holds. An end
+    // already under way completes first, so its reply reaches the client before ABOR's.
+    void Abort(const std::atomic<bool>& running);
     bool Done() const { return done_.load(); }
     void CloseTransfer() override { Finish(false); }
 
@@ -39,6 +42,7 @@ private:
     bool SendBlock();
     void Account(std::size_t sent);
     void UpdateProgress(bool force);
+    void FinishLocked(bool success);
 
     const std::string filePath_;
     const std::string fileName_;
@@ -49,6 +53,7 @@ private:
     std::int64_t totalLength_ = 0;
     std::atomic<std::int64_t> bytesSent_{0};
     std::atomic<bool> done_{false};
+    std::mutex finishMutex_;  // the worker and an ABOR on the session both end the download
     std::atomic<bool> finished_{false};
     bool creditTaken_ = false;
     std::chrono::steady_clock::time_point lastProgress_{};

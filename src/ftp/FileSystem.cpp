@@ -3,7 +3,9 @@
 #include <cerrno>
 #include <cstddef>
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
+#include <memory>
 #include <string_view>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -91,6 +93,28 @@ EntryKind LookupEntry(const std::string& directory, const std::string& name) {
     if (!LinkStatusOf(path, status)) return EntryKind::None;
     if (S_ISDIR(status.st_mode) || (S_ISLNK(status.st_mode) && IsDirectory(path))) return EntryKind::Directory;
     return EntryKind::File;
+}
+
+std::string RealPath(const std::string& path) {
+    if (!Usable(path)) return {};
+    const bool folder = path.ends_with('/');
+    const std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
+    const int error = errno;
+    if (real) {
+        std::string result(real.get());
+        if (folder && !result.ends_with('/')) result += '/';
+        return result;
+    }
+    // Only a name that is not there at all may be taken as written; a link that leads nowhere
+    // (or on and on) must not be created through or judged where it stands.
+    if (error == ENOTDIR) return path;  // nothing can be opened or made below a file
+    const std::string trimmed = path.substr(0, path.find_last_not_of('/') + 1);
+    if (error != ENOENT || Exists(trimmed)) return {};
+    const std::size_t slash = trimmed.rfind('/');
+    if (slash == std::string::npos || slash == 0) return path;
+    const std::string parent = RealPath(trimmed.substr(0, slash + 1));
+    if (parent.empty()) return {};
+    return parent + path.substr(slash + 1);
 }
 
 bool MakeDirectory(const std::string& path) { return Usable(path) && ::mkdir(path.c_str(), 0777) == 0; }

@@ -25,6 +25,11 @@ bool FileOpenable(const std::string& path);
 // holding '/' and for nothing.
 EntryKind LookupEntry(const std::string& directory, const std::string& name);
 
+// Where `path` really leads, every symbolic link along it followed; a folder path keeps its
+// trailing '/'. Names that do not exist (yet) keep their place below the deepest folder that
+// does. Empty when the path leads nowhere: a dangling link, a loop, a relative path.
+std::string RealPath(const std::string& path);
+
 bool MakeDirectory(const std::string& path);
 // Only an empty folder, never a link to one.
 bool RemoveDirectory(const std::string& path);

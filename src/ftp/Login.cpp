@@ -140,7 +140,7 @@ void ControlConnection::LoadAccount(const std::string& name) {
     // Folder paths end in '/'; a hand-written root without it means the same folder.
     if (homeDirectory_.starts_with('/')) homeDirectory_ = PathResolver::Normalise(homeDirectory_ + "/");
     SetCurrentDirectory(homeDirectory_);
-    permissions_ = ComputePermissions(AccessingRules(), homeDirectory_);
+    permissions_ = FolderPermissions(homeDirectory_);
     accountSettingsFile_ = accountFiles_.accountFile;
     account_ = store::LoadAccountSettings(accountSettingsFile_, accountFiles_.settingsFile, name);
     ApplyAccountSettings();

@@ -56,11 +56,10 @@ void ControlConnection::EnterDirectory(std::string candidate) {
             return;
         }
     }
-    const std::vector<std::string> rules = AccessingRules();
-    const PermissionSet permissions = ComputePermissions(rules, candidate);
+    const PermissionSet permissions = FolderPermissions(candidate);
     if (permissions.deny) {
         SendReply("550 Permission denied.\r\n");
-        permissions_ = ComputePermissions(rules, CurrentDirectory());
+        permissions_ = FolderPermissions(CurrentDirectory());
         return;
     }
     permissions_ = permissions;

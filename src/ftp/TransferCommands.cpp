@@ -48,7 +48,7 @@ void ControlConnection::RETR(const std::string& argument) {
         GiveBackTransferSlot();
         SendReply(reply);
     };
-    if (entry.refusal == PathRefusal::Outside || (!entry.Refused() && !PermissionsOf(entry.directory).read))
+    if (entry.refusal == PathRefusal::Outside || (!entry.Refused() && !PermissionsOf(TargetFolder(entry)).read))
         return refuse("550 Permission denied.\r\n");
     if (ipHome_->transferLimit != -1 &&
         static_cast<int>(server_->Registry().Transfers().Count()) >= ipHome_->transferLimit)
@@ -88,7 +88,7 @@ void ControlConnection::STOR(const std::string& argument) {
         GiveBackTransferSlot();
         SendReply(reply);
     };
-    if (entry.refusal == PathRefusal::Outside || (!entry.Refused() && !PermissionsOf(entry.directory).write))
+    if (entry.refusal == PathRefusal::Outside || (!entry.Refused() && !PermissionsOf(TargetFolder(entry)).write))
         return refuse("550 Permission denied.\r\n");
     if (entry.Refused()) return refuse("553 File name not allowed.\r\n");
     const EntryKind existing = LookupEntry(entry.directory, entry.name);
@@ -115,7 +115,7 @@ void ControlConnection::APPE(const std::string& argument) {
         GiveBackTransferSlot();
         SendReply(reply);
     };
-    if (entry.refusal == PathRefusal::Outside || (!entry.Refused() && !PermissionsOf(entry.directory).write))
+    if (entry.refusal == PathRefusal::Outside || (!entry.Refused() && !PermissionsOf(TargetFolder(entry)).write))
         return refuse("550 Permission denied.\r\n");
     const bool isFile = !entry.Refused() && LookupEntry(entry.directory, entry.name) == EntryKind::File;
     if (restart_.Pending() && !isFile) return refuse("550 Called REST for a file not found.\r\n");
@@ -145,7 +145,7 @@ void ControlConnection::ABOR(const std::string&) {
     const auto download = downloadSocket_.lock();
     const auto upload = uploadSocket_.lock();
     lock.unlock();
-    if (download && SameVerb(previousVerb_, "RETR") && downloadActive_.load()) download->Finish(download->Done());
+    if (download && SameVerb(previousVerb_, "RETR")) download->Abort(downloadActive_);
     if (upload && (SameVerb(previousVerb_, "STOR") || SameVerb(previousVerb_, "APPE")) && uploadActive_.load())
         upload->Abort();
     SendReply("226 ABOR command successful.\r\n");

@@ -7,7 +7,7 @@ namespace tolvane::monitor {
 LiveRegistry::LiveRegistry()
     : connections_(TableId::Connections, [this](const TableChange& change) { Publish(change); }),
       transfers_(TableId::Transfers, [this](const TableChange& change) { Publish(change); }),
-      requests_(TableId::Requests, [this](const TableChange& change) { Publish(change); }) {}
+      requests_(TableId::Requests, [this](const TableChange& change) { Publish(change); }, kRequestRowLimit) {}
 
 int LiveRegistry::CountSessionsOf(std::string_view name) const {
     return connections_.CountRows(

@@ -17,6 +17,10 @@ public:
     // back into the registry or its tables: that would deadlock.
     using Subscriber = std::function<void(const TableChange&)>;
 
+    // Every connection adds a request row and nothing but the window's "clear" removes them:
+    // a server that runs for months without a window must not keep them all.
+    static constexpr std::size_t kRequestRowLimit = 1000;
+
     LiveRegistry();
 
     LiveRegistry(const LiveRegistry&) = delete;

@@ -26,8 +26,8 @@ bool IsOwnerless(const std::weak_ptr<void>& owner) {
 
 }  // namespace
 
-MonitorTable::MonitorTable(TableId id, Publisher publish)
-    : id_(id), headers_(HeadersOf(id)), publish_(std::move(publish)) {}
+MonitorTable::MonitorTable(TableId id, Publisher publish, std::size_t rowLimit)
+    : id_(id), headers_(HeadersOf(id)), publish_(std::move(publish)), rowLimit_(rowLimit) {}
 
 int MonitorTable::Insert(int index, std::weak_ptr<void> owner, std::vector<std::string> cells) {
     cells.resize(headers_.size());
@@ -35,6 +35,10 @@ int MonitorTable::Insert(int index, std::weak_ptr<void> owner, std::vector<std::
     const int used = std::clamp(index, 0, static_cast<int>(rows_.size()));
     const auto inserted = rows_.insert(rows_.begin() + used, MonitorRow{std::move(owner), std::move(cells)});
     Publish(TableChange::Kind::Inserted, used, -1, *inserted);
+    while (rowLimit_ != 0 && rows_.size() > rowLimit_) {
+        rows_.pop_back();
+        Publish(TableChange::Kind::Removed, static_cast<int>(rows_.size()), -1, {});
+    }
     return used;
 }
 

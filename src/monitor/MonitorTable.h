@@ -48,7 +48,8 @@ public:
     using Publisher = std::function<void(const TableChange&)>;
     using RowPredicate = std::function<bool(const std::vector<std::string>&)>;
 
-    explicit MonitorTable(TableId id, Publisher publish = {});
+    // A table with a row limit drops its last rows when an insert goes beyond it.
+    explicit MonitorTable(TableId id, Publisher publish = {}, std::size_t rowLimit = 0);
 
     MonitorTable(const MonitorTable&) = delete;
     MonitorTable& operator=(const MonitorTable&) = delete;
@@ -80,6 +81,7 @@ private:
     const TableId id_;
     const std::vector<std::string> headers_;
     const Publisher publish_;
+    const std::size_t rowLimit_;
     mutable std::mutex mutex_;
     std::vector<MonitorRow> rows_;
 };

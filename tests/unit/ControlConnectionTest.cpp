@@ -208,6 +208,19 @@ TEST_F(ControlConnectionTest, ConnectionWithoutAccountTimesOut) {
     EXPECT_TRUE(Eventually([&] { return LogHas(" -[1]- Closed connection to 127.0.0.1 ...\r\n"); }));
 }
 
+TEST_F(ControlConnectionTest, TrickledBytesThatNeverFinishALineDoNotHoldTheConnection) {
+    server_->SetPreLoginTimeout(2);
+    auto client = Greeted();
+    const auto start = std::chrono::steady_clock::now();
+    std::optional<std::string> line;
+    while (!line && std::chrono::steady_clock::now() - start < 6s) {
+        client->Send("N");
+        line = client->ReadLine(200ms);
+    }
+    EXPECT_EQ(line, "421 Connection timed-out.\r\n");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 4s);
+}
+
 TEST_F(ControlConnectionTest, ClientsThatResetOrNeverReadDoNotHurtOthers) {
     {
         auto resetting = Greeted();

@@ -42,6 +42,17 @@ TEST_F(FileSystemTest, LookupMatchesNamesExactly) {
     EXPECT_EQ(LookupEntry("pub/", "x"), EntryKind::None);  // relative to the process: never
 }
 
+TEST_F(FileSystemTest, RealPathFollowsLinksAndRefusesThoseThatLeadNowhere) {
+    const std::string real = fs::canonical(root_).string() + '/';
+    EXPECT_EQ(RealPath(At("publink") + "/"), real + "pub/");
+    EXPECT_EQ(RealPath(At("publink/new/deeper.txt")), real + "pub/new/deeper.txt");
+    EXPECT_EQ(RealPath(At("readlink")), real + "readme.txt");
+    EXPECT_EQ(RealPath(At("readme.txt/below")), At("readme.txt/below"));
+    fs::create_symlink(root_ / "loop", root_ / "loop");
+    for (const std::string& path : {At("dangling"), At("dangling/x"), At("loop"), "relative/path"s, ""s})
+        EXPECT_EQ(RealPath(path), "") << path;
+}
+
 TEST_F(FileSystemTest, DirectoryExistsUnderItsExactName) {
     EXPECT_TRUE(DirectoryExists(dir_ + "pub/"));
     EXPECT_TRUE(DirectoryExists(dir_ + "pub"));

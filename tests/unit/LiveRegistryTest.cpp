@@ -104,6 +104,22 @@ TEST(LiveRegistry, CountsSessionsOfAnAccountExactly) {
     EXPECT_EQ(registry.CountSessionsOf("Bob", "10.0.0.2"), 0);
 }
 
+TEST(LiveRegistry, ConnectionRequestsKeepOnlyTheNewestRows) {
+    LiveRegistry registry;
+    int removed = 0;
+    registry.Subscribe([&](const TableChange& change) { removed += change.kind == TableChange::Kind::Removed; });
+    std::vector<std::shared_ptr<int>> owners;
+    for (std::size_t i = 0; i < LiveRegistry::kRequestRowLimit + 5; ++i) {
+        owners.push_back(std::make_shared<int>(0));
+        registry.Requests().InsertTop(owners.back(), {std::to_string(i)});
+    }
+    EXPECT_EQ(registry.Requests().Count(), LiveRegistry::kRequestRowLimit);
+    EXPECT_EQ(removed, 5);
+    EXPECT_EQ(registry.Requests().Rows().front().cells[0], std::to_string(LiveRegistry::kRequestRowLimit + 4));
+    EXPECT_FALSE(registry.Requests().IndexOf(owners[4]));
+    EXPECT_TRUE(registry.Requests().IndexOf(owners[5]));
+}
+
 TEST(LiveRegistry, PublishesEachChangeInOrderUntilUnsubscribed) {
     LiveRegistry registry;
     std::vector<TableChange> changes;

@@ -1,0 +1,200 @@
+"""Clients that try to reach what their rules do not grant, in both path modes: traversal,
+absolute and doubled-slash paths, links planted inside a home, data-connection tricks, password
+guessing and overlong arguments."""
+import os
+import sys
+import time
+import unittest
+
+from robust import HEAVY  # noqa: F401 - also sets the import path
+from accounts import FULL
+from tolvane import BANNER, Daemon, HomeTestCase, RawClient, connect_data, free_port, prepare_home, user_file, write_account
+
+COMPLETE = "226 Transfer complete."
+SECRET = b"outside every home\n"
+
+
+class HostileHome:
+    """Two accounts on the same kind of root, one with relative paths, one with full paths. Each
+    root holds links that lead out of it and links that stay inside it."""
+
+    def __init__(self, test):
+        self.home = test.make_home()
+        self.port = free_port()
+        self.ip_home = prepare_home(self.home, self.port)
+        self.outside = os.path.join(self.home, "outside") + "/"
+        os.makedirs(self.outside)
+        with open(self.outside + "secret.txt", "wb") as f:
+            f.write(SECRET)
+        self.roots = {}
+        for user, relative in (("rel", True), ("abs", False)):
+            root = os.path.join(self.home, "files", user) + "/"
+            os.makedirs(root + "sub")
+            with open(root + "sub/in.txt", "wb") as f:
+                f.write(b"inside")
+            os.symlink(self.outside, root + "escape")
+            os.symlink(self.outside + "secret.txt", root + "passwd")
+            os.symlink(self.outside + "created.txt", root + "dangling")
+            os.symlink(root + "sub", root + "inner")
+            os.symlink(root + "sub/in.txt", root + "innerfile")
+            write_account(user_file(self.home, self.ip_home, user), password="pw", root=root,
+                          rules=[root + "," + FULL], misc={"ShowRelativePath": "TRUE"} if relative else {})
+            self.roots[user] = root
+
+    def outside_state(self):
+        with open(self.outside + "secret.txt", "rb") as f:
+            return sorted(os.listdir(self.outside)), f.read()
+
+
+class HostileTestCase(HomeTestCase, unittest.TestCase):
+    def setUp(self):
+        self.hostile = HostileHome(self)
+        self.daemon = Daemon(self.hostile.home)
+        self.addCleanup(self.stop_cleanly)
+        self.assertTrue(self.daemon.wait_for_line(" - Server is Online ..."), self.daemon.output())
+        self.idle = (self.daemon.descriptors(), self.daemon.threads())
+
+    def stop_cleanly(self):
+        self.assertEqual(self.daemon.stop(), 0, "tolvaned exit status")
+
+    def client(self, user):
+        client = RawClient(self.hostile.port, timeout=10)
+        self.addCleanup(client.close)
+        self.assertEqual(client.login(user, "pw"), '230 User "%s" logged in.' % user)
+        return client
+
+
+class Paths(HostileTestCase):
+    def escapes(self, user):
+        """Names of the outside folder as each mode could spell them."""
+        outside = self.hostile.outside
+        return ["../../outside/", "/../../outside/", "//..//..//outside//", "sub/../../../outside/",
+                "./sub/./../../../outside/", outside, "/" + outside, outside.replace("/", "//"), "escape/",
+                "escape//", "inner/../escape/", "/escape/", "inner/../../" + user + "/escape/"]
+
+    def test_no_command_reaches_outside_the_rules_in_either_mode(self):
+        before = self.hostile.outside_state()
+        for user in ("rel", "abs"):
+            c = self.client(user)
+            home_pwd = c.command("PWD")
+            for folder in self.escapes(user):
+                with self.subTest(user=user, folder=folder):
+                    for verb in ("RETR", "APPE"):
+                        first = c.transfer(verb + " " + folder + "secret.txt", upload=b"x" if verb == "APPE" else None)[0]
+                        self.assertRegex(first, r"^5\d\d ", verb)
+                    # A relative-mode path that merely looks absolute may start an upload inside the home,
+                    # where no such folder exists to take it.
+                    self.assertNotEqual(c.transfer("STOR " + folder + "new.txt", upload=b"x")[2], COMPLETE)
+                    for line in ("CWD " + folder, "MKD " + folder + "made", "DELE " + folder + "secret.txt",
+                                 "RNFR " + folder + "secret.txt", "RMD " + folder):
+                        self.assertRegex(c.command(line), r"^5\d\d ", line)
+                    self.assertEqual(c.command("PWD"), home_pwd)
+                    self.assertEqual(c.command("RNFR sub/in.txt"), "350 File found, ready for destination.")
+                    self.assertRegex(c.command("RNTO " + folder + "moved.txt"), r"^5\d\d ")
+            # Links to files and dangling links are judged where they lead.
+            for line in ("RETR passwd", "APPE passwd", "STOR passwd", "STOR dangling", "APPE dangling"):
+                with self.subTest(user=user, line=line):
+                    self.assertEqual(c.transfer(line, upload=b"" if line[0] != "R" else None)[0],
+                                     "550 Permission denied.")
+            self.assertEqual(self.hostile.outside_state(), before)
+
+    def test_links_inside_the_home_keep_working(self):
+        for user in ("rel", "abs"):
+            with self.subTest(user=user):
+                root = self.hostile.roots[user]
+                c = self.client(user)
+                self.assertEqual(c.transfer("RETR innerfile")[1:], (b"inside", COMPLETE))
+                self.assertEqual(c.transfer("RETR inner/in.txt")[1:], (b"inside", COMPLETE))
+                self.assertEqual(c.transfer("STOR inner/new.txt", upload=b"new")[2], COMPLETE)
+                with open(root + "sub/new.txt", "rb") as f:
+                    self.assertEqual(f.read(), b"new")
+                self.assertEqual(c.command("CWD inner"), "250 CWD command successfull.")
+                self.assertEqual(c.transfer("LIST")[2], COMPLETE)
+                self.assertEqual(c.command("CDUP"), "250 CWD command successfull.")
+                # Deleting a link removes the link, never what it leads to.
+                self.assertEqual(c.command("DELE passwd"), "250 Delete command successfull.")
+                self.assertFalse(os.path.lexists(root + "passwd"))
+        self.assertEqual(self.hostile.outside_state(), (["secret.txt"], SECRET))
+
+
+class DataConnections(HostileTestCase):
+    def test_a_stranger_on_the_passive_port_cannot_feed_an_upload(self):
+        c = self.client("rel")
+        port = c.pasv()
+        try:
+            thief = connect_data(port, source="127.0.0.2")
+        except OSError as error:
+            self.skipTest("no second loopback address: %s" % error)
+        self.addCleanup(thief.close)
+        try:
+            thief.sendall(b"forged" * 1000)
+        except OSError:
+            pass
+        client = connect_data(port)
+        self.assertEqual(c.command("STOR up.txt"), "150 Binary data connection for file up.txt.")
+        client.sendall(b"genuine")
+        client.close()
+        self.assertEqual(c.reply(), COMPLETE + "\r\n")
+        with open(self.hostile.roots["rel"] + "up.txt", "rb") as f:
+            self.assertEqual(f.read(), b"genuine")
+
+
+class Passwords(HostileTestCase):
+    def test_guessing_costs_one_connection_per_guess_and_leaves_no_trace(self):
+        guesses = 300 if HEAVY else 60
+        began = time.time()
+        for guess in range(guesses):
+            client = RawClient(self.hostile.port, timeout=10)
+            client.read_exactly(len(BANNER))
+            client.read_line()
+            self.assertEqual(client.command("USER rel"), "331 Need password.")
+            self.assertEqual(client.command("PASS guess%d" % guess), "530 Wrong User/Password combination.")
+            self.assertTrue(client.closed())
+            client.close()
+        rate = guesses / (time.time() - began)
+        sys.stderr.write("\n%d password guesses, %.0f per second\n" % (guesses, rate))
+        self.assertFalse(any("guess" in line for line in self.daemon.output()))
+        self.client("rel")
+        self.assertEqual(self.daemon.wait_for_resources(self.idle[0] + 2, self.idle[1] + 1),
+                         (self.idle[0] + 2, self.idle[1] + 1))
+
+
+class OverlongArguments(HostileTestCase):
+    # Every verb the server knows; PORT and PASV last, so that no later command opens a transfer.
+    VERBS = ["USER", "PASS", "HELP", "SITE", "NOOP", "RNFR", "RNTO", "SYST", "APPE", "MKD", "DELE", "RMD", "REST",
+             "CDUP", "PWD", "LIST", "CWD", "RETR", "STOR", "TYPE", "ABOR", "XYZW", "PORT", "PASV"]
+
+    def one_reply_each(self, c, verbs):
+        for verb in verbs:
+            for argument in ("x" * (4096 - len(verb) - 1), "/" * 2000 + "../" * 600, "\xff" * 3000):
+                with self.subTest(verb=verb, size=len(argument)):
+                    reply = c.command(verb + " " + argument).split("\r\n")[-1]
+                    if reply.startswith("150 "):  # LIST in active mode: the connect to the client fails
+                        reply = c.reply()[:-2]
+                    self.assertRegex(reply, r"^[2-5]\d\d ")
+            with self.subTest(verb=verb, size="over the line limit"):
+                c.send(verb + " " + "y" * 5000 + "\r\n")
+                self.assertEqual(c.reply(), "500 Command line too long.\r\n")
+                c.send(verb + " " + "z" * (1 << 20) + "\r\n")
+                self.assertEqual(c.reply(), "500 Command line too long.\r\n")
+            self.assertRegex(c.command("NOOP"), r"^(200|530) ")
+
+    def test_every_verb_answers_overlong_arguments_once_before_and_after_login(self):
+        raw = RawClient(self.hostile.port, timeout=10)
+        self.addCleanup(raw.close)
+        raw.read_exactly(len(BANNER))
+        raw.read_line()
+        self.one_reply_each(raw, self.VERBS)
+        for user in ("rel", "abs"):
+            root = self.hostile.roots[user]
+            entries = sorted(os.listdir(root))
+            c = self.client(user)
+            self.one_reply_each(c, self.VERBS)
+            self.assertEqual(c.command("QUIT " + "q" * 4000), "221 Good Bye!")
+            self.assertEqual(sorted(os.listdir(root)), entries)
+        self.assertEqual(self.daemon.wait_for_resources(self.idle[0] + 2, self.idle[1] + 1),
+                         (self.idle[0] + 2, self.idle[1] + 1))
+
+
+if __name__ == "__main__":
+    unittest.main()
