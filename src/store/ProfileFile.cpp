@@ -246,6 +246,8 @@ private:
 
 // ---- atomic replacement --------------------------------------------------
 
+constexpr std::string_view kTemporaryPrefix = ".profile.";
+
 fs::path FolderOf(const fs::path& file) {
     return file.has_parent_path() ? file.parent_path() : fs::path(".");
 }
@@ -267,7 +269,7 @@ bool WriteAll(int fd, std::string_view text) {
 }
 
 bool ReplaceFile(int folderFd, const fs::path& folder, const fs::path& target, std::string_view text, mode_t mode) {
-    std::string temporary = (folder / ".profile.XXXXXX").string();
+    std::string temporary = (folder / (std::string(kTemporaryPrefix) + "XXXXXX")).string();
     const UniqueFd fd{::mkostemp(temporary.data(), O_CLOEXEC)};
     if (!fd) return false;
     const bool replaced = WriteAll(fd.get(), text) && ::fchmod(fd.get(), mode) == 0 && ::fsync(fd.get()) == 0 &&
@@ -278,6 +280,20 @@ bool ReplaceFile(int folderFd, const fs::path& folder, const fs::path& target, s
     }
     ::fsync(folderFd);  // makes the rename itself durable
     return true;
+}
+
+bool IsTemporaryCopy(const fs::path& file) {
+    const std::string name = file.filename().string();
+    return name.size() == kTemporaryPrefix.size() + 6 && name.starts_with(kTemporaryPrefix);
+}
+
+void RemoveTemporaryCopiesIn(const fs::path& folder) {
+    const UniqueFd folderFd{::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+    if (!folderFd) return;
+    LockFolder(folderFd.get());  // a saver holds this lock for as long as its copy exists
+    std::error_code error;
+    for (const auto& entry : fs::directory_iterator(folder, error))
+        if (IsTemporaryCopy(entry.path()) && entry.is_regular_file(error)) fs::remove(entry.path(), error);
 }
 
 }  // namespace
@@ -392,6 +408,14 @@ bool ProfileEditor::Save() {
         document.Set(assignment.section, assignment.key, assignment.value);
     }
     return ReplaceFile(folderFd.get(), folder, file_, document.Serialise(), current.mode) && !refused_;
+}
+
+void RemoveLeftoverCopies(const fs::path& tree) {
+    RemoveTemporaryCopiesIn(tree);
+    std::error_code error;
+    for (fs::recursive_directory_iterator it(tree, fs::directory_options::none, error), end; !error && it != end;
+         it.increment(error))
+        if (it->is_directory(error) && !it->is_symlink(error)) RemoveTemporaryCopiesIn(it->path());
 }
 
 }  // namespace tolvane::store

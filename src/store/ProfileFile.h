@@ -60,6 +60,9 @@ int ReadProfileInt(const std::filesystem::path& file, std::string_view section,
 bool WriteProfileString(const std::filesystem::path& file, std::string_view section,
                         std::string_view key, std::string_view value);
 
+// Removes the temporary copies that a save cut short by a crash left in the folders of `tree`.
+void RemoveLeftoverCopies(const std::filesystem::path& tree);
+
 // Collects key assignments and applies them all in one atomic replacement.
 // Save re-reads the file under a lock on its folder, so concurrent savers of
 // one file (the editor and a session writing back its credit) keep each

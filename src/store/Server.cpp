@@ -78,6 +78,7 @@ std::optional<std::string> Server::InitDatabase() {
     if (!EnsureDirectory(LoggingDir(home_))) return "Failed to create Logging directory , terminating (LOGGING)";
     // Only a newly made default home gets its file: an administrator may have deleted it.
     if (freshDefaultHome) WriteDefaultIpHome(IpHomeFile(database, kDefaultIpHome));
+    RemoveLeftoverCopies(database);
     return std::nullopt;
 }
 

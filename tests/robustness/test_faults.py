@@ -130,6 +130,7 @@ class HardKill(FaultTestCase):
 
         self.start()
         self.assert_served()
+        self.assertEqual(database_snapshot(database), accounts_before, "leftover copies are swept at start")
         c = self.home.client("saver")
         self.assertEqual(c.transfer("STOR again.bin", upload=data)[2], COMPLETE)
         self.assertEqual(self.home.read("again.bin"), data)

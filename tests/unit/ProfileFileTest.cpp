@@ -96,6 +96,18 @@ TEST_F(ProfileFileTest, PaddedNamesReplaceTheExistingLine) {
     EXPECT_EQ(ReadProfileString(file, "Logging", "LogEnabled", ""), "0");
 }
 
+TEST_F(ProfileFileTest, LeftoverCopiesOfCutShortSavesAreSweptAndNothingElse) {
+    const fs::path nested = folder.path() / "Users";
+    fs::create_directories(nested);
+    for (const auto& name : {folder.path() / ".profile.a1B2c3", nested / ".profile.zzzzzz"}) std::ofstream(name) << "x";
+    for (const auto& name : {nested / ".profile.kept", nested / "u.FTP_User"}) std::ofstream(name) << "x";
+    RemoveLeftoverCopies(folder.path());
+    EXPECT_FALSE(fs::exists(folder.path() / ".profile.a1B2c3"));
+    EXPECT_FALSE(fs::exists(nested / ".profile.zzzzzz"));
+    EXPECT_TRUE(fs::exists(nested / ".profile.kept"));
+    EXPECT_TRUE(fs::exists(nested / "u.FTP_User"));
+}
+
 TEST_F(ProfileFileTest, EditorRefusesTextThatWouldForgeLines) {
     ProfileEditor editor(file);
     EXPECT_FALSE(editor.Set("Userinformation", "Password", "x\nRootDir=/"));
