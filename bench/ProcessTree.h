@@ -1,0 +1,12 @@
+#pragma once
+
+#include <cstdint>
+#include <sys/types.h>
+
+namespace bench {
+
+// Resident memory of a process and every process below it, from /proc, in KiB. Forking servers
+// keep a process per session, so the whole tree is what the server costs.
+std::int64_t ResidentKibOfTree(pid_t root);
+
+}  // namespace bench
