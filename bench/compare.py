@@ -259,8 +259,9 @@ class Server:
             if self.name == "tolvane":
                 return run([self.tolvaned, "--version"]).stdout.strip()
             if self.name == "vsftpd":
-                return subprocess.run([self.layout.sbin("vsftpd"), "-v"], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                      stderr=subprocess.STDOUT, text=True).stdout.strip() or "vsftpd"
+                # vsftpd prints its version on descriptor 0.
+                return subprocess.run(["sh", "-c", 'exec "$0" -v 0>&1', self.layout.sbin("vsftpd")],
+                                      stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True).stdout.strip()
             if self.name == "pyftpdlib":
                 return "pyftpdlib " + run([DEBIAN_PYTHON, "-c", "import pyftpdlib; print(pyftpdlib.__ver__)"]).stdout.strip()
             package = {"proftpd": "proftpd-core", "pure-ftpd": "pure-ftpd"}[self.name]
@@ -291,7 +292,7 @@ def run_client(args, server, clients, layout):
     figures, errors = {}, []
     for line in text.splitlines():
         name, _, value = line.partition(" ")
-        if name == "error":
+        if name in ("error", "note"):
             errors.append(value)
             continue
         try:
@@ -301,6 +302,11 @@ def run_client(args, server, clients, layout):
     for key in [k for k in figures if k.endswith("_failures") and figures[k] > 0]:
         errors.append("%s %d" % (key, figures[key]))
     return figures, errors
+
+
+def load_average():
+    with open("/proc/loadavg") as f:
+        return f.read().split()[0]
 
 
 def cell(values, unit):
@@ -323,7 +329,12 @@ def ratio(tolvane, peer, more_is_better):
     return "%.2f×" % (a / b if more_is_better else b / a)
 
 
-def table(results, names, counts, args):
+# Lines that need all N clients logged in; a server that let some of them wait in vain did less
+# work there, so its figure is marked and not compared.
+CROWD_LINES = {"login_s", "rss_mib_idle", "crowd_retr_s", "crowd_stor_s", "quit_s"}
+
+
+def table(results, shortfall, names, counts, args):
     rows = []
     sizes = "RETR/STOR 1 file = %d MiB, small = %d MiB, big folder = %d entries" % (args.big_mib, args.small_mib,
                                                                                       args.list_entries)
@@ -333,7 +344,12 @@ def table(results, names, counts, args):
         rows.append("| line | unit | " + " | ".join(names) + " |")
         rows.append("|---|---|" + "---|" * len(names))
         for metric, label, unit, _ in LINES:
-            values = [cell(results[(count, name)].get(metric, []), unit) for name in names]
+            values = []
+            for name in names:
+                text = cell(results[(count, name)].get(metric, []), unit)
+                if metric in CROWD_LINES and shortfall.get((count, name)):
+                    text += " (%d of %d not in)" % (shortfall[(count, name)], count)
+                values.append(text)
             rows.append("| %s | %s | %s |" % (label.replace("N", str(count)) if " N" in label or label.startswith("N")
                                               else label, unit, " | ".join(values)))
         if "tolvane" in names and len(names) > 1:
@@ -344,9 +360,14 @@ def table(results, names, counts, args):
             rows.append("|---|" + "---|" * len(peers))
             for metric, label, unit, better in LINES:
                 tol = results[(count, "tolvane")].get(metric, [])
+                shown = []
+                for p in peers:
+                    if metric in CROWD_LINES and shortfall.get((count, p)) and not shortfall.get((count, "tolvane")):
+                        shown.append("peer failed")
+                    else:
+                        shown.append(ratio(tol, results[(count, p)].get(metric, []), better))
                 rows.append("| %s | %s |" % (label.replace("N", str(count)) if " N" in label or label.startswith("N")
-                                             else label, " | ".join(ratio(tol, results[(count, p)].get(metric, []),
-                                                                          better) for p in peers)))
+                                             else label, " | ".join(shown)))
         rows.append("")
     return "\n".join(rows)
 
@@ -415,6 +436,7 @@ def main():
     servers = [Server(name, port, passive, layout, args.tolvaned, as_user) for name, port, passive in chosen]
     names = [s.name for s in servers]
     results = {(count, name): {} for count in counts for name in names}
+    shortfall = {}  # (N, server): most clients that never logged in, over the rounds
     failures = []
     try:
         for server in servers:
@@ -425,17 +447,20 @@ def main():
                     server.ensure_running()
                     started = time.monotonic()
                     figures, errors = run_client(args, server, count, layout)
-                    log("round %d  N=%d  %-9s %5.0f s  %s%s" % (
-                        round_number, count, server.name, time.monotonic() - started,
+                    log("round %d  N=%d  %-9s %5.0f s  load %s  %s%s" % (
+                        round_number, count, server.name, time.monotonic() - started, load_average(),
                         " ".join("%s=%.4g" % (m, figures[m]) for m, *_ in LINES if m in figures),
                         ("  ERRORS: " + "; ".join(errors)) if errors else ""))
                     for metric, value in figures.items():
                         results[(count, server.name)].setdefault(metric, []).append(value)
+                    if figures.get("login_failures", 0) > 0:
+                        shortfall[(count, server.name)] = max(shortfall.get((count, server.name), 0),
+                                                               int(figures["login_failures"]))
                     failures += ["round %d N=%d %s: %s" % (round_number, count, server.name, e) for e in errors]
     finally:
         for server in servers:
             server.stop()
-    print(table(results, names, counts, args))
+    print(table(results, shortfall, names, counts, args))
     print("versions: " + "; ".join(s.version() for s in servers))
     if failures:
         print("\nfailures and retries:\n" + "\n".join("- " + f for f in failures))

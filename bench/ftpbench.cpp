@@ -86,6 +86,11 @@ bool LoginWithRetries(bench::FtpClient& client, const Options& options, std::ato
         if (attempt > 0) retries.fetch_add(1);
         if (client.Login(options.user, options.password, options.loginTimeout)) return true;
     }
+    static std::atomic<bool> told{false};
+    if (!told.exchange(true)) {
+        const std::string reply = client.LastReply().empty() ? "(no reply: time-out or reset)" : client.LastReply();
+        std::printf("note first failed login ended with: %s\n", reply.c_str());
+    }
     return false;
 }
 
