@@ -405,6 +405,7 @@ def main():
     parser.add_argument("--no-install", action="store_true", help="use the peers that are already there")
     parser.add_argument("--smoke", action="store_true", help="N = 20, small files, one round, installed peers only")
     parser.add_argument("--json", help="also write every figure to this file")
+    parser.add_argument("--port-offset", type=int, default=0, help="added to every port, for a second run beside one")
     args = parser.parse_args()
     args.servers = [s for s in args.servers.split(",") if s]
     if args.smoke:
@@ -427,13 +428,15 @@ def main():
     if system_user:
         ensure_user(layout)
     make_files(layout, args.big_mib, args.small_mib, args.list_entries)
-    write_tolvane_home(layout, SERVERS[0][1])
+    write_tolvane_home(layout, SERVERS[0][1] + args.port_offset)
     as_user = None
     if system_user:
         entry = pwd.getpwnam(USER)
         as_user = (entry.pw_uid, entry.pw_gid)
         owned_by_user(layout, *as_user)
-    servers = [Server(name, port, passive, layout, args.tolvaned, as_user) for name, port, passive in chosen]
+    offset = args.port_offset
+    servers = [Server(name, port + offset, (passive[0] + offset, passive[1] + offset), layout, args.tolvaned, as_user)
+               for name, port, passive in chosen]
     names = [s.name for s in servers]
     results = {(count, name): {} for count in counts for name in names}
     shortfall = {}  # (N, server): most clients that never logged in, over the rounds

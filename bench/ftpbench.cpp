@@ -56,18 +56,25 @@ void Print(const char* name, double value) {
 
 // A phase of the run: its wall time, and the client's own processor time beside it so that a
 // reader can see the client was not what limited the figure.
+// The server's processor time too: on a shared machine it says what a phase cost the server
+// better than the wall time does.
 class Phase {
 public:
-    explicit Phase(std::string name) : name_(std::move(name)), cpu_(CpuSeconds()), started_(Clock::now()) {}
+    Phase(std::string name, pid_t server)
+        : name_(std::move(name)), server_(server), cpu_(CpuSeconds()),
+          serverCpu_(bench::CpuSecondsOfTree(server)), started_(Clock::now()) {}
     double End() {
         const double wall = Seconds(started_);
         Print(("client_cpu_share_" + name_).c_str(), wall > 0 ? (CpuSeconds() - cpu_) / wall : 0);
+        Print(("server_cpu_s_" + name_).c_str(), bench::CpuSecondsOfTree(server_) - serverCpu_);
         return wall;
     }
 
 private:
     std::string name_;
+    pid_t server_;
     double cpu_;
+    double serverCpu_;
     Clock::time_point started_;
 };
 
@@ -103,14 +110,14 @@ void SingleTransfers(const Options& options, const char* suffix, const std::vect
         std::printf("error single login failed: %s\n", client.LastReply().c_str());
         return;
     }
-    Phase retr(std::string("retr") + suffix);
+    Phase retr(std::string("retr") + suffix, options.pid);
     const std::int64_t got = client.Retrieve("big.bin", buffer.data(), buffer.size());
     const double retrSeconds = retr.End();
     if (got == size) Print((std::string("retr_mbs") + suffix).c_str(), size / retrSeconds / 1e6);
     else std::printf("error retr%s moved %lld of %lld\n", suffix, static_cast<long long>(got), static_cast<long long>(size));
 
     const std::string name = "up/" + options.tag + "-big.bin";
-    Phase stor(std::string("stor") + suffix);
+    Phase stor(std::string("stor") + suffix, options.pid);
     const std::int64_t put = client.Store(name, block.data(), block.size(), size);
     const double storSeconds = stor.End();
     if (put == size && fs::file_size(fs::path(options.home) / name) == static_cast<std::uintmax_t>(size))
@@ -151,7 +158,7 @@ void Crowd(const Options& options, const std::vector<char>& block) {
         });
     }
     sync.arrive_and_wait();
-    Phase login("login");
+    Phase login("login", options.pid);
     sync.arrive_and_wait();
     Print("login_s", login.End());
     Print("login_retries", retries.load());
@@ -160,13 +167,13 @@ void Crowd(const Options& options, const std::vector<char>& block) {
     SingleTransfers(options, "_idle", block);
     Print("rss_mib_idle", static_cast<double>(bench::ResidentKibOfTree(options.pid)) / 1024.0);
 
-    Phase retr("crowd_retr");
+    Phase retr("crowd_retr", options.pid);
     sync.arrive_and_wait();
     sync.arrive_and_wait();
     Print("crowd_retr_s", retr.End());
     Print("crowd_retr_failures", retrFailures.load());
 
-    Phase stor("crowd_stor");
+    Phase stor("crowd_stor", options.pid);
     sync.arrive_and_wait();
     sync.arrive_and_wait();
     Print("crowd_stor_s", stor.End());
@@ -174,7 +181,7 @@ void Crowd(const Options& options, const std::vector<char>& block) {
     for (int index = 0; index < count; ++index)
         fs::remove(fs::path(options.home) / ("up/" + options.tag + "-" + std::to_string(index) + ".bin"));
 
-    Phase quit("quit");
+    Phase quit("quit", options.pid);
     sync.arrive_and_wait();
     sync.arrive_and_wait();
     Print("quit_s", quit.End());
@@ -187,7 +194,7 @@ void LoginRate(const Options& options) {
     std::atomic<long> done{0}, failed{0};
     std::atomic<bool> stop{false};
     std::vector<std::thread> threads;
-    Phase phase("login_rate");
+    Phase phase("login_rate", options.pid);
     const auto started = Clock::now();
     for (int index = 0; index < options.loginThreads; ++index) {
         threads.emplace_back([&] {
@@ -218,7 +225,7 @@ void Listing(const Options& options) {
         std::printf("error list: %s\n", client.LastReply().c_str());
         return;
     }
-    Phase phase("list");
+    Phase phase("list", options.pid);
     const std::int64_t bytes = client.List("", buffer.data(), buffer.size());
     const double seconds = phase.End();
     if (bytes > 0) Print("list_s", seconds);
