@@ -141,7 +141,8 @@ void Crowd(const Options& options, const std::vector<char>& block) {
         clients.emplace_back([&, index] {
             bench::FtpClient client("127.0.0.1", options.port, options.timeout);
             std::vector<char> buffer(kCrowdBuffer);
-            sync.arrive_and_wait();
+            sync.arrive_and_wait();  // every client is ready
+            sync.arrive_and_wait();  // and goes
             const bool in = LoginWithRetries(client, options, retries);
             if (!in) loginFailures.fetch_add(1);
             sync.arrive_and_wait();
@@ -159,6 +160,7 @@ void Crowd(const Options& options, const std::vector<char>& block) {
     }
     sync.arrive_and_wait();
     Phase login("login", options.pid);
+    sync.arrive_and_wait();
     sync.arrive_and_wait();
     Print("login_s", login.End());
     Print("login_retries", retries.load());
