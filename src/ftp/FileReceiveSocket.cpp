@@ -10,7 +10,7 @@
 namespace tolvane::ftp {
 namespace {
 
-constexpr std::size_t kLargeBlock = 256 * 1024;
+constexpr std::size_t kLargeBlock = 64 * 1024;
 constexpr std::size_t kPacedBlock = 1024;
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace tolvane::monitor {
 
@@ -78,20 +79,48 @@ std::string ColouredLine(const LogRecord& record) {
 
 TerminalLogPrinter::TerminalLogPrinter(ServerLog& log, std::FILE* out, bool colours)
     : log_(log), out_(out), colours_(colours),
+      writer_([this] { WriteUntilStopped(); }),
       subscription_(log.Subscribe([this](const LogRecord& record) { Print(record); })) {}
 
 TerminalLogPrinter::~TerminalLogPrinter() {
     log_.Unsubscribe(subscription_);
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    pendingSet_.notify_one();
+    writer_.join();
 }
 
 bool TerminalLogPrinter::WantsColours(std::FILE* out) {
     return out != nullptr && isatty(fileno(out)) == 1;
 }
 
-void TerminalLogPrinter::Print(const LogRecord& record) const {
+void TerminalLogPrinter::Print(const LogRecord& record) {
     const std::string line = colours_ ? ColouredLine(record) : PlainLine(record);
-    std::fwrite(line.data(), 1, line.size(), out_);
-    std::fflush(out_);
+    bool wake = false;
+    {
+        std::lock_guard lock(mutex_);
+        pending_ += line;
+        wake = std::exchange(writerIdle_, false);
+    }
+    if (wake) pendingSet_.notify_one();
+}
+
+void TerminalLogPrinter::WriteUntilStopped() {
+    std::string batch;
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        writerIdle_ = pending_.empty() && !stopping_;
+        pendingSet_.wait(lock, [this] { return !pending_.empty() || stopping_; });
+        if (pending_.empty()) return;  // stopping, and everything is out
+        batch.clear();
+        batch.swap(pending_);
+        lock.unlock();
+        std::fwrite(batch.data(), 1, batch.size(), out_);
+        std::fflush(out_);
+        lock.lock();
+    }
 }
 
 }  // namespace tolvane::monitor

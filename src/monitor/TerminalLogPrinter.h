@@ -1,13 +1,20 @@
 #pragma once
 
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
+#include <string>
+#include <thread>
 
 #include "monitor/ServerLog.h"
 
 namespace tolvane::monitor {
 
 // Prints the server log to a terminal or file for as long as it lives: one line per record,
-// optionally coloured by kind with ANSI escapes.
+// optionally coloured by kind with ANSI escapes. A thread of its own does the writing, in
+// batches, so that a session appending a record under the log's lock never waits for the output
+// and a burst of records costs one write instead of one each. Everything appended before the
+// printer ends is written before its destructor returns.
 class TerminalLogPrinter {
 public:
     TerminalLogPrinter(ServerLog& log, std::FILE* out, bool colours);
@@ -19,11 +26,18 @@ public:
     static bool WantsColours(std::FILE* out);
 
 private:
-    void Print(const LogRecord& record) const;
+    void Print(const LogRecord& record);
+    void WriteUntilStopped();
 
     ServerLog& log_;
     std::FILE* const out_;
     const bool colours_;
+    std::mutex mutex_;
+    std::condition_variable pendingSet_;
+    std::string pending_;
+    bool stopping_ = false;
+    bool writerIdle_ = false;
+    std::thread writer_;
     const int subscription_;
 };
 

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace bench {
+
+// One blocking FTP control connection with passive data connections, as lean as a client can
+// be: the benchmark measures servers, so the client does nothing it does not have to.
+class FtpClient {
+public:
+    FtpClient(std::string host, std::uint16_t port, int timeoutSeconds);
+    ~FtpClient();
+    FtpClient(const FtpClient&) = delete;
+    FtpClient& operator=(const FtpClient&) = delete;
+
+    // Connects, reads the greeting within timeoutSeconds, logs in and (when binary is set)
+    // switches to binary; false on any failure.
+    bool Login(const std::string& user, const std::string& password, int timeoutSeconds, bool binary = true);
+    // QUIT, then waits for the server to close; true when 221 came.
+    bool Quit();
+    void Disconnect();
+
+    // Each returns the bytes moved, or -1 when the transfer failed.
+    std::int64_t Retrieve(const std::string& path, char* buffer, std::size_t bufferSize);
+    std::int64_t Store(const std::string& path, const char* block, std::size_t blockSize, std::int64_t total);
+    std::int64_t List(const std::string& path, char* buffer, std::size_t bufferSize);
+    bool ChangeDirectory(const std::string& path);
+
+    const std::string& LastReply() const { return reply_; }
+
+private:
+    bool Connect(std::uint16_t port, int& fd) const;
+    bool Command(const std::string& line, int& code);
+    bool ReadReply(int& code);
+    bool ReadLine(std::string& line);
+    int OpenPassive();
+    std::int64_t Download(const std::string& command, char* buffer, std::size_t bufferSize);
+
+    std::string host_;
+    std::uint16_t port_;
+    int timeoutSeconds_;
+    int fd_ = -1;
+    std::string pending_;
+    std::string reply_;
+};
+
+}  // namespace bench

@@ -1,0 +1,479 @@
+#!/usr/bin/env python3
+"""Tolvane beside vsftpd, ProFTPD, Pure-FTPd and pyftpdlib over loopback.
+
+Installs the peers from Debian's packages (unpacked, so that no system service starts), gives
+every server the same system user, home and files, starts each on its own 127.0.0.1 port,
+runs bench/ftpbench against them in turn, round by round, and prints one table of medians with
+min-max per line and the ratios of Tolvane to each peer. Stops everything it started by PID.
+
+    bench/compare.py                          # full run: 3 rounds, N = 200 and 1000, 1 GiB
+    bench/compare.py --rounds 1 --clients 200 --big-mib 256
+    bench/compare.py --smoke                  # N = 20, small files, installed peers only
+
+Needs root for the full run (user, PAM service, the system-user servers drop to that user).
+"""
+import argparse
+import json
+import os
+import pwd
+import shutil
+import signal
+import socket
+import statistics
+import subprocess
+import sys
+import time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+HERE = os.path.join(ROOT, "bench")
+PEERS = os.path.join(HERE, "peers")
+MiB = 1 << 20
+USER, PASSWORD = "ftpbench", "ftpbench-pw"
+PAM_SERVICE = "ftpbench"
+DEBIAN_PYTHON = "/usr/bin/python3"
+PEER_PACKAGES = ["vsftpd", "proftpd-core", "pure-ftpd"]
+PEER_LIBRARIES = ["libsodium23", "libcap2", "libpam0g", "libssl3", "libwrap0", "libpam-modules", "libmemcached11",
+                  "libmemcachedutil2", "libpcre2-posix3", "python3-pyftpdlib"]
+
+# name, port, passive range; every range lies below the ephemeral ports.
+SERVERS = [("tolvane", 2201, (10000, 13999)), ("vsftpd", 2202, (14000, 17999)), ("proftpd", 2203, (18000, 21999)),
+           ("pure-ftpd", 2204, (22000, 25999)), ("pyftpdlib", 2205, (26000, 29999))]
+
+# metric, label, unit, True when more is better
+LINES = [("retr_mbs", "RETR 1 file", "MB/s", True),
+         ("stor_mbs", "STOR 1 file", "MB/s", True),
+         ("login_s", "N connect + login at once", "s", False),
+         ("retr_mbs_idle", "RETR 1 file, N idle", "MB/s", True),
+         ("stor_mbs_idle", "STOR 1 file, N idle", "MB/s", True),
+         ("rss_mib_idle", "server memory, N idle", "MiB", False),
+         ("crowd_retr_s", "N x RETR small at once", "s", False),
+         ("crowd_stor_s", "N x STOR small at once", "s", False),
+         ("quit_s", "N x QUIT at once", "s", False),
+         ("logins_per_s", "logins/s, 8 threads", "1/s", True),
+         ("list_s", "LIST of the big folder", "s", False)]
+
+
+def log(text):
+    print(text, file=sys.stderr, flush=True)
+
+
+def run(command, **kwargs):
+    return subprocess.run(command, check=True, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, **kwargs)
+
+
+class Layout:
+    """Where everything of one run lives."""
+
+    def __init__(self, work):
+        self.work = os.path.abspath(work)
+        self.home = os.path.join(self.work, "home")
+        self.tolvane_home = os.path.join(self.work, "tolvane-home")
+        self.peers = os.path.join(self.work, "peers")
+        self.logs = os.path.join(self.work, "logs")
+        self.run = os.path.join(self.work, "run")
+        self.empty = os.path.join(self.work, "empty")
+
+    def sbin(self, name):
+        for folder in (os.path.join(self.peers, "usr", "sbin"), "/usr/sbin"):
+            path = os.path.join(folder, name)
+            if os.access(path, os.X_OK):
+                return path
+        return None
+
+
+# --- installation -------------------------------------------------------------------------------
+
+def install_peers(layout):
+    """apt installs only one of the FTP daemons (they conflict) and starts its service, so each is
+    downloaded and unpacked instead; their libraries and pyftpdlib install normally."""
+    env = dict(os.environ, DEBIAN_FRONTEND="noninteractive")
+    missing = [p for p in PEER_LIBRARIES if subprocess.run(["dpkg-query", "-W", "-f=${Status}", p],
+                                                           capture_output=True, text=True).stdout
+               != "install ok installed"]
+    if missing:
+        log("installing " + " ".join(missing))
+        run(["apt-get", "install", "-y", "--no-install-recommends"] + missing, env=env)
+    debs = os.path.join(layout.work, "debs")
+    os.makedirs(debs, exist_ok=True)
+    for package in PEER_PACKAGES:
+        if not any(f.startswith(package + "_") for f in os.listdir(debs)):
+            log("downloading " + package)
+            run(["apt-get", "download", package], cwd=debs)
+    if not all(layout.sbin(n) and layout.sbin(n).startswith(layout.peers) for n in ("vsftpd", "proftpd", "pure-ftpd")):
+        for deb in sorted(os.listdir(debs)):
+            run(["dpkg-deb", "-x", os.path.join(debs, deb), layout.peers])
+
+
+def ensure_user(layout):
+    """The system user every server serves; SHA-512 hash, as Debian's yescrypt default would
+    make each check of the system-user servers take about 64 ms."""
+    try:
+        pwd.getpwnam(USER)
+    except KeyError:
+        run(["useradd", "--system", "--no-create-home", "--home-dir", layout.home, "--shell", "/bin/bash", USER])
+    run(["usermod", "--home", layout.home, USER])
+    subprocess.run(["chpasswd", "-c", "SHA512"], input="%s:%s\n" % (USER, PASSWORD), check=True, text=True,
+                   capture_output=True)
+    pam = os.path.join("/etc/pam.d", PAM_SERVICE)
+    if not os.path.exists(pam):
+        shutil.copy(os.path.join(PEERS, "pam-ftpbench"), pam)
+
+
+def make_files(layout, big_mib, small_mib, entries):
+    for folder in (layout.home, os.path.join(layout.home, "up"), os.path.join(layout.home, "list"), layout.logs,
+                   layout.run, layout.empty):
+        os.makedirs(folder, exist_ok=True)
+    os.chmod(layout.empty, 0o555)
+    block = os.urandom(16 * MiB)
+    for name, size in (("big.bin", big_mib * MiB), ("small.bin", small_mib * MiB)):
+        path = os.path.join(layout.home, name)
+        if os.path.exists(path) and os.path.getsize(path) == size:
+            continue
+        with open(path, "wb") as f:
+            left = size
+            while left:
+                piece = block[:min(left, len(block))]
+                f.write(piece)
+                left -= len(piece)
+    listing = os.path.join(layout.home, "list")
+    present = len(os.listdir(listing))
+    for index in range(present, entries):
+        open(os.path.join(listing, "entry-%05d.txt" % index), "w").close()
+    for name in os.listdir(os.path.join(layout.home, "up")):
+        os.unlink(os.path.join(layout.home, "up", name))
+
+
+def owned_by_user(layout, uid, gid):
+    for top in (layout.home, layout.tolvane_home, layout.logs):
+        for folder, dirs, files in os.walk(top):
+            os.chown(folder, uid, gid)
+            for name in files:
+                os.chown(os.path.join(folder, name), uid, gid)
+
+
+def write_tolvane_home(layout, port):
+    database = os.path.join(layout.tolvane_home, "Database")
+    title = "127.0.0.1-%d" % port
+    for ip_home, address, listen, disabled in (("[Full Machine]", "All IP's", 21, 1), (title, "127.0.0.1", port, 0)):
+        for sub in ("Users", "Groups"):
+            os.makedirs(os.path.join(database, ip_home, sub), exist_ok=True)
+        with open(os.path.join(database, ip_home + ".FTP_IPHome"), "w") as f:
+            f.write("[ServerSettings]\nServerName=%s\nServerIP=%s\nServerPort=%d\nMaxUsers=\nMaxTransfers=\n"
+                    "Disabled=%d\nSTORE_overwrite=1\n" % (ip_home, address, listen, disabled))
+    files = layout.home + "/"
+    with open(os.path.join(database, title, "Users", USER + ".FTP_User"), "w") as f:
+        f.write("[Userinformation]\r\nPassword=%s\r\nRootDir=%s\r\nAccessingRules1=%s,RWDECLMrcI\r\n"
+                "AccessingRules2=ERROR\r\n\r\n[MISC-OPTIONS]\r\nShowRelativePath=TRUE\r\n" % (PASSWORD, files, files))
+
+
+def fill(template, **values):
+    with open(os.path.join(PEERS, template)) as f:
+        text = f.read()
+    for key, value in values.items():
+        text = text.replace("@%s@" % key, str(value))
+    return text
+
+
+# --- servers ------------------------------------------------------------------------------------
+
+class Server:
+    def __init__(self, name, port, passive, layout, tolvaned, as_user):
+        self.name, self.port, self.passive, self.layout = name, port, passive, layout
+        self.tolvaned, self.as_user = tolvaned, as_user
+        self.process = None
+        self.restarts = 0
+
+    def command(self):
+        low, high = self.passive
+        layout = self.layout
+        if self.name == "tolvane":
+            return [self.tolvaned, "--home", layout.tolvane_home]
+        if self.name == "vsftpd":
+            conf = os.path.join(layout.run, "vsftpd.conf")
+            with open(conf, "w") as f:
+                f.write(fill("vsftpd.conf", PORT=self.port, LOW=low, HIGH=high, PAM=PAM_SERVICE, WORK=layout.work))
+            return [layout.sbin("vsftpd"), conf]
+        if self.name == "proftpd":
+            conf = os.path.join(layout.run, "proftpd.conf")
+            with open(conf, "w") as f:
+                f.write(fill("proftpd.conf", PORT=self.port, LOW=low, HIGH=high, PAM=PAM_SERVICE, WORK=layout.work))
+            return [layout.sbin("proftpd"), "-n", "-q", "-c", conf]
+        if self.name == "pure-ftpd":
+            lines = fill("pure-ftpd.args", PORT=self.port, LOW=low, HIGH=high).splitlines()
+            args = [a for line in lines if line and not line.startswith("#") for a in line.split(" ", 1)]
+            return [layout.sbin("pure-ftpd")] + args
+        return [DEBIAN_PYTHON, os.path.join(PEERS, "pyftpdlib_server.py"), str(self.port), str(low), str(high), USER,
+                PASSWORD, layout.home]
+
+    def start(self):
+        output = open(os.path.join(self.layout.logs, self.name + ".out"), "ab")
+        drop = self.as_user if self.name in ("tolvane", "pyftpdlib") else None
+
+        def as_bench_user():
+            if drop:
+                os.setgroups([])
+                os.setgid(drop[1])
+                os.setuid(drop[0])
+
+        # Its own process group, so that the sessions a forking server made end with it.
+        self.process = subprocess.Popen(self.command(), stdin=subprocess.DEVNULL, stdout=output,
+                                        stderr=subprocess.STDOUT, start_new_session=True, preexec_fn=as_bench_user)
+        output.close()
+        deadline = time.monotonic() + 20
+        while time.monotonic() < deadline:
+            if self.process.poll() is not None:
+                raise RuntimeError("%s ended at start; see %s" % (self.name, self.layout.logs))
+            if self.greets():
+                return
+            time.sleep(0.1)
+        raise RuntimeError("%s did not greet on port %d" % (self.name, self.port))
+
+    def greets(self):
+        try:
+            with socket.create_connection(("127.0.0.1", self.port), timeout=2) as probe:
+                return probe.recv(4).startswith(b"220")
+        except OSError:
+            return False
+
+    def ensure_running(self):
+        if self.process is None or self.process.poll() is not None:
+            if self.process is not None:
+                self.restarts += 1
+                log("%s had ended; started again" % self.name)
+            self.start()
+
+    def stop(self):
+        if self.process is None or self.process.poll() is not None:
+            return
+        try:
+            os.killpg(self.process.pid, signal.SIGTERM)
+            self.process.wait(15)
+        except subprocess.TimeoutExpired:
+            os.killpg(self.process.pid, signal.SIGKILL)
+            self.process.wait()
+        except ProcessLookupError:
+            pass
+
+    def version(self):
+        try:
+            if self.name == "tolvane":
+                return run([self.tolvaned, "--version"]).stdout.strip()
+            if self.name == "vsftpd":
+                # vsftpd prints its version on descriptor 0.
+                return subprocess.run(["sh", "-c", 'exec "$0" -v 0>&1', self.layout.sbin("vsftpd")],
+                                      stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True).stdout.strip()
+            if self.name == "pyftpdlib":
+                return "pyftpdlib " + run([DEBIAN_PYTHON, "-c", "import pyftpdlib; print(pyftpdlib.__ver__)"]).stdout.strip()
+            package = {"proftpd": "proftpd-core", "pure-ftpd": "pure-ftpd"}[self.name]
+            debs = os.path.join(self.layout.work, "debs")
+            found = [f for f in os.listdir(debs) if f.startswith(package + "_")] if os.path.isdir(debs) else []
+            return found[0].rsplit(".", 1)[0] if found else self.name
+        except (OSError, subprocess.CalledProcessError):
+            return self.name
+
+
+def stopped_on_signal(number, frame):
+    raise KeyboardInterrupt
+
+
+# --- the run ------------------------------------------------------------------------------------
+
+def run_client(args, server, clients, layout):
+    command = [args.client, "--port", str(server.port), "--user", USER, "--password", PASSWORD, "--home", layout.home,
+               "--pid", str(server.process.pid), "--clients", str(clients), "--tag", server.name,
+               "--login-seconds", str(args.login_seconds)]
+    try:
+        result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
+                                timeout=args.client_timeout)
+        text = result.stdout
+    except subprocess.TimeoutExpired as timeout:
+        text = (timeout.stdout or b"").decode(errors="replace") if isinstance(timeout.stdout, bytes) else (timeout.stdout or "")
+        text += "\nerror client timed out\n"
+    figures, errors = {}, []
+    for line in text.splitlines():
+        name, _, value = line.partition(" ")
+        if name in ("error", "note"):
+            errors.append(value)
+            continue
+        try:
+            figures[name] = float(value)
+        except ValueError:
+            errors.append(line)
+    for key in [k for k in figures if k.endswith("_failures") and figures[k] > 0]:
+        errors.append("%s %d" % (key, figures[key]))
+    return figures, errors
+
+
+def load_average():
+    with open("/proc/loadavg") as f:
+        return f.read().split()[0]
+
+
+def cell(values, unit):
+    if not values:
+        return "failed"
+    digits = 2 if unit == "s" else (0 if unit in ("MB/s", "1/s") else 1)
+    fmt = "%%.%df" % digits
+    median = statistics.median(values)
+    if len(values) == 1:
+        return fmt % median
+    return (fmt + " [" + fmt + "–" + fmt + "]") % (median, min(values), max(values))
+
+
+def ratio(tolvane, peer, more_is_better):
+    if not tolvane or not peer:
+        return "–"
+    a, b = statistics.median(tolvane), statistics.median(peer)
+    if a <= 0 or b <= 0:
+        return "–"
+    return "%.2f×" % (a / b if more_is_better else b / a)
+
+
+# Lines that need all N clients logged in; a server that let some of them wait in vain did less
+# work there, so its figure is marked and not compared.
+CROWD_LINES = {"login_s", "rss_mib_idle", "crowd_retr_s", "crowd_stor_s", "quit_s"}
+
+
+def table(results, shortfall, names, counts, args):
+    rows = []
+    sizes = "RETR/STOR 1 file = %d MiB, small = %d MiB, big folder = %d entries" % (args.big_mib, args.small_mib,
+                                                                                      args.list_entries)
+    rows.append(sizes + "; median [min–max] over %d round(s)\n" % args.rounds)
+    for count in counts:
+        rows.append("### N = %d\n" % count)
+        rows.append("| line | unit | " + " | ".join(names) + " |")
+        rows.append("|---|---|" + "---|" * len(names))
+        for metric, label, unit, _ in LINES:
+            values = []
+            for name in names:
+                text = cell(results[(count, name)].get(metric, []), unit)
+                if metric in CROWD_LINES and shortfall.get((count, name)):
+                    text += " (%d of %d not in)" % (shortfall[(count, name)], count)
+                values.append(text)
+            rows.append("| %s | %s | %s |" % (label.replace("N", str(count)) if " N" in label or label.startswith("N")
+                                              else label, unit, " | ".join(values)))
+        if "tolvane" in names and len(names) > 1:
+            peers = [n for n in names if n != "tolvane"]
+            rows.append("")
+            rows.append("Tolvane's lead (above 1 = Tolvane ahead):\n")
+            rows.append("| line | " + " | ".join("vs " + p for p in peers) + " |")
+            rows.append("|---|" + "---|" * len(peers))
+            for metric, label, unit, better in LINES:
+                tol = results[(count, "tolvane")].get(metric, [])
+                shown = []
+                for p in peers:
+                    if metric in CROWD_LINES and shortfall.get((count, p)) and not shortfall.get((count, "tolvane")):
+                        shown.append("peer failed")
+                    else:
+                        shown.append(ratio(tol, results[(count, p)].get(metric, []), better))
+                rows.append("| %s | %s |" % (label.replace("N", str(count)) if " N" in label or label.startswith("N")
+                                             else label, " | ".join(shown)))
+        rows.append("")
+    return "\n".join(rows)
+
+
+def available_servers(args, layout, root):
+    names = []
+    for name, port, passive in SERVERS:
+        if args.servers and name not in args.servers:
+            continue
+        if name in ("vsftpd", "proftpd", "pure-ftpd"):
+            if not root or layout.sbin(name) is None:
+                log("skipping %s: %s" % (name, "not root" if not root else "not installed"))
+                continue
+        if name == "pyftpdlib" and subprocess.run([DEBIAN_PYTHON, "-c", "import pyftpdlib"],
+                                                  capture_output=True).returncode != 0:
+            log("skipping pyftpdlib: not installed")
+            continue
+        names.append((name, port, passive))
+    return names
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--tolvaned", default=os.path.join(ROOT, "build", "src", "tolvaned"))
+    parser.add_argument("--client", default=os.path.join(ROOT, "build", "bench", "ftpbench"))
+    parser.add_argument("--work", default="/var/tmp/tolvane-bench", help="home, peers, logs (needs ~3 GiB)")
+    parser.add_argument("--rounds", type=int, default=3)
+    parser.add_argument("--clients", default="200,1000", help="values of N, comma-separated")
+    parser.add_argument("--big-mib", type=int, default=1024)
+    parser.add_argument("--small-mib", type=int, default=10)
+    parser.add_argument("--list-entries", type=int, default=10000)
+    parser.add_argument("--login-seconds", type=float, default=10)
+    parser.add_argument("--client-timeout", type=float, default=1800)
+    parser.add_argument("--servers", default="", help="comma-separated subset of " + ",".join(s[0] for s in SERVERS))
+    parser.add_argument("--no-install", action="store_true", help="use the peers that are already there")
+    parser.add_argument("--smoke", action="store_true", help="N = 20, small files, one round, installed peers only")
+    parser.add_argument("--json", help="also write every figure to this file")
+    parser.add_argument("--port-offset", type=int, default=0, help="added to every port, for a second run beside one")
+    args = parser.parse_args()
+    args.servers = [s for s in args.servers.split(",") if s]
+    if args.smoke:
+        args.rounds, args.clients, args.big_mib, args.small_mib = 1, "20", 8, 1
+        args.list_entries, args.login_seconds, args.no_install = 300, 1, True
+    counts = [int(c) for c in args.clients.split(",")]
+    for program in (args.tolvaned, args.client):
+        if not os.access(program, os.X_OK):
+            sys.exit("missing %s (cmake --build build --target tolvaned ftpbench)" % program)
+
+    signal.signal(signal.SIGTERM, stopped_on_signal)
+    layout = Layout(args.work)
+    root = os.geteuid() == 0
+    os.makedirs(layout.work, exist_ok=True)
+    os.chmod(layout.work, 0o755)
+    if root and not args.no_install:
+        install_peers(layout)
+    chosen = available_servers(args, layout, root)
+    system_user = root and any(name in ("vsftpd", "proftpd", "pure-ftpd") for name, *_ in chosen)
+    if system_user:
+        ensure_user(layout)
+    make_files(layout, args.big_mib, args.small_mib, args.list_entries)
+    write_tolvane_home(layout, SERVERS[0][1] + args.port_offset)
+    as_user = None
+    if system_user:
+        entry = pwd.getpwnam(USER)
+        as_user = (entry.pw_uid, entry.pw_gid)
+        owned_by_user(layout, *as_user)
+    offset = args.port_offset
+    servers = [Server(name, port + offset, (passive[0] + offset, passive[1] + offset), layout, args.tolvaned, as_user)
+               for name, port, passive in chosen]
+    names = [s.name for s in servers]
+    results = {(count, name): {} for count in counts for name in names}
+    shortfall = {}  # (N, server): most clients that never logged in, over the rounds
+    failures = []
+    try:
+        for server in servers:
+            server.start()
+        for round_number in range(1, args.rounds + 1):
+            for count in counts:
+                for server in servers:
+                    server.ensure_running()
+                    started = time.monotonic()
+                    figures, errors = run_client(args, server, count, layout)
+                    log("round %d  N=%d  %-9s %5.0f s  load %s  %s%s" % (
+                        round_number, count, server.name, time.monotonic() - started, load_average(),
+                        " ".join("%s=%.4g" % (m, figures[m]) for m, *_ in LINES if m in figures),
+                        ("  ERRORS: " + "; ".join(errors)) if errors else ""))
+                    for metric, value in figures.items():
+                        results[(count, server.name)].setdefault(metric, []).append(value)
+                    if figures.get("login_failures", 0) > 0:
+                        shortfall[(count, server.name)] = max(shortfall.get((count, server.name), 0),
+                                                               int(figures["login_failures"]))
+                    failures += ["round %d N=%d %s: %s" % (round_number, count, server.name, e) for e in errors]
+    finally:
+        for server in servers:
+            server.stop()
+    print(table(results, shortfall, names, counts, args))
+    print("versions: " + "; ".join(s.version() for s in servers))
+    if failures:
+        print("\nfailures and retries:\n" + "\n".join("- " + f for f in failures))
+    if args.json:
+        with open(args.json, "w") as f:
+            json.dump({"%d/%s" % key: value for key, value in results.items()}, f, indent=1)
+    missing = [(c, n, m) for c in counts for n in names for m, *_ in LINES if not results[(c, n)].get(m)]
+    if args.smoke and missing:
+        sys.exit("smoke run missed figures: %s" % missing)
+
+
+if __name__ == "__main__":
+    main()
