@@ -89,6 +89,7 @@ TerminalLogPrinter::~TerminalLogPrinter() {
         stopping_ = true;
     }
     pendingSet_.notify_one();
+    pendingDrained_.notify_all();
     writer_.join();
 }
 
@@ -100,7 +101,10 @@ void TerminalLogPrinter::Print(const LogRecord& record) {
     const std::string line = colours_ ? ColouredLine(record) : PlainLine(record);
     bool wake = false;
     {
-        std::lock_guard lock(mutex_);
+        std::unique_lock lock(mutex_);
+        // An output that stalls (a paused terminal, a pipe nobody reads) holds the sessions back
+        // instead of letting the backlog grow without bound.
+        pendingDrained_.wait(lock, [this] { return pending_.size() < kMaxPendingBytes || stopping_; });
         pending_ += line;
         wake = std::exchange(writerIdle_, false);
     }
@@ -116,6 +120,7 @@ void TerminalLogPrinter::WriteUntilStopped() {
         if (pending_.empty()) return;  // stopping, and everything is out
         batch.clear();
         batch.swap(pending_);
+        pendingDrained_.notify_all();
         lock.unlock();
         std::fwrite(batch.data(), 1, batch.size(), out_);
         std::fflush(out_);

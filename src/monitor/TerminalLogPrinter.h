@@ -29,11 +29,14 @@ private:
     void Print(const LogRecord& record);
     void WriteUntilStopped();
 
+    static constexpr std::size_t kMaxPendingBytes = 1 << 20;
+
     ServerLog& log_;
     std::FILE* const out_;
     const bool colours_;
     std::mutex mutex_;
     std::condition_variable pendingSet_;
+    std::condition_variable pendingDrained_;
     std::string pending_;
     bool stopping_ = false;
     bool writerIdle_ = false;

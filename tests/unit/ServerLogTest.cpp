@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstdio>
@@ -196,4 +197,34 @@ TEST(TerminalLogPrinter, ColoursByKindAndShowsErrorRepliesInRed) {
     });
     EXPECT_EQ(printed, "\x1b[0;1;32m" + kStamp + " -[2]-\x1b[0;1;31m 550 File not found.\x1b[0m\n" +
                            "\x1b[0;4;38;2;86;52;18m" + kStamp + " - custom\x1b[0m\n\x1b[0;34mbanner\n\x1b[0m");
+}
+
+TEST(TerminalLogPrinter, StalledOutputHoldsAppendersBackAndLosesNothing) {
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    std::FILE* out = ::fdopen(fds[1], "w");
+    ASSERT_NE(out, nullptr);
+    auto log = MakeLog();
+    const std::string record(1000, 'x');
+    constexpr int kRecords = 8000;  // far more than the pipe and the printer's backlog hold
+    std::atomic<int> appended{0};
+    std::string printed;
+    {
+        TerminalLogPrinter printer(log, out, false);
+        std::thread appender([&] {
+            for (int i = 0; i < kRecords; ++i, ++appended) log.AppendRaw(record + "\r\n", SystemMessage, false, false);
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        EXPECT_LT(appended.load(), kRecords) << "nobody reads the output, so appending must stall";
+        char buffer[65536];
+        while (printed.size() < static_cast<std::size_t>(kRecords) * (record.size() + 1)) {
+            const ssize_t length = ::read(fds[0], buffer, sizeof buffer);
+            ASSERT_GT(length, 0);
+            printed.append(buffer, static_cast<std::size_t>(length));
+        }
+        appender.join();
+    }
+    std::fclose(out);
+    ::close(fds[0]);
+    EXPECT_EQ(printed.size(), static_cast<std::size_t>(kRecords) * (record.size() + 1));
 }
