@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Saves PNG pictures of the administration window with a live server and a few clients, and
 # of the account editor with a user, a group and an IP home selected, to
-# check its look: scripts/screenshots.sh [OUTPUT_DIR] (default: build/screenshots).
+# check its look: tests/ui/screenshots.sh [OUTPUT_DIR] (default: build/screenshots).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 out="${1:-build/screenshots}"
