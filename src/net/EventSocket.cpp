@@ -263,34 +263,28 @@ void EventSocket::SetEventMask(int mask) {
     if (!OnWorkerThread()) Wake();
 }
 
-bool EventSocket::WaitWritable(std::chrono::milliseconds timeout) {
+short EventSocket::PollFor(short events, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     while (!closeRequested_.load() && fd_.load() >= 0) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return false;
-        pollfd watched[2] = {{fd_.load(), POLLOUT, 0}, {wakeFd_, POLLIN, 0}};
+        if (left.count() <= 0) return 0;
+        pollfd watched[2] = {{fd_.load(), events, 0}, {wakeFd_, POLLIN, 0}};
         const int ready = ::poll(watched, 2, static_cast<int>(left.count()));
-        if (ready < 0 && errno != EINTR) return false;
-        if (watched[0].revents & (POLLERR | POLLHUP | POLLNVAL)) return false;
-        if (watched[0].revents & POLLOUT) return true;
+        if (ready < 0 && errno != EINTR) return 0;
+        if (watched[0].revents != 0) return watched[0].revents;
     }
-    return false;
+    return 0;
+}
+
+bool EventSocket::WaitWritable(std::chrono::milliseconds timeout) {
+    const short revents = PollFor(POLLOUT, timeout);
+    return (revents & POLLOUT) && !(revents & (POLLERR | POLLHUP | POLLNVAL));
 }
 
 bool EventSocket::WaitReadable(std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (!closeRequested_.load() && fd_.load() >= 0) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) return false;
-        pollfd watched[2] = {{fd_.load(), POLLIN, 0}, {wakeFd_, POLLIN, 0}};
-        const int ready = ::poll(watched, 2, static_cast<int>(left.count()));
-        if (ready < 0 && errno != EINTR) return false;
-        if (watched[0].revents & POLLNVAL) return false;
-        if (watched[0].revents & (POLLIN | POLLHUP | POLLERR)) return true;
-    }
-    return false;
+    const short revents = PollFor(POLLIN, timeout);
+    return (revents & (POLLIN | POLLHUP | POLLERR)) && !(revents & POLLNVAL);
 }
 
 bool EventSocket::SetPlainTimeout(std::chrono::milliseconds timeout) {

@@ -100,6 +100,9 @@ private:
 
     bool OpenAndBind(std::uint32_t address, std::uint16_t port, bool blocking);
     bool RefreshLocalAddress();
+    // The socket's poll events once any of `events` (or an error) is reported; 0 on time-out
+    // or when the object is closed.
+    short PollFor(short events, std::chrono::milliseconds timeout);
     bool StartWorker();
     void RunWorker();
     void DeliverEvents(int events);
