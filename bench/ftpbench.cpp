@@ -2,6 +2,7 @@
 // "name value" line per figure. bench/compare.py runs it against each server in turn.
 //
 //   ftpbench --port P --user U --password W --home DIR --pid PID --clients N --tag NAME
+//            [--phases single,crowd,rate,list]
 //
 // DIR is the user's home as the server shows it (big.bin, small.bin, list/ and up/ in it); the
 // client reads sizes there and removes what it uploaded. PID is the server's, for its memory.
@@ -38,6 +39,9 @@ struct Options {
     double loginSeconds = 10;
     int loginTimeout = 10;
     int timeout = 300;
+    std::string phases = "single,crowd,rate,list";  // a subset is for profiling one phase
+
+    bool Runs(const char* phase) const { return ("," + phases + ",").find("," + std::string(phase) + ",") != std::string::npos; }
 };
 
 double Seconds(Clock::time_point since) { return std::chrono::duration<double>(Clock::now() - since).count(); }
@@ -250,6 +254,7 @@ bool Parse(int argc, char** argv, Options& options) {
         else if (key == "--login-seconds") options.loginSeconds = std::stod(value);
         else if (key == "--login-timeout") options.loginTimeout = std::stoi(value);
         else if (key == "--timeout") options.timeout = std::stoi(value);
+        else if (key == "--phases") options.phases = value;
         else return false;
     }
     return argc % 2 == 1 && options.port != 0 && !options.user.empty() && !options.home.empty() && options.pid > 0;
@@ -262,14 +267,15 @@ int main(int argc, char** argv) {
     try {
         if (!Parse(argc, argv, options)) {
             std::fprintf(stderr, "usage: ftpbench --port P --user U --password W --home DIR --pid PID "
-                                 "[--clients N] [--tag NAME] [--login-threads T] [--login-seconds S]\n");
+                                 "[--clients N] [--tag NAME] [--login-threads T] [--login-seconds S] "
+                                 "[--phases single,crowd,rate,list]\n");
             return 2;
         }
         const std::vector<char> block = RandomBlock(kLargeBuffer);
-        SingleTransfers(options, "", block);
-        Crowd(options, block);
-        LoginRate(options);
-        Listing(options);
+        if (options.Runs("single")) SingleTransfers(options, "", block);
+        if (options.Runs("crowd")) Crowd(options, block);
+        if (options.Runs("rate")) LoginRate(options);
+        if (options.Runs("list")) Listing(options);
     } catch (const std::exception& error) {
         std::printf("error %s\n", error.what());
         return 1;

@@ -117,6 +117,7 @@ void TerminalLogPrinter::WriteUntilStopped() {
     for (;;) {
         writerIdle_ = pending_.empty() && !stopping_;
         pendingSet_.wait(lock, [this] { return !pending_.empty() || stopping_; });
+        pendingSet_.wait_for(lock, kGatherTime, [this] { return stopping_; });
         if (pending_.empty()) return;  // stopping, and everything is out
         batch.clear();
         batch.swap(pending_);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
@@ -13,7 +14,8 @@ namespace tolvane::monitor {
 // Prints the server log to a terminal or file for as long as it lives: one line per record,
 // optionally coloured by kind with ANSI escapes. A thread of its own does the writing, in
 // batches, so that a session appending a record under the log's lock never waits for the output
-// and a burst of records costs one write instead of one each. Everything appended before the
+// and a burst of records costs one write instead of one each. The writer gathers records for a
+// short while before writing: waking it for every line cost the sessions more than the line. Everything appended before the
 // printer ends is written before its destructor returns.
 class TerminalLogPrinter {
 public:
@@ -30,6 +32,7 @@ private:
     void WriteUntilStopped();
 
     static constexpr std::size_t kMaxPendingBytes = 1 << 20;
+    static constexpr std::chrono::milliseconds kGatherTime{20};
 
     ServerLog& log_;
     std::FILE* const out_;

@@ -343,6 +343,7 @@ void EventSocket::RunWorker() {
     closeRequested_.store(true);
     if (const int fd = fd_.load(); fd >= 0) ::shutdown(fd, SHUT_RDWR);
     OnWorkerExit();
+    workerId_.store({});  // the thread goes on to serve other sockets
 }
 
 void EventSocket::DeliverEvents(int events) {

@@ -1,5 +1,6 @@
 #include "net/WorkerThreads.h"
 
+#include <algorithm>
 #include <memory>
 
 namespace tolvane::net {
@@ -10,11 +11,6 @@ constexpr std::size_t kWorkerStackSize = 4 * 1024 * 1024;
 #else
 constexpr std::size_t kWorkerStackSize = 256 * 1024;
 #endif
-
-struct Task {
-    std::function<void()> body;
-    WorkerThreads* owner;
-};
 
 class ThreadAttributes {
 public:
@@ -31,6 +27,11 @@ private:
     pthread_attr_t attributes_{};
 };
 
+struct Task {
+    std::function<void()> body;
+    WorkerThreads* owner;
+};
+
 }  // namespace
 
 WorkerThreads& WorkerThreads::Instance() {
@@ -39,33 +40,60 @@ WorkerThreads& WorkerThreads::Instance() {
 }
 
 bool WorkerThreads::Start(std::function<void()> body) {
-    auto task = std::make_unique<Task>(Task{std::move(body), this});
     std::unique_lock lock(mutex_);
+    if (!parked_.empty() && !retiring_) {
+        Parked* worker = parked_.back();
+        parked_.pop_back();
+        worker->body = std::move(body);
+        worker->handedOver.notify_one();
+        ++running_;
+        return true;
+    }
     JoinFinished(lock);
     static const ThreadAttributes attributes;
+    auto task = std::make_unique<Task>(Task{std::move(body), this});
     pthread_t thread{};
     if (pthread_create(&thread, attributes.Get(), &WorkerThreads::Entry, task.get()) != 0) return false;
     task.release();
+    ++threads_;
     ++running_;
     return true;
 }
 
 void* WorkerThreads::Entry(void* raw) {
-    WorkerThreads* owner = nullptr;
-    {
-        std::unique_ptr<Task> task(static_cast<Task*>(raw));
-        owner = task->owner;
-        task->body();
-    }  // the body and whatever it captured are gone before the worker counts as ended
-    owner->MarkFinished(pthread_self());
+    std::unique_ptr<Task> task(static_cast<Task*>(raw));
+    task->owner->Serve(std::move(task->body));
     return nullptr;
 }
 
-void WorkerThreads::MarkFinished(pthread_t thread) {
-    std::lock_guard lock(mutex_);
-    finished_.push_back(thread);
-    --running_;
-    allEnded_.notify_all();
+void WorkerThreads::Serve(std::function<void()> body) {
+    std::unique_lock lock(mutex_, std::defer_lock);
+    do {
+        body();
+        body = nullptr;  // whatever the body captured is gone before it counts as ended
+        pthread_setname_np(pthread_self(), kParkedName);
+        lock.lock();
+        --running_;
+        changed_.notify_all();
+    } while (AwaitNextBody(lock, body));
+    --threads_;
+    finished_.push_back(pthread_self());
+    changed_.notify_all();
+}
+
+bool WorkerThreads::AwaitNextBody(std::unique_lock<std::mutex>& lock, std::function<void()>& body) {
+    if (retiring_) return false;
+    Parked self;
+    parked_.push_back(&self);
+    self.handedOver.wait_for(lock, kParkedLifetime, [&] { return self.body || retiring_; });
+    if (!self.body) {
+        std::erase(parked_, &self);
+        return false;
+    }
+    body = std::move(self.body);
+    lock.unlock();
+    pthread_setname_np(pthread_self(), kBusyName);
+    return true;
 }
 
 void WorkerThreads::JoinFinished(std::unique_lock<std::mutex>& lock) {
@@ -78,8 +106,12 @@ void WorkerThreads::JoinFinished(std::unique_lock<std::mutex>& lock) {
 
 void WorkerThreads::JoinAll() {
     std::unique_lock lock(mutex_);
-    allEnded_.wait(lock, [this] { return running_ == 0; });
+    changed_.wait(lock, [this] { return running_ == 0; });
+    retiring_ = true;
+    for (Parked* worker : parked_) worker->handedOver.notify_one();
+    changed_.wait(lock, [this] { return threads_ == 0; });
     JoinFinished(lock);
+    retiring_ = false;
 }
 
 std::size_t WorkerThreads::Running() const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <functional>
@@ -9,26 +10,44 @@
 
 namespace tolvane::net {
 
-// Every socket worker of the process is started here, with a small stack, so that shutdown can
-// join them all: a worker that ends parks its handle, and the next start or JoinAll joins it.
+// Every socket worker of the process runs here, with a small stack, so that shutdown can join
+// them all. A worker whose socket has ended parks for a while and takes the next socket: creating
+// and ending a thread per connection cost more than the whole login it served.
 class WorkerThreads {
 public:
+    // A parked worker renames itself so that `ps -L` and the tests tell it from a busy one.
+    static constexpr const char* kParkedName = "parked worker";
+    static constexpr const char* kBusyName = "worker";
+    static constexpr std::chrono::seconds kParkedLifetime{5};
+
     static WorkerThreads& Instance();
 
     bool Start(std::function<void()> body);
-    // Waits until every started worker has ended and joins it. Callers close their sockets first.
+    // Waits until every started body has ended, ends the parked workers and joins every thread.
+    // Callers close their sockets first.
     void JoinAll();
+    // Bodies started and not yet ended.
     std::size_t Running() const;
 
 private:
+    // Lives on a parked worker's stack; Start hands a body over through it.
+    struct Parked {
+        std::condition_variable handedOver;
+        std::function<void()> body;
+    };
+
     WorkerThreads() = default;
     static void* Entry(void* task);
-    void MarkFinished(pthread_t thread);
+    void Serve(std::function<void()> body);
+    bool AwaitNextBody(std::unique_lock<std::mutex>& lock, std::function<void()>& body);
     void JoinFinished(std::unique_lock<std::mutex>& lock);
 
     mutable std::mutex mutex_;
-    std::condition_variable allEnded_;
+    std::condition_variable changed_;
+    std::vector<Parked*> parked_;  // the most recently parked last: it is handed the next body
     std::size_t running_ = 0;
+    std::size_t threads_ = 0;
+    bool retiring_ = false;
     std::vector<pthread_t> finished_;
 };
 

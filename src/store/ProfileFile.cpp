@@ -1,5 +1,7 @@
 #include "store/ProfileFile.h"
 
+#include "store/ProfileSnapshotCache.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -68,6 +70,7 @@ struct FileText {
     ReadStatus status = ReadStatus::Missing;
     std::string text;
     mode_t mode = kNewFileMode;
+    FileIdentity identity{};
 };
 
 bool ReadAllBounded(int fd, std::string& text) {
@@ -91,7 +94,7 @@ FileText ReadBounded(const fs::path& file) {
         static_cast<std::uintmax_t>(info.st_size) > kMaxProfileFileSize) {
         return {ReadStatus::Unreadable, {}};
     }
-    FileText result{ReadStatus::Ok, {}, static_cast<mode_t>(info.st_mode & 0777)};
+    FileText result{ReadStatus::Ok, {}, static_cast<mode_t>(info.st_mode & 0777), FileIdentity::Of(info)};
     if (!ReadAllBounded(fd.get(), result.text) ||
         static_cast<std::size_t>(std::count(result.text.begin(), result.text.end(), '\n')) > kMaxProfileFileLines) {
         return {ReadStatus::Unreadable, {}};
@@ -332,27 +335,43 @@ double ParseProfileDouble(std::string_view text) {
 
 // ---- snapshot ------------------------------------------------------------
 
-ProfileFile ProfileFile::Load(const fs::path& file) {
-    ProfileFile profile;
-    const FileText content = ReadBounded(file);
-    if (content.status != ReadStatus::Ok) return profile;
+namespace {
+
+std::unordered_map<std::string, std::string> ParseValues(std::string_view text) {
+    std::unordered_map<std::string, std::string> values;
     std::string section;
     bool inSection = false;  // keys above the first section belong to none
-    ForEachLine(WithoutBom(content.text), [&](std::string_view raw) {
+    ForEachLine(WithoutBom(text), [&](std::string_view raw) {
         const ParsedLine line = ParseLine(raw);
         if (line.kind == LineKind::Section) {
             section = line.name;
             inSection = true;
         } else if (line.kind == LineKind::Entry && inSection) {
-            profile.values_.try_emplace(MapKey(section, line.name), line.value);
+            values.try_emplace(MapKey(section, line.name), line.value);
         }
     });
-    return profile;
+    return values;
+}
+
+}  // namespace
+
+ProfileFile ProfileFile::Load(const fs::path& file) {
+    auto& cache = ProfileSnapshotCache::Instance();
+    struct stat info {};
+    if (::stat(file.c_str(), &info) == 0) {
+        if (auto cached = cache.Find(file, FileIdentity::Of(info))) return ProfileFile(std::move(cached));
+    }
+    const FileText content = ReadBounded(file);
+    auto values = std::make_shared<const Values>(content.status == ReadStatus::Ok ? ParseValues(content.text) : Values{});
+    if (content.status == ReadStatus::Ok && content.identity.SettledAt(std::time(nullptr))) {
+        cache.Store(file, content.identity, values);
+    }
+    return ProfileFile(std::move(values));
 }
 
 std::optional<std::string> ProfileFile::Find(std::string_view section, std::string_view key) const {
-    const auto found = values_.find(MapKey(section, key));
-    if (found == values_.end()) return std::nullopt;
+    const auto found = values_->find(MapKey(section, key));
+    if (found == values_->end()) return std::nullopt;
     return found->second;
 }
 

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -49,8 +50,12 @@ public:
     int ReadInt(std::string_view section, std::string_view key, int fallback) const;
 
 private:
-    // Lower-cased "section\nkey" to value; '\n' never occurs inside a parsed name.
-    std::unordered_map<std::string, std::string> values_;
+    using Values = std::unordered_map<std::string, std::string>;
+    explicit ProfileFile(std::shared_ptr<const Values> values) : values_(std::move(values)) {}
+
+    // Lower-cased "section\nkey" to value; '\n' never occurs inside a parsed name. Shared with
+    // every other snapshot of the same version of the file.
+    std::shared_ptr<const Values> values_;
 };
 
 std::string ReadProfileString(const std::filesystem::path& file, std::string_view section,

@@ -96,7 +96,15 @@ class Daemon:
         return len(os.listdir("/proc/%d/fd" % self.process.pid))
 
     def threads(self):
-        return len(os.listdir("/proc/%d/task" % self.process.pid))
+        """Threads at work: workers parked for the next connection are not counted."""
+        return sum(1 for task in os.listdir("/proc/%d/task" % self.process.pid) if not self._parked(task))
+
+    def _parked(self, task):
+        try:
+            with open("/proc/%d/task/%s/comm" % (self.process.pid, task)) as comm:
+                return comm.read().strip() == "parked worker"
+        except OSError:
+            return True
 
     def wait_for_resources(self, descriptors, threads, timeout=10.0):
         """Waits until the open descriptors and threads are back to the given counts; returns the last counts."""

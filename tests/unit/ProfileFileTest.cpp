@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <climits>
 #include <random>
 #include <thread>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "TempFolder.h"
 
@@ -200,3 +203,35 @@ TEST_F(ProfileFileTest, ConcurrentSaversKeepEachOthersKeys) {
 }
 
 }  // namespace
+
+// Reads of an unchanged file come from a shared snapshot; every way of changing the file must
+// still be seen at once. The files are left to settle first, as account files usually are.
+TEST_F(ProfileFileTest, SnapshotOfASettledFileFollowsEveryKindOfChange) {
+    const fs::path inPlace = folder.path() / "in-place", replaced = folder.path() / "replaced",
+                   removed = folder.path() / "removed", sameTimes = folder.path() / "same-times",
+                   unreadable = folder.path() / "unreadable";
+    for (const fs::path& path : {inPlace, replaced, removed, sameTimes, unreadable}) WriteText(path, "[s]\nk=old\n");
+    std::this_thread::sleep_for(std::chrono::milliseconds(3100));
+    for (const fs::path& path : {inPlace, replaced, removed, sameTimes, unreadable}) {
+        ASSERT_EQ(ReadProfileString(path, "s", "k", ""), "old");
+    }
+
+    WriteText(inPlace, "[s]\nk=new\n");  // same size, same inode
+    WriteText(folder.path() / "next", "[s]\nk=new\n");
+    fs::rename(folder.path() / "next", replaced);
+    fs::remove(removed);
+    struct stat before {};
+    ASSERT_EQ(::stat(sameTimes.c_str(), &before), 0);
+    WriteText(sameTimes, "[s]\nk=new\n");
+    const timespec times[2] = {before.st_atim, before.st_mtim};  // a tool that keeps the modification time
+    ASSERT_EQ(::utimensat(AT_FDCWD, sameTimes.c_str(), times, 0), 0);
+    fs::permissions(unreadable, fs::perms::none);
+
+    EXPECT_EQ(ReadProfileString(inPlace, "s", "k", ""), "new");
+    EXPECT_EQ(ReadProfileString(replaced, "s", "k", ""), "new");
+    EXPECT_EQ(ReadProfileString(removed, "s", "k", "gone"), "gone");
+    EXPECT_EQ(ReadProfileString(sameTimes, "s", "k", ""), "new");
+    if (::geteuid() != 0) {
+        EXPECT_EQ(ReadProfileString(unreadable, "s", "k", "denied"), "denied");
+    }
+}
