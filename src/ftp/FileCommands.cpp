@@ -21,7 +21,7 @@ PermissionSet ControlConnection::FolderPermissions(const std::string& folder) co
     const std::string real = RealPath(folder);
     if (real.empty()) return DefaultPermissions();
     if (showRelativePath_) {
-        const std::string home = RealPath(homeDirectory_);
+        const std::string home = folder == homeDirectory_ ? real : RealPath(homeDirectory_);
         if (home.empty() || !(real.ends_with('/') ? real : real + '/').starts_with(home)) return DefaultPermissions();
     }
     std::vector<std::string> rules = AccessingRules();

@@ -210,7 +210,7 @@ void EventSocket::Close() {
         // poll or a late send; shutting it down now stops all traffic at once.
         const int fd = fd_.load();
         if (fd >= 0) ::shutdown(fd, SHUT_RDWR);
-        Wake();
+        if (!OnWorkerThread()) Wake();  // the worker looks at the request before every wait
         return;
     }
     const int fd = fd_.exchange(-1);

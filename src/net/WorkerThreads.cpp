@@ -1,6 +1,7 @@
 #include "net/WorkerThreads.h"
 
 #include <algorithm>
+#include <malloc.h>
 #include <memory>
 
 namespace tolvane::net {
@@ -76,9 +77,14 @@ void WorkerThreads::Serve(std::function<void()> body) {
         --running_;
         changed_.notify_all();
     } while (AwaitNextBody(lock, body));
-    --threads_;
+    // An ended thread keeps its stack until joined: the last to leave joins those before it.
+    std::vector<pthread_t> before;
+    before.swap(finished_);
     finished_.push_back(pthread_self());
+    --threads_;
     changed_.notify_all();
+    lock.unlock();
+    for (pthread_t thread : before) pthread_join(thread, nullptr);
 }
 
 bool WorkerThreads::AwaitNextBody(std::unique_lock<std::mutex>& lock, std::function<void()>& body) {
@@ -88,6 +94,12 @@ bool WorkerThreads::AwaitNextBody(std::unique_lock<std::mutex>& lock, std::funct
     self.handedOver.wait_for(lock, kParkedLifetime, [&] { return self.body || retiring_; });
     if (!self.body) {
         std::erase(parked_, &self);
+        if (parked_.empty() && !retiring_) {
+            // The last of a crowd's workers: hand what the crowd freed back to the system.
+            lock.unlock();
+            malloc_trim(0);
+            lock.lock();
+        }
         return false;
     }
     body = std::move(self.body);
