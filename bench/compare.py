@@ -369,6 +369,33 @@ def table(results, shortfall, names, counts, args):
                 rows.append("| %s | %s |" % (label.replace("N", str(count)) if " N" in label or label.startswith("N")
                                              else label, " | ".join(shown)))
         rows.append("")
+    if len(counts) > 1:
+        rows.append(growth(results, shortfall, names, counts))
+    return "\n".join(rows)
+
+
+def growth(results, shortfall, names, counts):
+    low, high = min(counts), max(counts)
+    rows = ["### Growth from N = %d to N = %d\n" % (low, high),
+            "Each crowd line at N = %d divided by the same line at N = %d, for %g times the clients "
+            "(lower = the cost grows slower):\n" % (high, low, high / low),
+            "| line | " + " | ".join(names) + " |",
+            "|---|" + "---|" * len(names)]
+    for metric, label, _, _ in LINES:
+        if metric not in CROWD_LINES:
+            continue
+        cells = []
+        for name in names:
+            small, large = results[(low, name)].get(metric, []), results[(high, name)].get(metric, [])
+            if not small or not large or statistics.median(small) <= 0:
+                cells.append("–")
+                continue
+            text = "%.1f×" % (statistics.median(large) / statistics.median(small))
+            if shortfall.get((low, name)) or shortfall.get((high, name)):
+                text += " (not all in)"
+            cells.append(text)
+        rows.append("| %s | %s |" % (label, " | ".join(cells)))
+    rows.append("")
     return "\n".join(rows)
 
 
