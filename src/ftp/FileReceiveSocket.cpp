@@ -10,7 +10,7 @@
 namespace tolvane::ftp {
 namespace {
 
-constexpr std::size_t kLargeBlock = 64 * 1024;
+constexpr std::size_t kFirstBlock = 64 * 1024;
 constexpr std::size_t kPacedBlock = 1024;
 
 }  // namespace
@@ -40,7 +40,7 @@ bool FileReceiveSocket::StartTransfer() {
         Log("Closed, sending file \"" + fileName_ + "\" failed...\r\n");
         return false;
     }
-    buffer_.resize(CurrentSpeedLimit().on ? kPacedBlock : kLargeBlock);
+    buffer_.emplace(CurrentSpeedLimit().on ? kPacedBlock : kFirstBlock);
     Log("Connected, sending file \"" + fileName_ + "\" ...\r\n");
     owner_->Server().Registry().Transfers().InsertTop(
         weak_from_this(), {std::to_string(owner_->ConnectionNumber()), "Uploading", fileName_, "N/A", "NA, yet",
@@ -54,14 +54,17 @@ void FileReceiveSocket::OnReceive() {
 }
 
 bool FileReceiveSocket::ReceiveAvailable() {
+    if (!buffer_) return true;  // the transfer has not started
     for (;;) {
-        const std::size_t block = CurrentSpeedLimit().on ? kPacedBlock : buffer_.size();
-        const ssize_t received = Receive(buffer_.data(), std::min(block, buffer_.size()));
+        const bool paced = CurrentSpeedLimit().on;
+        const std::size_t block = paced ? std::min(kPacedBlock, buffer_->Size()) : buffer_->Size();
+        const ssize_t received = Receive(buffer_->Data(), block);
         if (received <= 0) return true;  // nothing more for now, or the end whose close event follows
-        if (!WriteAll(buffer_.data(), static_cast<std::size_t>(received))) {
+        if (!WriteAll(buffer_->Data(), static_cast<std::size_t>(received))) {
             diskError_ = true;
             return false;
         }
+        if (!paced && static_cast<std::size_t>(received) == block) buffer_->Grow();
         Account(static_cast<std::size_t>(received));
         UpdateProgress(false);
         if (!Pace(static_cast<std::size_t>(received))) return true;

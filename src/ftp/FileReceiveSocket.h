@@ -2,11 +2,12 @@
 
 #include "ftp/DataSocket.h"
 #include "ftp/FileSendSocket.h"
+#include "ftp/UploadBuffer.h"
 
 #include <atomic>
 #include <cstdint>
+#include <optional>
 #include <string>
-#include <vector>
 
 namespace tolvane::ftp {
 
@@ -42,7 +43,7 @@ private:
     const bool overwrite_;
     const RatioTerms ratio_;
     int fileFd_ = -1;
-    std::vector<char> buffer_;
+    std::optional<UploadBuffer> buffer_;
     std::atomic<bool> aborted_{false};
     bool diskError_ = false;
     bool creditGiven_ = false;

@@ -106,7 +106,7 @@ void MonitorTable::Clear() {
 
 std::vector<MonitorRow> MonitorTable::Rows() const {
     std::lock_guard lock(mutex_);
-    return rows_;
+    return {rows_.begin(), rows_.end()};
 }
 
 int MonitorTable::CountRows(const RowPredicate& predicate) const {

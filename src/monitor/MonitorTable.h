@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -83,7 +84,7 @@ private:
     const Publisher publish_;
     const std::size_t rowLimit_;
     mutable std::mutex mutex_;
-    std::vector<MonitorRow> rows_;
+    std::deque<MonitorRow> rows_;  // the requests list takes every new row at the top
 };
 
 }  // namespace tolvane::monitor
