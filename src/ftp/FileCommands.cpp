@@ -18,17 +18,24 @@ PermissionSet ControlConnection::PermissionsOf(const std::string& directory) con
 // a home cannot lend the home's rights to what lies outside it. Rule paths are followed too: a
 // root reached through a link keeps its own rules.
 PermissionSet ControlConnection::FolderPermissions(const std::string& folder) const {
-    const std::string real = RealPath(folder);
+    // The folder, the home and the rule paths are often one and the same.
+    std::vector<std::pair<std::string, std::string>> resolved;
+    const auto realPathOf = [&resolved](const std::string& path) {
+        for (const auto& [given, real] : resolved)
+            if (given == path) return real;
+        return resolved.emplace_back(path, RealPath(path)).second;
+    };
+    const std::string real = realPathOf(folder);
     if (real.empty()) return DefaultPermissions();
     if (showRelativePath_) {
-        const std::string home = folder == homeDirectory_ ? real : RealPath(homeDirectory_);
+        const std::string home = realPathOf(homeDirectory_);
         if (home.empty() || !(real.ends_with('/') ? real : real + '/').starts_with(home)) return DefaultPermissions();
     }
     std::vector<std::string> rules = AccessingRules();
     for (std::string& rule : rules) {
         const std::size_t comma = rule.rfind(',');
         if (comma == std::string::npos || comma == 0) continue;
-        const std::string rulePath = RealPath(PathResolver::Normalise(rule.substr(0, comma) + "/"));
+        const std::string rulePath = realPathOf(PathResolver::Normalise(rule.substr(0, comma) + "/"));
         if (!rulePath.empty()) rule.replace(0, comma, rulePath);
     }
     return ComputePermissions(rules, real);
