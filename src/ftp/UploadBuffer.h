@@ -20,21 +20,30 @@ public:
     UploadBuffer(const UploadBuffer&) = delete;
     UploadBuffer& operator=(const UploadBuffer&) = delete;
 
-    char* Data() { return data_.get(); }
+    char* Data() { return grown_ ? grown_.get() : first_.get(); }
     std::size_t Size() const { return size_; }
     // After a receive that filled the buffer: the sender is ahead of us.
     void Grow();
 
     // Bytes that grown buffers hold beyond their first size, over the whole process.
-    static std::size_t GrownBytes() { return grown_.load(); }
+    static std::size_t GrownBytes() { return grownBytes_.load(); }
 
 private:
-    bool Charge(std::size_t bytes);
+    // A grown block is mapped on its own and unmapped when done. From the heap, its release would
+    // teach malloc to serve blocks of that size from the heap, which then keeps them.
+    struct Unmap {
+        std::size_t size;
+        void operator()(char* block) const;
+    };
 
-    std::unique_ptr<char[]> data_;
+    bool Charge(std::size_t bytes);
+    void Refund(std::size_t bytes);
+
+    std::unique_ptr<char[]> first_;
+    std::unique_ptr<char, Unmap> grown_{nullptr, Unmap{0}};
     std::size_t size_;
     std::size_t charged_ = 0;
-    static inline std::atomic<std::size_t> grown_{0};
+    static inline std::atomic<std::size_t> grownBytes_{0};
 };
 
 }  // namespace tolvane::ftp
