@@ -24,6 +24,8 @@ import subprocess
 import sys
 import time
 
+from throughput import make_source
+
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 HERE = os.path.join(ROOT, "bench")
 PEERS = os.path.join(HERE, "peers")
@@ -124,17 +126,10 @@ def make_files(layout, big_mib, small_mib, entries):
                    layout.run, layout.empty):
         os.makedirs(folder, exist_ok=True)
     os.chmod(layout.empty, 0o555)
-    block = os.urandom(16 * MiB)
     for name, size in (("big.bin", big_mib * MiB), ("small.bin", small_mib * MiB)):
         path = os.path.join(layout.home, name)
-        if os.path.exists(path) and os.path.getsize(path) == size:
-            continue
-        with open(path, "wb") as f:
-            left = size
-            while left:
-                piece = block[:min(left, len(block))]
-                f.write(piece)
-                left -= len(piece)
+        if not (os.path.exists(path) and os.path.getsize(path) == size):
+            make_source(path, size)
     listing = os.path.join(layout.home, "list")
     present = len(os.listdir(listing))
     for index in range(present, entries):
