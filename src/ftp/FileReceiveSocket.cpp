@@ -113,7 +113,8 @@ void FileReceiveSocket::CloseTransfer() {
 // The client has closed the data connection (or the file refused a write): take what is still
 // on its way, then answer.
 void FileReceiveSocket::OnClose() {
-    if (aborted_.load()) {
+    // Without a start the data connection never came up; the worker's end answers 426.
+    if (aborted_.load() || !buffer_) {
         Close();
         return;
     }

@@ -14,7 +14,7 @@ import time
 import unittest
 
 from accounts import TransferHome
-from tolvane import ActiveListener, HomeTestCase, connect_data, free_port, read_to_end, user_file
+from tolvane import ActiveListener, HomeTestCase, connect_data, read_to_end, user_file
 
 KiB, MiB, GiB = 1 << 10, 1 << 20, 1 << 30
 FAILED = "426 Data connection closed, transfer failed."
@@ -487,7 +487,11 @@ class DataConnections(TransferTestCase):
         self.home.write("data.bin", b"data")
         self.start()
         c = self.home.client()
-        closed = free_port()
+        # Bound and never listening: connects are refused, and no server of a parallel test can take it.
+        blocker = socket.socket()
+        self.addCleanup(blocker.close)
+        blocker.bind(("127.0.0.1", 0))
+        closed = blocker.getsockname()[1]
         for line, first in (("RETR data.bin", "150 Binary data connection for transfering file data.bin."),
                             ("STOR new.bin", "150 Binary data connection for file new.bin."),
                             ("APPE data.bin", "150 Binary data connection for file data.bin."),
