@@ -5,10 +5,12 @@
 #include "ftp/PassiveListenSocket.h"
 #include "ftp/VerbMatch.h"
 #include "monitor/RecordStamp.h"
+#include "store/ProfileReadScope.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <sys/socket.h>
 
 namespace tolvane::ftp {
 namespace {
@@ -47,11 +49,15 @@ std::string ControlConnection::ClientAddress() const {
     return clientAddress_;
 }
 
-void ControlConnection::SendReply(std::string_view reply) {
+void ControlConnection::SendReply(std::string_view reply) { Transmit(reply, 0); }
+
+void ControlConnection::SendLeadingLines(std::string_view lines) { Transmit(lines, MSG_MORE); }
+
+void ControlConnection::Transmit(std::string_view reply, int flags) {
     std::lock_guard lock(replyMutex_);
     std::size_t sent = 0;
     while (sent < reply.size()) {
-        const ssize_t result = Send(reply.data() + sent, reply.size() - sent);
+        const ssize_t result = Send(reply.data() + sent, reply.size() - sent, flags);
         if (result > 0) {
             sent += static_cast<std::size_t>(result);
         } else if (result < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
@@ -111,9 +117,9 @@ void ControlConnection::SendGreeting() {
     server_->Registry().Requests().InsertTop(
         weak_from_this(),
         {std::to_string(connectionNumber_), address, "?", monitor::FormatRecordStampNow(), "?"});
-    SendReply("220-Tolvane-D v0.2 --*** Beta ***--\r\n"
-              "xxx-Get your FREE Version at https://tolvane.dev\r\n"
-              "xxx-\r\n");
+    SendLeadingLines("220-Tolvane-D v0.2 --*** Beta ***--\r\n"
+                     "xxx-Get your FREE Version at https://tolvane.dev\r\n"
+                     "xxx-\r\n");
     if (serverOffline_) {
         SendReply("421 Server is temporarly unavailable. Try later\r\n");
         server_->Registry().Requests().SetCell(weak_from_this(), monitor::RequestColumns::Reason,
@@ -170,6 +176,7 @@ void ControlConnection::ExecuteLine(std::string line) {
     const std::string verb = CommandVerb(line);
     const std::string argument = CommandArgument(line);
     LogCommand(verb, argument);
+    const store::ProfileReadScope oneVersionPerCommand;
     ReloadAccountIfRequested();
     Dispatch(verb, argument);
 }

@@ -95,6 +95,10 @@ protected:
     void OnWorkerExit() override;
 
 private:
+    // Like SendReply, for the leading lines of a reply that a later SendReply completes: the
+    // kernel holds them back, so that the whole reply leaves in one segment.
+    void SendLeadingLines(std::string_view lines);
+    void Transmit(std::string_view reply, int flags);
     using Handler = void (ControlConnection::*)(const std::string& argument);
     struct Command {
         std::string_view verb;

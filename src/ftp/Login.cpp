@@ -13,7 +13,9 @@ namespace {
 
 class ReadOnlyFile {
 public:
-    explicit ReadOnlyFile(const std::string& path) : fd_(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)) {
+    // An account without a message file names none; that needs no system call to fail.
+    explicit ReadOnlyFile(const std::string& path)
+        : fd_(path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC)) {
         struct stat status {};
         if (fd_ >= 0 && (fstat(fd_, &status) != 0 || !S_ISREG(status.st_mode))) Reset();
     }
@@ -61,16 +63,16 @@ void ControlConnection::SendMessageFile(const std::string& path) {
         pending.append(taken.substr(0, taken.find('\0')));
         std::size_t start = 0;
         for (std::size_t end; (end = pending.find('\n', start)) != std::string::npos; start = end + 1) {
-            SendReply("xxx-" + pending.substr(start, end + 1 - start));
+            SendLeadingLines("xxx-" + pending.substr(start, end + 1 - start));
         }
         pending.erase(0, start);
         if (pending.size() > kMaxCommandLine) {
             // A file without line ends must not grow the pending text without bound.
-            SendReply("xxx-" + pending + "\r\n");
+            SendLeadingLines("xxx-" + pending + "\r\n");
             pending.clear();
         }
     }
-    SendReply(pending.empty() ? std::string("220-\r\n") : "220-" + pending + "\r\n220-\r\n");
+    SendLeadingLines(pending.empty() ? std::string("220-\r\n") : "220-" + pending + "\r\n220-\r\n");
 }
 
 void ControlConnection::MarkRequest(const std::string& succeeded, const std::string& reason) {

@@ -79,6 +79,8 @@ bool EventSocket::OpenAndBind(std::uint32_t address, std::uint16_t port, bool bl
     const int previous = fd_.exchange(-1);
     if (previous >= 0) ::close(previous);
     closeRequested_.store(false);
+    shutDown_.store(false);
+    localNameFixed_.store(false);
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
     if (fd < 0) return false;
     fd_.store(fd);
@@ -107,6 +109,7 @@ bool EventSocket::RefreshLocalAddress() {
     sockaddr_in local{};
     socklen_t length = sizeof local;
     if (getsockname(fd_.load(), reinterpret_cast<sockaddr*>(&local), &length) != 0) return false;
+    localAddress_.store(local.sin_addr.s_addr);
     localPort_.store(ntohs(local.sin_port));
     return true;
 }
@@ -148,14 +151,14 @@ int EventSocket::AcceptPending(sockaddr_in& peer) {
     socklen_t length = sizeof peer;
     const int accepted =
         ::accept4(fd_.load(), reinterpret_cast<sockaddr*>(&peer), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
-    const int acceptError = errno;
-    if (!RefreshLocalAddress()) {
-        lastError_.store(errno);
-        if (accepted >= 0) ::close(accepted);
-        Close();
-        return -1;
-    }
     if (accepted < 0) {
+        const int acceptError = errno;
+        // A listener that can no longer name itself is broken for good, not just out of luck.
+        if (!RefreshLocalAddress()) {
+            lastError_.store(errno);
+            Close();
+            return -1;
+        }
         lastError_.store(acceptError);
         return -1;
     }
@@ -176,8 +179,10 @@ bool EventSocket::Adopt(const std::shared_ptr<EventSocket>& client, int accepted
     }
     client->fd_.store(acceptedFd);
     client->closeRequested_.store(false);
+    client->shutDown_.store(false);
     client->state_.store(State::Connected);
-    client->RefreshLocalAddress();
+    // An accepted connection keeps its local address, and logins and PASV ask for it.
+    client->localNameFixed_.store(client->RefreshLocalAddress());
     return client->StartWorker();
 }
 
@@ -208,8 +213,7 @@ void EventSocket::Close() {
     if (hasWorker_.load()) {
         // The descriptor lives as long as the object, so it is never reused under a running
         // poll or a late send; shutting it down now stops all traffic at once.
-        const int fd = fd_.load();
-        if (fd >= 0) ::shutdown(fd, SHUT_RDWR);
+        ShutDown();
         if (!OnWorkerThread()) Wake();  // the worker looks at the request before every wait
         return;
     }
@@ -242,7 +246,19 @@ ssize_t EventSocket::Receive(void* buffer, std::size_t length, int flags) {
     return ::recv(fd_.load(), buffer, length, flags);
 }
 
+void EventSocket::ShutDown() {
+    const int fd = fd_.load();
+    // Tried again while it fails: a connect may still complete after a first, failed try.
+    if (fd >= 0 && !shutDown_.load() && ::shutdown(fd, SHUT_RDWR) == 0) shutDown_.store(true);
+}
+
 bool EventSocket::LocalName(std::string& address, std::uint16_t& port) const {
+    if (localNameFixed_.load() && fd_.load() >= 0) {
+        sockaddr_in local{};
+        local.sin_addr.s_addr = localAddress_.load();
+        local.sin_port = htons(localPort_.load());
+        return FormatAddress(local, address, port);
+    }
     sockaddr_in local{};
     socklen_t length = sizeof local;
     const int fd = fd_.load();
@@ -341,7 +357,7 @@ void EventSocket::RunWorker() {
     // The descriptor is closed with the object, not here: other threads that still hold the
     // object (a late reply, a kick) must never write to a number the next accept reuses.
     closeRequested_.store(true);
-    if (const int fd = fd_.load(); fd >= 0) ::shutdown(fd, SHUT_RDWR);
+    ShutDown();
     OnWorkerExit();
     workerId_.store({});  // the thread goes on to serve other sockets
 }

@@ -112,6 +112,8 @@ private:
     bool CompleteConnect();
     void Wake();
     void DrainWake();
+    // Stops all traffic; the descriptor itself stays open as long as the object.
+    void ShutDown();
     void FailOpen(int error);
     void NoteWouldBlock();
 
@@ -123,6 +125,9 @@ private:
     std::atomic<int> eventMask_{kAllEvents};
     std::atomic<int> lastError_{0};
     std::atomic<std::uint16_t> localPort_{0};
+    std::atomic<std::uint32_t> localAddress_{0};  // network byte order
+    std::atomic<bool> localNameFixed_{false};     // the two above answer LocalName
+    std::atomic<bool> shutDown_{false};
     std::atomic<State> state_{State::Unconnected};
     // Emulation of the one-shot event reporting the handlers were written for.
     std::atomic<bool> writeWanted_{false};   // a send would have blocked

@@ -43,11 +43,13 @@ WorkerThreads& WorkerThreads::Instance() {
 bool WorkerThreads::Start(std::function<void()> body) {
     std::unique_lock lock(mutex_);
     if (!parked_.empty() && !retiring_) {
-        Parked* worker = parked_.back();
+        const std::shared_ptr<Parked> worker = std::move(parked_.back());
         parked_.pop_back();
         worker->body = std::move(body);
-        worker->handedOver.notify_one();
         ++running_;
+        // Woken under the lock, the worker would at once block on it again.
+        lock.unlock();
+        worker->handedOver.notify_one();
         return true;
     }
     JoinFinished(lock);
@@ -89,11 +91,12 @@ void WorkerThreads::Serve(std::function<void()> body) {
 
 bool WorkerThreads::AwaitNextBody(std::unique_lock<std::mutex>& lock, std::function<void()>& body) {
     if (retiring_) return false;
-    Parked self;
-    parked_.push_back(&self);
-    self.handedOver.wait_for(lock, kParkedLifetime, [&] { return self.body || retiring_; });
-    if (!self.body) {
-        std::erase(parked_, &self);
+    // Shared with Start, which wakes it after letting go of the lock.
+    const auto self = std::make_shared<Parked>();
+    parked_.push_back(self);
+    self->handedOver.wait_for(lock, kParkedLifetime, [&] { return self->body || retiring_; });
+    if (!self->body) {
+        std::erase(parked_, self);
         if (parked_.empty() && !retiring_) {
             // The last of a crowd's workers: hand what the crowd freed back to the system.
             lock.unlock();
@@ -102,7 +105,7 @@ bool WorkerThreads::AwaitNextBody(std::unique_lock<std::mutex>& lock, std::funct
         }
         return false;
     }
-    body = std::move(self.body);
+    body = std::move(self->body);
     lock.unlock();
     pthread_setname_np(pthread_self(), kBusyName);
     return true;
@@ -120,7 +123,7 @@ void WorkerThreads::JoinAll() {
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [this] { return running_ == 0; });
     retiring_ = true;
-    for (Parked* worker : parked_) worker->handedOver.notify_one();
+    for (const auto& worker : parked_) worker->handedOver.notify_one();
     changed_.wait(lock, [this] { return threads_ == 0; });
     JoinFinished(lock);
     retiring_ = false;

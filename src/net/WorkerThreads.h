@@ -4,6 +4,7 @@
 #include <condition_variable>
 #include <cstddef>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <pthread.h>
 #include <vector>
@@ -30,7 +31,7 @@ public:
     std::size_t Running() const;
 
 private:
-    // Lives on a parked worker's stack; Start hands a body over through it.
+    // Start hands a body over to a parked worker through it.
     struct Parked {
         std::condition_variable handedOver;
         std::function<void()> body;
@@ -44,7 +45,7 @@ private:
 
     mutable std::mutex mutex_;
     std::condition_variable changed_;
-    std::vector<Parked*> parked_;  // the most recently parked last: it is handed the next body
+    std::vector<std::shared_ptr<Parked>> parked_;  // the most recently parked last: it is handed the next body
     std::size_t running_ = 0;
     std::size_t threads_ = 0;
     bool retiring_ = false;

@@ -1,5 +1,6 @@
 #include "store/ProfileFile.h"
 
+#include "store/ProfileReadScope.h"
 #include "store/ProfileSnapshotCache.h"
 
 #include <algorithm>
@@ -356,17 +357,24 @@ std::unordered_map<std::string, std::string> ParseValues(std::string_view text) 
 }  // namespace
 
 ProfileFile ProfileFile::Load(const fs::path& file) {
+    if (auto taken = ProfileReadScope::Find(file)) return ProfileFile(std::move(taken));
+    auto values = LoadCurrentVersion(file);
+    ProfileReadScope::Remember(file, values);
+    return ProfileFile(std::move(values));
+}
+
+std::shared_ptr<const ProfileFile::Values> ProfileFile::LoadCurrentVersion(const fs::path& file) {
     auto& cache = ProfileSnapshotCache::Instance();
     struct stat info {};
     if (::stat(file.c_str(), &info) == 0) {
-        if (auto cached = cache.Find(file, FileIdentity::Of(info))) return ProfileFile(std::move(cached));
+        if (auto cached = cache.Find(file, FileIdentity::Of(info))) return cached;
     }
     const FileText content = ReadBounded(file);
     auto values = std::make_shared<const Values>(content.status == ReadStatus::Ok ? ParseValues(content.text) : Values{});
     if (content.status == ReadStatus::Ok && content.identity.SettledAt(std::time(nullptr))) {
         cache.Store(file, content.identity, values);
     }
-    return ProfileFile(std::move(values));
+    return values;
 }
 
 std::optional<std::string> ProfileFile::Find(std::string_view section, std::string_view key) const {
@@ -426,7 +434,9 @@ bool ProfileEditor::Save() {
     for (const Assignment& assignment : assignments_) {
         document.Set(assignment.section, assignment.key, assignment.value);
     }
-    return ReplaceFile(folderFd.get(), folder, file_, document.Serialise(), current.mode) && !refused_;
+    const bool replaced = ReplaceFile(folderFd.get(), folder, file_, document.Serialise(), current.mode);
+    ProfileReadScope::ForgetAll();
+    return replaced && !refused_;
 }
 
 void RemoveLeftoverCopies(const fs::path& tree) {

@@ -52,6 +52,7 @@ public:
 private:
     using Values = std::unordered_map<std::string, std::string>;
     explicit ProfileFile(std::shared_ptr<const Values> values) : values_(std::move(values)) {}
+    static std::shared_ptr<const Values> LoadCurrentVersion(const std::filesystem::path& file);
 
     // Lower-cased "section\nkey" to value; '\n' never occurs inside a parsed name. Shared with
     // every other snapshot of the same version of the file.

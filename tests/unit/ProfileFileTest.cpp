@@ -1,4 +1,5 @@
 #include "store/ProfileFile.h"
+#include "store/ProfileReadScope.h"
 
 #include <gtest/gtest.h>
 
@@ -234,4 +235,30 @@ TEST_F(ProfileFileTest, SnapshotOfASettledFileFollowsEveryKindOfChange) {
     if (::geteuid() != 0) {
         EXPECT_EQ(ReadProfileString(unreadable, "s", "k", "denied"), "denied");
     }
+}
+
+// A command reads its account several times and must see one version of it, yet what it writes
+// itself, and everything after the command, reads as the file now is.
+TEST_F(ProfileFileTest, ReadScopeKeepsTheFirstVersionUntilItsOwnWriteOrItsEnd) {
+    WriteText(file, "[s]\nk=first\n");
+    {
+        const ProfileReadScope command;
+        EXPECT_EQ(ReadProfileString(file, "s", "k", ""), "first");
+        WriteText(file, "[s]\nk=second, longer\n");
+        {
+            const ProfileReadScope inner;
+            EXPECT_EQ(ReadProfileString(file, "s", "k", ""), "first");
+        }
+        EXPECT_EQ(ReadProfileInt(file, "s", "missing", 7), 7);
+        EXPECT_EQ(ReadProfileString(file, "s", "k", ""), "first");
+        std::string otherThread;
+        std::thread([&] { otherThread = ReadProfileString(file, "s", "k", ""); }).join();
+        EXPECT_EQ(otherThread, "second, longer");
+
+        ASSERT_TRUE(WriteProfileString(file, "s", "k", "third"));
+        EXPECT_EQ(ReadProfileString(file, "s", "k", ""), "third");
+        WriteText(file, "[s]\nk=fourth\n");
+        EXPECT_EQ(ReadProfileString(file, "s", "k", ""), "third");
+    }
+    EXPECT_EQ(ReadProfileString(file, "s", "k", ""), "fourth");
 }
