@@ -121,6 +121,14 @@ def ensure_user(layout):
         shutil.copy(os.path.join(PEERS, "pam-ftpbench"), pam)
 
 
+def warm_page_cache(path):
+    # Files kept from an earlier run may have left the page cache; the first server's first
+    # transfer would then read from disk and pay for every server after it.
+    with open(path, "rb") as f:
+        while f.read(MiB):
+            pass
+
+
 def make_files(layout, big_mib, small_mib, entries):
     for folder in (layout.home, os.path.join(layout.home, "up"), os.path.join(layout.home, "list"), layout.logs,
                    layout.run, layout.empty):
@@ -130,6 +138,7 @@ def make_files(layout, big_mib, small_mib, entries):
         path = os.path.join(layout.home, name)
         if not (os.path.exists(path) and os.path.getsize(path) == size):
             make_source(path, size)
+        warm_page_cache(path)
     listing = os.path.join(layout.home, "list")
     present = len(os.listdir(listing))
     for index in range(present, entries):
@@ -273,10 +282,10 @@ def stopped_on_signal(number, frame):
 
 # --- the run ------------------------------------------------------------------------------------
 
-def run_client(args, server, clients, layout):
+def run_client(args, server, clients, layout, phases=None):
     command = [args.client, "--port", str(server.port), "--user", USER, "--password", PASSWORD, "--home", layout.home,
                "--pid", str(server.process.pid), "--clients", str(clients), "--tag", server.name,
-               "--login-seconds", str(args.login_seconds)]
+               "--login-seconds", str(args.login_seconds)] + (["--phases", phases] if phases else [])
     try:
         result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
                                 timeout=args.client_timeout)
@@ -466,6 +475,10 @@ def main():
     try:
         for server in servers:
             server.start()
+        # Untimed: the first transfers after an idle spell ran at a fraction of the speed of
+        # every later one, and they would fall on the first server of round 1 alone.
+        for server in servers:
+            run_client(args, server, counts[0], layout, phases="single")
         for round_number in range(1, args.rounds + 1):
             for count in counts:
                 for server in servers:
