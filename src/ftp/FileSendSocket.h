@@ -56,6 +56,7 @@ private:
     std::mutex finishMutex_;  // the worker and an ABOR on the session both end the download
     std::atomic<bool> finished_{false};
     bool creditTaken_ = false;
+    bool unsentLimited_ = false;
     std::chrono::steady_clock::time_point lastProgress_{};
 };
 

@@ -313,6 +313,10 @@ bool EventSocket::SetPlainTimeout(std::chrono::milliseconds timeout) {
            setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) == 0;
 }
 
+void EventSocket::LimitUnsentBytes(int bytes) {
+    setsockopt(fd_.load(), IPPROTO_TCP, TCP_NOTSENT_LOWAT, &bytes, sizeof bytes);
+}
+
 bool EventSocket::PauseFor(std::chrono::milliseconds duration) {
     const auto deadline = std::chrono::steady_clock::now() + duration;
     while (!closeRequested_.load()) {

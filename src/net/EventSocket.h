@@ -69,6 +69,9 @@ public:
     // Plain mode: bounds each blocking connect, send and receive, so that a peer that never
     // answers cannot hold the caller for ever.
     bool SetPlainTimeout(std::chrono::milliseconds timeout);
+    // Sends then take no more once this many bytes wait unsent in the kernel, and the write
+    // event waits until fewer do.
+    void LimitUnsentBytes(int bytes);
     // Sleeps, but wakes as soon as the object is closed; false when it was.
     bool PauseFor(std::chrono::milliseconds duration);
 
