@@ -10,7 +10,7 @@ namespace tolvane::ftp {
 // stays in the cache), and doubles for an upload that keeps filling it while only a few uploads
 // run: a lone fast upload moves in large blocks with few system calls. In a crowd, blocks freshly
 // mapped for each upload cost page faults and shared address-space locks that outweigh the
-// system calls they save, so no block grows there, and at most kMaxGrowingUploads are ever grown.
+// system calls they save, so no block grows there, and at most kMaxGrowingUploads hold one at once.
 class UploadBuffer {
 public:
     static constexpr std::size_t kMaxSize = 1024 * 1024;
