@@ -197,11 +197,13 @@ bool EventSocket::Connect(const std::string& host, std::uint16_t port) {
         return false;
     }
     const bool eventMode = hasWorker_.load();
-    if (eventMode) state_.store(State::Connecting);
+    // Connecting only once the connect is under way: a worker that polled the socket before it
+    // would see a fresh socket's writable hang-up, with no error yet, and report a connection.
     if (::connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) == 0) {
         state_.store(State::Connected);
-    } else if (!(eventMode && errno == EINPROGRESS)) {
-        state_.store(State::Unconnected);
+    } else if (eventMode && errno == EINPROGRESS) {
+        state_.store(State::Connecting);
+    } else {
         return false;
     }
     Wake();
