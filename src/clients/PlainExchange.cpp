@@ -1,7 +1,6 @@
 #include "clients/PlainExchange.h"
 
 #include <algorithm>
-#include <cerrno>
 
 namespace tolvane::clients {
 namespace {
@@ -23,10 +22,10 @@ bool ReceiveSome(net::EventSocket& socket, std::string& buffer, std::size_t room
             continue;
         }
         char chunk[1024];
-        const ssize_t received = socket.Receive(chunk, std::min(room, sizeof chunk));
-        if (received < 0 && (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK)) continue;
-        if (received <= 0) return false;
-        buffer.append(chunk, static_cast<std::size_t>(received));
+        const net::IoResult received = socket.Receive(chunk, std::min(room, sizeof chunk));
+        if (received.WouldBlock()) continue;
+        if (!received.Moved()) return false;
+        buffer.append(chunk, received.bytes);
         return true;
     }
     return false;
@@ -34,10 +33,9 @@ bool ReceiveSome(net::EventSocket& socket, std::string& buffer, std::size_t room
 
 bool SendAll(net::EventSocket& socket, std::string_view data) {
     while (!data.empty()) {
-        const ssize_t sent = socket.Send(data.data(), data.size());
-        if (sent < 0 && errno == EINTR) continue;
-        if (sent <= 0) return false;
-        data.remove_prefix(static_cast<std::size_t>(sent));
+        const net::IoResult sent = socket.Send(data.data(), data.size());
+        if (!sent.Moved()) return false;
+        data.remove_prefix(sent.bytes);
     }
     return true;
 }

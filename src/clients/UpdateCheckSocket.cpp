@@ -2,15 +2,12 @@
 
 #include "clients/HttpResponse.h"
 
-#include <cerrno>
 
 namespace tolvane::clients {
 namespace {
 
 constexpr const char* kHostFailure = "Failed to connect to host ...";
 constexpr std::chrono::milliseconds kSendWait{5000};
-
-bool IsWouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
 
 }  // namespace
 
@@ -35,9 +32,8 @@ std::weak_ptr<UpdateCheckSocket> UpdateCheckSocket::Start(const std::shared_ptr<
     return socket;
 }
 
-int UpdateCheckSocket::OnIdleTick() {
+void UpdateCheckSocket::OnIdleTick() {
     if (!finished_ && std::chrono::steady_clock::now() >= deadline_) Fail(kHostFailure);
-    return 0;
 }
 
 void UpdateCheckSocket::OnConnect() { state_->SetStatus("Connected ..."); }
@@ -49,10 +45,10 @@ void UpdateCheckSocket::OnSend() {
     const std::string request = "GET /version.txt HTTP/1.1\r\nHost: " + host_ + "\r\n\r\n";
     std::string_view left = request;
     while (!left.empty()) {
-        const ssize_t sent = Send(left.data(), left.size());
-        if (sent > 0) {
-            left.remove_prefix(static_cast<std::size_t>(sent));
-        } else if (!(sent < 0 && (errno == EINTR || (IsWouldBlock(errno) && WaitWritable(kSendWait))))) {
+        const net::IoResult sent = Send(left.data(), left.size());
+        if (sent.Moved()) {
+            left.remove_prefix(sent.bytes);
+        } else if (!(sent.WouldBlock() && WaitWritable(kSendWait))) {
             return;
         }
     }
@@ -77,20 +73,19 @@ void UpdateCheckSocket::OnClose() {
 bool UpdateCheckSocket::ReceiveAvailable() {
     for (;;) {
         char buffer[1024] = {};
-        const ssize_t received = Receive(buffer, sizeof buffer);
-        if (received < 0 && errno == EINTR) continue;
-        if (received < 0 && !IsWouldBlock(errno)) {
+        const net::IoResult received = Receive(buffer, sizeof buffer);
+        if (received.status == net::IoStatus::Failed) {
             Fail(kHostFailure);
             return false;
         }
-        if (received <= 0) return true;
-        totalReceived_ += static_cast<std::size_t>(received);
+        if (!received.Moved()) return true;
+        totalReceived_ += received.bytes;
         if (totalReceived_ > kMaxResponseBytes) {
             Fail("Version file too large ...");
             return false;
         }
-        response_.append(buffer, static_cast<std::size_t>(received));
-        if (received < static_cast<ssize_t>(sizeof buffer)) return true;
+        response_.append(buffer, received.bytes);
+        if (received.bytes < sizeof buffer) return true;
     }
 }
 

@@ -27,7 +27,7 @@ public:
                                                   std::chrono::milliseconds timeout = kTimeout);
 
 protected:
-    int OnIdleTick() override;
+    void OnIdleTick() override;
     void OnConnect() override;
     void OnReceive() override;
     void OnClose() override;

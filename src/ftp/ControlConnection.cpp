@@ -8,9 +8,7 @@
 #include "store/ProfileReadScope.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
-#include <sys/socket.h>
 
 namespace tolvane::ftp {
 namespace {
@@ -49,18 +47,18 @@ std::string ControlConnection::ClientAddress() const {
     return clientAddress_;
 }
 
-void ControlConnection::SendReply(std::string_view reply) { Transmit(reply, 0); }
+void ControlConnection::SendReply(std::string_view reply) { Transmit(reply, false); }
 
-void ControlConnection::SendLeadingLines(std::string_view lines) { Transmit(lines, MSG_MORE); }
+void ControlConnection::SendLeadingLines(std::string_view lines) { Transmit(lines, true); }
 
-void ControlConnection::Transmit(std::string_view reply, int flags) {
+void ControlConnection::Transmit(std::string_view reply, bool more) {
     std::lock_guard lock(replyMutex_);
     std::size_t sent = 0;
     while (sent < reply.size()) {
-        const ssize_t result = Send(reply.data() + sent, reply.size() - sent, flags);
-        if (result > 0) {
-            sent += static_cast<std::size_t>(result);
-        } else if (result < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        const net::IoResult result = Send(reply.data() + sent, reply.size() - sent, more);
+        if (result.Moved()) {
+            sent += result.bytes;
+        } else if (result.WouldBlock()) {
             if (WaitWritable(kReplyWriteTimeout)) continue;
             Close();  // the reply cannot be completed, so the stream is no longer usable
             break;
@@ -106,9 +104,8 @@ void ControlConnection::OnSend() {
 }
 
 void ControlConnection::SendGreeting() {
-    std::string address;
-    std::uint16_t port = 0;
-    PeerName(address, port);
+    const auto peer = PeerName();
+    const std::string address = peer ? peer->Address() : std::string();
     {
         std::lock_guard lock(recordMutex_);
         clientAddress_ = address;
@@ -134,9 +131,9 @@ void ControlConnection::SendGreeting() {
 
 void ControlConnection::OnReceive() {
     char block[kReceiveBlock];
-    const ssize_t received = Receive(block, sizeof block);
-    if (received <= 0) return;
-    pendingText_.append(block, static_cast<std::size_t>(received));
+    const net::IoResult received = Receive(block, sizeof block);
+    if (!received.Moved()) return;
+    pendingText_.append(block, received.bytes);
     TakeCommandLines();
     // A steady trickle never lets the worker fall idle, so the limit is checked here too.
     if (IsOpen() && !loggedIn_ && SilentTooLong()) TimeOut();
@@ -222,16 +219,14 @@ bool ControlConnection::SilentTooLong() const {
     return std::chrono::steady_clock::now() - lastCommandAt_ >= std::chrono::seconds(timeout);
 }
 
-int ControlConnection::OnIdleTick() {
+void ControlConnection::OnIdleTick() {
     ReloadAccountIfRequested();
     if (TransferRunning()) {
         idleTicks_.store(0);
     } else {
         idleTicks_.fetch_add(1);
     }
-    if (!SilentTooLong()) return 0;
-    TimeOut();
-    return 1;
+    if (SilentTooLong()) TimeOut();
 }
 
 void ControlConnection::TimeOut() {

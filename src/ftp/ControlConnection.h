@@ -88,7 +88,7 @@ public:
     static std::string CommandArgument(std::string_view line);
 
 protected:
-    int OnIdleTick() override;
+    void OnIdleTick() override;
     void OnReceive() override;
     void OnClose() override;
     void OnSend() override;
@@ -98,7 +98,7 @@ private:
     // Like SendReply, for the leading lines of a reply that a later SendReply completes: the
     // kernel holds them back, so that the whole reply leaves in one segment.
     void SendLeadingLines(std::string_view lines);
-    void Transmit(std::string_view reply, int flags);
+    void Transmit(std::string_view reply, bool more);
     using Handler = void (ControlConnection::*)(const std::string& argument);
     struct Command {
         std::string_view verb;

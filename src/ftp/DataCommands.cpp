@@ -62,15 +62,13 @@ void ControlConnection::PASV(const std::string&) {
         std::lock_guard lock(dataMutex_);
         passiveListener_ = listener;
     }
-    std::string localAddress;
-    std::uint16_t controlPort = 0;
-    std::string listenerAddress;
-    std::uint16_t port = 0;
-    if (!LocalName(localAddress, controlPort) || !listener->Listen(SOMAXCONN) ||
-        !listener->LocalName(listenerAddress, port)) {
+    const auto local = LocalName();
+    if (!local || !listener->Listen(SOMAXCONN) || !listener->LocalName()) {
         SendReply("500 Failed to enter Passive Mode.\r\n");
         return;
     }
+    std::string localAddress = local->Address();
+    const std::uint16_t port = listener->LocalPort();
     std::replace(localAddress.begin(), localAddress.end(), '.', ',');
     passiveMode_ = true;
     SendReply("227 Entering Passive Mode (" + localAddress + "," + std::to_string(port / 256) + "," +

@@ -58,16 +58,16 @@ bool FileReceiveSocket::ReceiveAvailable() {
     for (;;) {
         const bool paced = CurrentSpeedLimit().on;
         const std::size_t block = paced ? std::min(kPacedBlock, buffer_->Size()) : buffer_->Size();
-        const ssize_t received = Receive(buffer_->Data(), block);
-        if (received <= 0) return true;  // nothing more for now, or the end whose close event follows
-        if (!WriteAll(buffer_->Data(), static_cast<std::size_t>(received))) {
+        const net::IoResult received = Receive(buffer_->Data(), block);
+        if (!received.Moved()) return true;  // nothing more for now, or the end whose close event follows
+        if (!WriteAll(buffer_->Data(), received.bytes)) {
             diskError_ = true;
             return false;
         }
-        if (!paced && static_cast<std::size_t>(received) == block) buffer_->Grow();
-        Account(static_cast<std::size_t>(received));
+        if (!paced && received.bytes == block) buffer_->Grow();
+        Account(received.bytes);
         UpdateProgress(false);
-        if (!Pace(static_cast<std::size_t>(received))) return true;
+        if (!Pace(received.bytes)) return true;
     }
 }
 

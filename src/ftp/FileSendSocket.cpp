@@ -3,7 +3,6 @@
 #include "ftp/ControlConnection.h"
 #include "ftp/TransferProgress.h"
 
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -63,17 +62,17 @@ void FileSendSocket::OnSend() {
 // Sends the next block; false when the loop must wait for a write event or has ended.
 bool FileSendSocket::SendBlock() {
     const std::size_t block = CurrentSpeedLimit().on ? kPacedBlock : kLargeBlock;
-    const ssize_t sent = SendFile(fileFd_, &position_, block);
-    if (sent < 0) return false;  // would block, or the peer is gone and its close event follows
-    if (sent == 0) {
+    const net::IoResult sent = SendFile(fileFd_, &position_, block);
+    if (sent.status == net::IoStatus::Ended) {
         done_.store(true);
         UpdateProgress(true);
         Finish(true);
         return false;
     }
-    Account(static_cast<std::size_t>(sent));
+    if (!sent.Moved()) return false;  // would block, or the peer is gone and its close event follows
+    Account(sent.bytes);
     UpdateProgress(false);
-    return Pace(static_cast<std::size_t>(sent));
+    return Pace(sent.bytes);
 }
 
 void FileSendSocket::Account(std::size_t sent) {

@@ -4,7 +4,6 @@
 #include "ftp/ListingLine.h"
 #include "net/PlatformHelpers.h"
 
-#include <cerrno>
 #include <fcntl.h>
 #include <sys/stat.h>
 
@@ -38,14 +37,14 @@ void ListingSocket::OnSend() {
             Finish();
             return;
         }
-        const ssize_t sent = Send(pending_.data() + pendingSent_, pending_.size() - pendingSent_);
-        if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;  // the rest goes on the next write event
-        if (sent <= 0) {
+        const net::IoResult sent = Send(pending_.data() + pendingSent_, pending_.size() - pendingSent_);
+        if (sent.WouldBlock()) return;  // the rest goes on the next write event
+        if (!sent.Moved()) {
             pendingSent_ = pending_.size();  // the client is gone: walk on to the replies
             continue;
         }
-        pendingSent_ += static_cast<std::size_t>(sent);
-        if (!Pace(static_cast<std::size_t>(sent))) return;
+        pendingSent_ += sent.bytes;
+        if (!Pace(sent.bytes)) return;
     }
 }
 

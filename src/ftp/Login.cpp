@@ -198,9 +198,9 @@ void ControlConnection::PASS(const std::string& argument) {
         Refuse("Wrong IP for Account Access", "530 Not logged in. Access from your IP not allowed.\r\n");
         return;
     }
-    std::string localAddress;
-    std::uint16_t localPort = 0;
-    LocalName(localAddress, localPort);
+    const auto local = LocalName();
+    const std::string localAddress = local ? local->Address() : std::string();
+    const std::uint16_t localPort = local ? local->Port() : 0;
     if (account_.ipHome != store::kAllIpHomes && account_.ipHome != localAddress) {
         Refuse("Wrong Password for User", "530 Wrong User/Password combination.\r\n");
         Close();

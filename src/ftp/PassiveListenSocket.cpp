@@ -1,6 +1,5 @@
 #include "ftp/PassiveListenSocket.h"
 
-#include <arpa/inet.h>
 #include <unistd.h>
 
 namespace tolvane::ftp {
@@ -25,12 +24,10 @@ void PassiveListenSocket::Close() {
 }
 
 void PassiveListenSocket::OnAccept() {
-    sockaddr_in peer{};
+    net::Endpoint peer;
     const int accepted = AcceptPending(peer);
     if (accepted < 0) return;
-    char address[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &peer.sin_addr, address, sizeof address);
-    if (clientAddress_ != address) {
+    if (clientAddress_ != peer.Address()) {
         // Anyone else could take over the session's transfer.
         ::close(accepted);
         return;

@@ -1,16 +1,15 @@
 #include "net/EventSocket.h"
 
+#include "net/PlainTransport.h"
 #include "net/WorkerThreads.h"
 
 #include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
-#include <netdb.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/ioctl.h>
-#include <sys/sendfile.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -27,34 +26,19 @@ bool SetBlocking(int fd, bool blocking) {
     return fcntl(fd, F_SETFL, flags) == 0;
 }
 
-bool FormatAddress(const sockaddr_in& address, std::string& text, std::uint16_t& port) {
-    char buffer[INET_ADDRSTRLEN] = {};
-    if (inet_ntop(AF_INET, &address.sin_addr, buffer, sizeof buffer) == nullptr) return false;
-    text = buffer;
-    port = ntohs(address.sin_port);
-    return true;
-}
-
-// A dotted address as inet_addr reads it, else the first IPv4 address of a name lookup.
-bool ResolveHost(const std::string& host, in_addr& result) {
-    const in_addr_t numeric = inet_addr(host.c_str());
-    if (numeric != INADDR_NONE) {
-        result.s_addr = numeric;
-        return true;
-    }
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || found == nullptr) return false;
-    result = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
-    freeaddrinfo(found);
-    return true;
+// What getsockname or getpeername report for a descriptor.
+template <typename Query>
+std::optional<Endpoint> NameOf(int fd, Query query) {
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
+    if (fd < 0 || query(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) return std::nullopt;
+    return Endpoint::FromSockaddr(reinterpret_cast<const sockaddr*>(&address), length);
 }
 
 }  // namespace
 
-EventSocket::EventSocket() : wakeFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+EventSocket::EventSocket()
+    : transport_(std::make_unique<PlainTransport>(fd_)), wakeFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
 
 EventSocket::~EventSocket() {
     const int fd = fd_.exchange(-1);
@@ -63,35 +47,34 @@ EventSocket::~EventSocket() {
 }
 
 bool EventSocket::Create(std::uint16_t port, bool noWorker) {
-    if (!OpenAndBind(INADDR_ANY, port, noWorker)) return false;
+    if (!OpenAndBind(Endpoint::AnyIPv4(port), noWorker)) return false;
     if (noWorker) return true;
     eventMask_.store(kAllEvents);
     return StartWorker();
 }
 
-bool EventSocket::CreateAt(std::uint32_t address, std::uint16_t port) {
-    if (!OpenAndBind(address, port, false)) return false;
+bool EventSocket::CreateAt(const Endpoint& local) {
+    if (!OpenAndBind(local, false)) return false;
     eventMask_.store(kAllEvents);
     return StartWorker();
 }
 
-bool EventSocket::OpenAndBind(std::uint32_t address, std::uint16_t port, bool blocking) {
+bool EventSocket::OpenAndBind(const Endpoint& local, bool blocking) {
     const int previous = fd_.exchange(-1);
     if (previous >= 0) ::close(previous);
     closeRequested_.store(false);
     shutDown_.store(false);
     localNameFixed_.store(false);
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
+    if (!local.Valid()) {
+        lastError_.store(EAFNOSUPPORT);
+        return false;
+    }
+    const int fd = ::socket(local.Family(), SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP);
     if (fd < 0) return false;
     fd_.store(fd);
     const int one = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = address;
-    local.sin_port = htons(port);
-    if (!SetBlocking(fd, blocking) || ::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
-        !RefreshLocalAddress()) {
+    if (!SetBlocking(fd, blocking) || ::bind(fd, local.Raw(), local.RawLength()) != 0 || !RefreshLocalAddress()) {
         FailOpen(errno);
         return false;
     }
@@ -105,12 +88,12 @@ void EventSocket::FailOpen(int error) {
     if (fd >= 0) ::close(fd);
 }
 
+std::optional<Endpoint> EventSocket::QueryLocalName() const { return NameOf(fd_.load(), ::getsockname); }
+
 bool EventSocket::RefreshLocalAddress() {
-    sockaddr_in local{};
-    socklen_t length = sizeof local;
-    if (getsockname(fd_.load(), reinterpret_cast<sockaddr*>(&local), &length) != 0) return false;
-    localAddress_.store(local.sin_addr.s_addr);
-    localPort_.store(ntohs(local.sin_port));
+    const auto local = QueryLocalName();
+    if (!local) return false;
+    localPort_.store(local->Port());
     return true;
 }
 
@@ -139,18 +122,19 @@ bool EventSocket::Listen(int backlog) {
     return true;
 }
 
-bool EventSocket::Accept(const std::shared_ptr<EventSocket>& client, sockaddr_in* peer) {
+bool EventSocket::Accept(const std::shared_ptr<EventSocket>& client, Endpoint* peer) {
     if (client->fd_.load() >= 0) return false;
-    sockaddr_in address{};
+    Endpoint address;
     const int accepted = AcceptPending(address);
     if (peer != nullptr) *peer = address;
     return accepted >= 0 && Adopt(client, accepted);
 }
 
-int EventSocket::AcceptPending(sockaddr_in& peer) {
-    socklen_t length = sizeof peer;
+int EventSocket::AcceptPending(Endpoint& peer) {
+    sockaddr_storage address{};
+    socklen_t length = sizeof address;
     const int accepted =
-        ::accept4(fd_.load(), reinterpret_cast<sockaddr*>(&peer), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
+        ::accept4(fd_.load(), reinterpret_cast<sockaddr*>(&address), &length, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (accepted < 0) {
         const int acceptError = errno;
         // A listener that can no longer name itself is broken for good, not just out of luck.
@@ -162,6 +146,7 @@ int EventSocket::AcceptPending(sockaddr_in& peer) {
         lastError_.store(acceptError);
         return -1;
     }
+    peer = Endpoint::FromSockaddr(reinterpret_cast<const sockaddr*>(&address), length).value_or(Endpoint{});
     // Clients send ABOR with its last byte marked urgent; it must stay in the command stream.
     const int one = 1;
     setsockopt(accepted, SOL_SOCKET, SO_OOBINLINE, &one, sizeof one);
@@ -182,24 +167,30 @@ bool EventSocket::Adopt(const std::shared_ptr<EventSocket>& client, int accepted
     client->shutDown_.store(false);
     client->state_.store(State::Connected);
     // An accepted connection keeps its local address, and logins and PASV ask for it.
-    client->localNameFixed_.store(client->RefreshLocalAddress());
+    if (const auto local = client->QueryLocalName()) {
+        client->fixedLocalName_ = *local;
+        client->localPort_.store(local->Port());
+        client->localNameFixed_.store(true);
+    }
     return client->StartWorker();
 }
 
 bool EventSocket::Connect(const std::string& host, std::uint16_t port) {
-    const int fd = fd_.load();
-    if (fd < 0) return false;
-    sockaddr_in remote{};
-    remote.sin_family = AF_INET;
-    remote.sin_port = htons(port);
-    if (!ResolveHost(host, remote.sin_addr)) {
+    const auto remote = Endpoint::Resolve(host, port);
+    if (!remote) {
         errno = EINVAL;
         return false;
     }
+    return Connect(*remote);
+}
+
+bool EventSocket::Connect(const Endpoint& remote) {
+    const int fd = fd_.load();
+    if (fd < 0) return false;
     const bool eventMode = hasWorker_.load();
     // Connecting only once the connect is under way: a worker that polled the socket before it
     // would see a fresh socket's writable hang-up, with no error yet, and report a connection.
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) == 0) {
+    if (::connect(fd, remote.Raw(), remote.RawLength()) == 0) {
         state_.store(State::Connected);
     } else if (eventMode && errno == EINPROGRESS) {
         state_.store(State::Connecting);
@@ -223,16 +214,31 @@ void EventSocket::Close() {
     if (fd >= 0) ::close(fd);
 }
 
-ssize_t EventSocket::Send(const void* data, std::size_t length, int flags) {
-    const ssize_t sent = ::send(fd_.load(), data, length, flags | MSG_NOSIGNAL);
-    if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) NoteWouldBlock();
-    return sent;
+IoResult EventSocket::Send(const void* data, std::size_t length, bool more) {
+    const IoResult result = transport_->Send(data, length, more);
+    NoteBlocked(result);
+    return result;
 }
 
-ssize_t EventSocket::SendFile(int fileFd, off_t* offset, std::size_t count) {
-    const ssize_t sent = ::sendfile(fd_.load(), fileFd, offset, count);
-    if (sent < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) NoteWouldBlock();
-    return sent;
+IoResult EventSocket::SendFile(int fileFd, off_t* offset, std::size_t count) {
+    const IoResult result = transport_->SendFile(fileFd, offset, count);
+    NoteBlocked(result);
+    return result;
+}
+
+IoResult EventSocket::Receive(void* buffer, std::size_t length) {
+    readArmed_.store(true);
+    const IoResult result = transport_->Receive(buffer, length);
+    NoteBlocked(result);
+    return result;
+}
+
+void EventSocket::SetTransport(std::unique_ptr<Transport> transport) { transport_ = std::move(transport); }
+
+// The event that lets a blocked transport go on: a receive that would block is answered by
+// the next read event anyway; a transport that must write first needs the write event.
+void EventSocket::NoteBlocked(const IoResult& result) {
+    if (result.WouldBlock() && result.waitFor == Readiness::Writable) NoteWouldBlock();
 }
 
 // Asks the worker for the next write event; it may be waiting without one.
@@ -243,38 +249,18 @@ void EventSocket::NoteWouldBlock() {
     errno = error;
 }
 
-ssize_t EventSocket::Receive(void* buffer, std::size_t length, int flags) {
-    readArmed_.store(true);
-    return ::recv(fd_.load(), buffer, length, flags);
-}
-
 void EventSocket::ShutDown() {
     const int fd = fd_.load();
     // Tried again while it fails: a connect may still complete after a first, failed try.
     if (fd >= 0 && !shutDown_.load() && ::shutdown(fd, SHUT_RDWR) == 0) shutDown_.store(true);
 }
 
-bool EventSocket::LocalName(std::string& address, std::uint16_t& port) const {
-    if (localNameFixed_.load() && fd_.load() >= 0) {
-        sockaddr_in local{};
-        local.sin_addr.s_addr = localAddress_.load();
-        local.sin_port = htons(localPort_.load());
-        return FormatAddress(local, address, port);
-    }
-    sockaddr_in local{};
-    socklen_t length = sizeof local;
-    const int fd = fd_.load();
-    if (fd < 0 || getsockname(fd, reinterpret_cast<sockaddr*>(&local), &length) != 0) return false;
-    return FormatAddress(local, address, port);
+std::optional<Endpoint> EventSocket::LocalName() const {
+    if (localNameFixed_.load() && fd_.load() >= 0) return fixedLocalName_;
+    return QueryLocalName();
 }
 
-bool EventSocket::PeerName(std::string& address, std::uint16_t& port) const {
-    sockaddr_in remote{};
-    socklen_t length = sizeof remote;
-    const int fd = fd_.load();
-    if (fd < 0 || getpeername(fd, reinterpret_cast<sockaddr*>(&remote), &length) != 0) return false;
-    return FormatAddress(remote, address, port);
-}
+std::optional<Endpoint> EventSocket::PeerName() const { return NameOf(fd_.load(), ::getpeername); }
 
 void EventSocket::SetEventMask(int mask) {
     eventMask_.store(mask);

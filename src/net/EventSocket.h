@@ -4,10 +4,13 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
-#include <netinet/in.h>
+#include <optional>
 #include <string>
 #include <sys/types.h>
 #include <thread>
+
+#include "net/Endpoint.h"
+#include "net/Transport.h"
 
 namespace tolvane::net {
 
@@ -26,7 +29,8 @@ enum SocketEvent : int {
 // One TCP endpoint. In event mode a worker thread of its own waits for network events (one
 // second at most per wait) and calls the handlers; the worker owns the object through a
 // shared_ptr, so objects in event mode must be made with std::make_shared. In plain mode the
-// socket is blocking and used directly by its owner.
+// socket is blocking and used directly by its owner. The bytes themselves go through the
+// socket's Transport, plain TCP unless another is set.
 class EventSocket : public std::enable_shared_from_this<EventSocket> {
 public:
     EventSocket();
@@ -34,31 +38,34 @@ public:
     EventSocket(const EventSocket&) = delete;
     EventSocket& operator=(const EventSocket&) = delete;
 
-    // Binds a new socket to all local addresses; starts the worker unless noWorker is set.
+    // Binds a new socket to all local IPv4 addresses; starts the worker unless noWorker is set.
     bool Create(std::uint16_t port, bool noWorker = false);
-    // Binds to an IPv4 address in network byte order (0 = all) and starts the worker.
-    bool CreateAt(std::uint32_t address, std::uint16_t port);
+    // Binds to the given address and port and starts the worker.
+    bool CreateAt(const Endpoint& local);
     bool Listen(int backlog);
     // Accepts a pending connection into client (which must not have a socket) and starts the
     // client's worker.
-    bool Accept(const std::shared_ptr<EventSocket>& client, sockaddr_in* peer = nullptr);
+    bool Accept(const std::shared_ptr<EventSocket>& client, Endpoint* peer = nullptr);
     // The two halves of Accept, for a listener that looks at the peer before it picks the
     // client: the accepted descriptor (-1 on failure), then its hand-over to the client, which
     // starts the client's worker. A descriptor that is not handed over must be closed.
-    int AcceptPending(sockaddr_in& peer);
+    int AcceptPending(Endpoint& peer);
     bool Adopt(const std::shared_ptr<EventSocket>& client, int acceptedFd);
-    // Connects to a dotted address or a host name. In event mode the result arrives as a
+    // Connects to a numeric address or a host name. In event mode the result arrives as a
     // connect event; a failed connect ends the worker without one.
     bool Connect(const std::string& host, std::uint16_t port);
+    bool Connect(const Endpoint& remote);
     // Ends the object: callable from any thread; a worker notices at once.
     virtual void Close();
-    virtual ssize_t Send(const void* data, std::size_t length, int flags = 0);
-    virtual ssize_t Receive(void* buffer, std::size_t length, int flags = 0);
-    // Sends up to count bytes of a file from *offset, advancing it; like Send for the write
-    // event that follows a send that would block.
-    ssize_t SendFile(int fileFd, off_t* offset, std::size_t count);
-    bool LocalName(std::string& address, std::uint16_t& port) const;
-    bool PeerName(std::string& address, std::uint16_t& port) const;
+    // The bytes, through the transport. A send that would block asks for the write event that
+    // follows; `more` lets the transport hold the bytes back for the ones that follow at once.
+    IoResult Send(const void* data, std::size_t length, bool more = false);
+    IoResult Receive(void* buffer, std::size_t length);
+    IoResult SendFile(int fileFd, off_t* offset, std::size_t count);
+    // Replaces the plain transport, before the worker starts or on the worker itself.
+    void SetTransport(std::unique_ptr<Transport> transport);
+    std::optional<Endpoint> LocalName() const;
+    std::optional<Endpoint> PeerName() const;
     void SetEventMask(int mask);
 
     // Waits until a send would not block; false on time-out or when the object is closed.
@@ -85,9 +92,8 @@ public:
 protected:
     // Handlers, run one at a time on the worker, in the order accept, connect, close, write,
     // read for one wake-up. The base versions do nothing.
-    virtual int OnIdleTick() { return 0; }
+    virtual void OnIdleTick() {}
     virtual void OnConnect() {}
-    virtual void OnOutOfBand() {}
     virtual void OnReceive() {}
     virtual void OnAccept() {}
     virtual void OnClose() {}
@@ -101,8 +107,10 @@ private:
     enum class State { Unconnected, Listening, Connecting, Connected };
     static constexpr int kQuietWait = 1034;
 
-    bool OpenAndBind(std::uint32_t address, std::uint16_t port, bool blocking);
+    bool OpenAndBind(const Endpoint& local, bool blocking);
+    std::optional<Endpoint> QueryLocalName() const;
     bool RefreshLocalAddress();
+    void NoteBlocked(const IoResult& result);
     // The socket's poll events once any of `events` (or an error) is reported; 0 on time-out
     // or when the object is closed.
     short PollFor(short events, std::chrono::milliseconds timeout);
@@ -121,6 +129,7 @@ private:
     void NoteWouldBlock();
 
     std::atomic<int> fd_{-1};
+    std::unique_ptr<Transport> transport_;
     int wakeFd_ = -1;
     std::atomic<bool> closeRequested_{false};
     std::atomic<bool> hasWorker_{false};
@@ -128,8 +137,8 @@ private:
     std::atomic<int> eventMask_{kAllEvents};
     std::atomic<int> lastError_{0};
     std::atomic<std::uint16_t> localPort_{0};
-    std::atomic<std::uint32_t> localAddress_{0};  // network byte order
-    std::atomic<bool> localNameFixed_{false};     // the two above answer LocalName
+    Endpoint fixedLocalName_;                  // set before the worker starts
+    std::atomic<bool> localNameFixed_{false};  // fixedLocalName_ answers LocalName
     std::atomic<bool> shutDown_{false};
     std::atomic<State> state_{State::Unconnected};
     // Emulation of the one-shot event reporting the handlers were written for.

@@ -6,7 +6,6 @@
 #include "store/AccountDatabase.h"
 #include "store/ProfileFile.h"
 
-#include <arpa/inet.h>
 #include <chrono>
 #include <sys/socket.h>
 #include <thread>
@@ -42,12 +41,12 @@ std::uint16_t PortNumber(const std::string& text) {
 }
 
 // Every local address for the default IP home, else the stored dotted quad; anything else
-// yields the all-ones address, which cannot be bound.
-std::uint32_t BindAddress(const IpHome& settings) {
-    if (settings.name == kDefaultIpHome) return htonl(INADDR_ANY);
-    in_addr address{};
-    if (inet_pton(AF_INET, settings.serverIp.c_str(), &address) != 1) return INADDR_NONE;
-    return address.s_addr;
+// is nothing to bind to.
+std::optional<net::Endpoint> BindAddress(const IpHome& settings, std::uint16_t port) {
+    if (settings.name == kDefaultIpHome) return net::Endpoint::AnyIPv4(port);
+    const auto address = net::Endpoint::Parse(settings.serverIp, port);
+    if (!address || address->Family() != AF_INET) return std::nullopt;
+    return address;
 }
 
 }  // namespace
@@ -124,7 +123,8 @@ void Server::BringUp(const fs::path& ipHomeFile) {
 
     const std::uint16_t port = PortNumber(settings.serverPort);
     auto listener = std::make_shared<net::ListenSocket>(ftp::ControlConnection::FactoryFor(shared_, ipHome));
-    const bool listening = port != 0 && listener->CreateAt(BindAddress(settings), port) && listener->Listen(SOMAXCONN);
+    const auto local = BindAddress(settings, port);
+    const bool listening = port != 0 && local && listener->CreateAt(*local) && listener->Listen(SOMAXCONN);
     if (!listening) listener->Close();
     slots_.push_back({ipHome, listening ? listener : nullptr});
     if (listening) {

@@ -20,31 +20,46 @@ using namespace tolvane;
 constexpr std::string_view kTitle = "127.0.0.1-2121";
 constexpr std::string_view kSecret = "not for clients\n";
 
+// Replies are dropped; the input is handed out in irregular pieces, so lines also arrive split
+// across receives.
+class FuzzTransport final : public net::Transport {
+public:
+    explicit FuzzTransport(std::string_view input) : input_(input) {}
+
+    net::IoResult Send(const void*, std::size_t length, bool) override { return {net::IoStatus::Moved, length}; }
+    net::IoResult Receive(void* buffer, std::size_t length) override {
+        if (input_.empty()) return {net::IoStatus::Ended};
+        const std::size_t piece = std::min({length, input_.size(), std::size_t{1} + input_.size() % 700});
+        std::copy_n(input_.data(), piece, static_cast<char*>(buffer));
+        input_.remove_prefix(piece);
+        return {net::IoStatus::Moved, piece};
+    }
+    net::IoResult SendFile(int, off_t*, std::size_t count) override { return {net::IoStatus::Moved, count}; }
+    bool Exhausted() const { return input_.empty(); }
+
+private:
+    std::string_view input_;
+};
+
 class FuzzSession : public ftp::ControlConnection {
 public:
     FuzzSession(std::shared_ptr<ftp::ServerShared> server, std::shared_ptr<ftp::ServedIpHome> ipHome,
                 std::string_view input)
-        : ControlConnection(std::move(server), std::move(ipHome), 1, false), input_(input) {}
-
-    ssize_t Send(const void*, std::size_t length, int) override { return static_cast<ssize_t>(length); }
-
-    // Hands out the input in irregular pieces, so lines also arrive split across receives.
-    ssize_t Receive(void* buffer, std::size_t length, int) override {
-        const std::size_t piece = std::min({length, input_.size(), std::size_t{1} + input_.size() % 700});
-        std::copy_n(input_.data(), piece, static_cast<char*>(buffer));
-        input_.remove_prefix(piece);
-        return static_cast<ssize_t>(piece);
+        : ControlConnection(std::move(server), std::move(ipHome), 1, false) {
+        auto transport = std::make_unique<FuzzTransport>(input);
+        transport_ = transport.get();
+        SetTransport(std::move(transport));
     }
 
     void Run() {
         OnSend();
-        while (IsOpen() && !input_.empty()) OnReceive();
+        while (IsOpen() && !transport_->Exhausted()) OnReceive();
         OnClose();
         OnWorkerExit();
     }
 
 private:
-    std::string_view input_;
+    const FuzzTransport* transport_;
 };
 
 // The server home: user "u" in relative mode with every right in files/ but none in

@@ -3,7 +3,6 @@
 #include "net/WorkerThreads.h"
 #include "TestClient.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -37,7 +36,7 @@ protected:
         server_->SetOnline(true);
         ipHome_ = std::make_shared<ServedIpHome>();
         listener_ = std::make_shared<net::ListenSocket>(ControlConnection::FactoryFor(server_, ipHome_));
-        ASSERT_TRUE(listener_->CreateAt(inet_addr("127.0.0.1"), 0));
+        ASSERT_TRUE(listener_->CreateAt(*net::Endpoint::Parse("127.0.0.1")));
         ASSERT_TRUE(listener_->Listen(SOMAXCONN));
     }
     void TearDown() override {

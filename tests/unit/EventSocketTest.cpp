@@ -3,7 +3,6 @@
 #include "net/WorkerThreads.h"
 #include "TestClient.h"
 
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -39,7 +38,7 @@ public:
     }
 
 protected:
-    int OnIdleTick() override { return Record("idle"), 0; }
+    void OnIdleTick() override { Record("idle"); }
     void OnConnect() override { Record("connect"); }
     void OnAccept() override { Record("accept"); }
     void OnClose() override {
@@ -51,9 +50,9 @@ protected:
         Record("receive");
         if (!readOnReceive) return;
         char buffer[64];
-        const ssize_t length = Receive(buffer, sizeof buffer);
+        const IoResult result = Receive(buffer, sizeof buffer);
         std::lock_guard lock(mutex_);
-        if (length > 0) received_.append(buffer, static_cast<std::size_t>(length));
+        if (result.Moved()) received_.append(buffer, result.bytes);
     }
     void OnWorkerExit() override { ended_.store(true); }
 
@@ -123,7 +122,7 @@ TEST_F(EventSocketTest, WriteEventReturnsOnlyAfterASendWouldHaveBlocked) {
 
     const std::string block(64 * 1024, 'x');
     std::size_t queued = 0;
-    for (ssize_t sent; (sent = accepted->Send(block.data(), block.size())) > 0;) queued += static_cast<std::size_t>(sent);
+    for (IoResult sent; (sent = accepted->Send(block.data(), block.size())).Moved();) queued += sent.bytes;
     EXPECT_EQ(accepted->Count("send"), 1);
     client.ReadBytes(queued, 10s);
     EXPECT_TRUE(Eventually([&] { return accepted->Count("send") == 2; }));
@@ -225,20 +224,19 @@ TEST_F(EventSocketTest, PlainModeStartsNoWorkerAndWorksBlocking) {
     ASSERT_TRUE(plain.Connect("127.0.0.1", listener.Port()));
     auto accepted = std::make_shared<RecordingSocket>();
     ASSERT_TRUE(listener.socket.Accept(accepted));
-    ASSERT_EQ(plain.Send("ping", 4), 4);
+    ASSERT_EQ(plain.Send("ping", 4).bytes, 4u);
     ASSERT_TRUE(Eventually([&] { return accepted->Received() == "ping"; }));
 
-    std::string address;
-    std::uint16_t port = 0;
-    ASSERT_TRUE(plain.PeerName(address, port));
-    EXPECT_EQ(address, "127.0.0.1");
-    EXPECT_EQ(port, listener.Port());
+    const auto peer = plain.PeerName();
+    ASSERT_TRUE(peer);
+    EXPECT_EQ(peer->Address(), "127.0.0.1");
+    EXPECT_EQ(peer->Port(), listener.Port());
     accepted->Close();
     char byte = 0;
-    EXPECT_EQ(plain.Receive(&byte, 1), 0);  // blocks until the peer's close
+    EXPECT_EQ(plain.Receive(&byte, 1).status, IoStatus::Ended);  // blocks until the peer's close
     plain.Close();
     EXPECT_FALSE(plain.IsOpen());
-    EXPECT_FALSE(plain.PeerName(address, port));
+    EXPECT_FALSE(plain.PeerName());
 }
 
 TEST_F(EventSocketTest, UnresolvableHostFailsToConnect) {
@@ -256,7 +254,7 @@ TEST(ListenSocketTest, NumbersConnectionsFromOneAndNeverReusesANumber) {
         auto socket = std::make_shared<RecordingSocket>();
         return socket;
     });
-    ASSERT_TRUE(listener->CreateAt(inet_addr("127.0.0.1"), 0));
+    ASSERT_TRUE(listener->CreateAt(*Endpoint::Parse("127.0.0.1")));
     ASSERT_TRUE(listener->Listen(SOMAXCONN));
     for (int i = 0; i < 3; ++i) {
         TestClient client(listener->LocalPort());
