@@ -54,7 +54,10 @@ std::span<const CommandRow> ControlConnection::Commands() {
         {.verb = "CDUP", .handler = &ControlConnection::CDUP},
         {.verb = "PWD", .listed = false, .handler = &ControlConnection::PWD},
         {.verb = "PORT", .handler = &ControlConnection::PORT},
-        {.verb = "LIST", .folder = RuleFolder::Current, .letter = &PermissionSet::list, .handler = &ControlConnection::LIST},
+        {.verb = "LIST",
+         .folder = RuleFolder::Current,
+         .letter = &PermissionSet::list,
+         .handler = &ControlConnection::LIST},
         {.verb = "CWD", .handler = &ControlConnection::CWD},
         {.verb = "RETR",
          .takesTransferSlot = true,
@@ -117,7 +120,8 @@ bool ControlConnection::Permitted(const CommandRow& command, const CommandReques
     case RuleFolder::None: return true;
     case RuleFolder::Current: return permissions_.*command.letter;
     case RuleFolder::Entry:
-        return entry.refusal != PathRefusal::Outside && (entry.Refused() || PermissionsOf(entry.directory).*command.letter);
+        return entry.refusal != PathRefusal::Outside &&
+               (entry.Refused() || PermissionsOf(entry.directory).*command.letter);
     case RuleFolder::Target:
         return entry.refusal != PathRefusal::Outside &&
                (entry.Refused() || PermissionsOf(TargetFolder(entry)).*command.letter);
