@@ -1,7 +1,9 @@
 #include "ftp/ControlConnection.h"
 
+#include "ftp/FileSystem.h"
 #include "ftp/VerbMatch.h"
 
+#include <algorithm>
 
 namespace tolvane::ftp {
 namespace {
@@ -11,64 +13,127 @@ bool IsAbort(const std::string& verb) {
     return SameVerb(verb, "ABOR") || verb.find("ABOR") != std::string::npos;
 }
 
+// The folder whose rules govern what opening an entry reaches: a link counts where it leads.
+std::string TargetFolder(const ResolvedEntry& entry) {
+    const std::string real = RealPath(entry.path);
+    return real.substr(0, real.rfind('/') + 1);
+}
+
 }  // namespace
 
-// Served before login.
-const ControlConnection::Command ControlConnection::kOpenCommands[] = {
-    {"USER", &ControlConnection::USER},
-    {"PASS", &ControlConnection::PASS},
-    {"HELP", &ControlConnection::HELP},
-};
-
-// Served after login, tested in this order.
-const ControlConnection::Command ControlConnection::kCommands[] = {
-    {"SITE", &ControlConnection::SITE},
-    {"NOOP", &ControlConnection::NOOP},
-    {"RNFR", &ControlConnection::RNFR},
-    {"RNTO", &ControlConnection::RNTO},
-    {"SYST", &ControlConnection::SYST},
-    {"APPE", &ControlConnection::APPE},
-    {"MKD", &ControlConnection::MKD},
-    {"DELE", &ControlConnection::DELE},
-    {"RMD", &ControlConnection::RMD},
-    {"REST", &ControlConnection::REST},
-    {"CDUP", &ControlConnection::CDUP},
-    {"PWD", &ControlConnection::PWD},
-    {"PORT", &ControlConnection::PORT},
-    {"LIST", &ControlConnection::LIST},
-    {"CWD", &ControlConnection::CWD},
-    {"RETR", &ControlConnection::RETR},
-    {"STOR", &ControlConnection::STOR},
-    {"TYPE", &ControlConnection::TYPE},
-    {"PASV", &ControlConnection::PASV},
-    {"QUIT", &ControlConnection::QUIT},
-};
+// Tried in this order; USER, PASS, HELP and ABOR are served before login.
+std::span<const CommandRow> ControlConnection::Commands() {
+    static const CommandRow commands[] = {
+        {.verb = "ABOR", .needsLogin = false, .handler = &ControlConnection::ABOR},
+        {.verb = "USER", .needsLogin = false, .handler = &ControlConnection::USER},
+        {.verb = "PASS", .needsLogin = false, .handler = &ControlConnection::PASS},
+        {.verb = "HELP", .needsLogin = false, .handler = &ControlConnection::HELP},
+        {.verb = "SITE", .listed = false, .handler = &ControlConnection::SITE},
+        {.verb = "NOOP", .handler = &ControlConnection::NOOP},
+        {.verb = "RNFR", .handler = &ControlConnection::RNFR},
+        {.verb = "RNTO", .handler = &ControlConnection::RNTO},
+        {.verb = "SYST", .handler = &ControlConnection::SYST},
+        {.verb = "APPE",
+         .takesTransferSlot = true,
+         .folder = RuleFolder::Target,
+         .letter = &PermissionSet::write,
+         .handler = &ControlConnection::APPE},
+        {.verb = "MKD",
+         .folder = RuleFolder::Entry,
+         .letter = &PermissionSet::makeDirectory,
+         .handler = &ControlConnection::MKD},
+        {.verb = "DELE",
+         .folder = RuleFolder::Entry,
+         .letter = &PermissionSet::deleteFiles,
+         .handler = &ControlConnection::DELE},
+        {.verb = "RMD",
+         .folder = RuleFolder::Entry,
+         .letter = &PermissionSet::removeDirectory,
+         .handler = &ControlConnection::RMD},
+        {.verb = "REST", .handler = &ControlConnection::REST},
+        {.verb = "CDUP", .handler = &ControlConnection::CDUP},
+        {.verb = "PWD", .listed = false, .handler = &ControlConnection::PWD},
+        {.verb = "PORT", .handler = &ControlConnection::PORT},
+        {.verb = "LIST",
+         .folder = RuleFolder::Current,
+         .letter = &PermissionSet::list,
+         .handler = &ControlConnection::LIST},
+        {.verb = "CWD", .handler = &ControlConnection::CWD},
+        {.verb = "RETR",
+         .takesTransferSlot = true,
+         .folder = RuleFolder::Target,
+         .letter = &PermissionSet::read,
+         .handler = &ControlConnection::RETR},
+        {.verb = "STOR",
+         .takesTransferSlot = true,
+         .folder = RuleFolder::Target,
+         .letter = &PermissionSet::write,
+         .nameOf = &StoredName,
+         .handler = &ControlConnection::STOR},
+        {.verb = "TYPE", .listed = false, .handler = &ControlConnection::TYPE},
+        {.verb = "PASV", .handler = &ControlConnection::PASV},
+        {.verb = "QUIT", .handler = &ControlConnection::QUIT},
+    };
+    return commands;
+}
 
 void ControlConnection::Dispatch(const std::string& verb, const std::string& argument) {
-    if (IsAbort(verb)) {
-        ABOR(argument);
-        return;
-    }
+    const auto find = [commands = Commands()](std::string_view name) {
+        return std::find_if(commands.begin(), commands.end(),
+                            [name](const CommandRow& command) { return SameVerb(name, command.verb); });
+    };
+    // An abort leaves the restart marker and the previous verb as they were.
+    if (IsAbort(verb)) return Execute(*find("ABOR"), argument);
     restart_.BeforeCommand();
     previousVerb_ = verb;
 
-    for (const Command& command : kOpenCommands) {
-        if (SameVerb(verb, command.verb)) {
-            (this->*command.handler)(argument);
-            return;
-        }
+    const auto command = find(verb);
+    if (command == Commands().end()) {
+        SendReply(login_.loggedIn ? "500 Command not supported.\r\n" : "530 User not logged in.\r\n");
+        return;
     }
-    if (!loggedIn_) {
+    Execute(*command, argument);
+}
+
+void ControlConnection::Execute(const CommandRow& command, const std::string& argument) {
+    if (command.needsLogin && !login_.loggedIn) {
         SendReply("530 User not logged in.\r\n");
         return;
     }
-    for (const Command& command : kCommands) {
-        if (SameVerb(verb, command.verb)) {
-            (this->*command.handler)(argument);
-            return;
-        }
+    CommandRequest request{argument, command.nameOf ? command.nameOf(argument) : argument, {}};
+    if (command.takesTransferSlot && !data_.TakeTransferSlot()) return;
+    if (command.folder == RuleFolder::Entry || command.folder == RuleFolder::Target)
+        request.entry = ResolveName(request.name);
+    if (!Permitted(command, request)) {
+        if (command.takesTransferSlot) data_.GiveBackTransferSlot();
+        RefusePermission();
+        return;
     }
-    SendReply("500 Command not supported.\r\n");
+    (this->*command.handler)(request);
+}
+
+// A name outside the home is refused like a missing letter; a name the resolver refuses
+// otherwise is left to the handler.
+bool ControlConnection::Permitted(const CommandRow& command, const CommandRequest& request) const {
+    const ResolvedEntry& entry = request.entry;
+    switch (command.folder) {
+    case RuleFolder::None: return true;
+    case RuleFolder::Current: return permissions_.*command.letter;
+    case RuleFolder::Entry:
+        return entry.refusal != PathRefusal::Outside &&
+               (entry.Refused() || PermissionsOf(entry.directory).*command.letter);
+    case RuleFolder::Target:
+        return entry.refusal != PathRefusal::Outside &&
+               (entry.Refused() || PermissionsOf(TargetFolder(entry)).*command.letter);
+    }
+    return true;
+}
+
+void ControlConnection::RefusePermission() { SendReply("550 Permission denied.\r\n"); }
+
+void ControlConnection::RefuseTransfer(std::string_view reply) {
+    data_.GiveBackTransferSlot();
+    SendReply(reply);
 }
 
 }  // namespace tolvane::ftp

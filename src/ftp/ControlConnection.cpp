@@ -1,8 +1,5 @@
 #include "ftp/ControlConnection.h"
 
-#include "ftp/FileReceiveSocket.h"
-#include "ftp/ListingSocket.h"
-#include "ftp/PassiveListenSocket.h"
 #include "ftp/VerbMatch.h"
 #include "monitor/RecordStamp.h"
 #include "store/ProfileReadScope.h"
@@ -38,6 +35,11 @@ net::ListenSocket::ConnectionFactory ControlConnection::FactoryFor(std::shared_p
         server->Sessions().Add(connection);
         return connection;
     };
+}
+
+// A session alive enough to have rows is held by its worker.
+std::weak_ptr<monitor::RowOwner> ControlConnection::RowKey() {
+    return std::static_pointer_cast<ControlConnection>(weak_from_this().lock());
 }
 
 std::string ControlConnection::Tag() const { return " -[" + std::to_string(connectionNumber_) + "]- "; }
@@ -88,7 +90,7 @@ std::string ControlConnection::UserName() const {
 void ControlConnection::Kick() {
     SystemMessage(Tag() + "Kicked User : " + UserName() + " - IP : " + ClientAddress() + "\r\n",
                   monitor::SystemMessage);
-    EndTransfers();
+    data_.EndTransfers();
     Close();
 }
 
@@ -112,14 +114,14 @@ void ControlConnection::SendGreeting() {
     }
     SystemMessage(Tag() + "Connected to " + address + "\r\n", monitor::SystemMessage);
     server_->Registry().Requests().InsertTop(
-        weak_from_this(),
+        RowKey(),
         {std::to_string(connectionNumber_), address, "?", monitor::FormatRecordStampNow(), "?"});
     SendLeadingLines("220-Tolvane-D v0.2 --*** Beta ***--\r\n"
                      "xxx-Get your FREE Version at https://tolvane.dev\r\n"
                      "xxx-\r\n");
     if (serverOffline_) {
         SendReply("421 Server is temporarly unavailable. Try later\r\n");
-        server_->Registry().Requests().SetCell(weak_from_this(), monitor::RequestColumns::Reason,
+        server_->Registry().Requests().SetCell(RowKey(), monitor::RequestColumns::Reason,
                                                "Server temporarly unavailable");
         Close();
         return;
@@ -136,7 +138,7 @@ void ControlConnection::OnReceive() {
     pendingText_.append(block, received.bytes);
     TakeCommandLines();
     // A steady trickle never lets the worker fall idle, so the limit is checked here too.
-    if (IsOpen() && !loggedIn_ && SilentTooLong()) TimeOut();
+    if (IsOpen() && !login_.loggedIn && SilentTooLong()) TimeOut();
 }
 
 // Runs every complete line of the pending text in order; a line may end in CR LF or LF alone.
@@ -198,14 +200,10 @@ void ControlConnection::LogCommand(const std::string& verb, const std::string& a
     server_->Log().AppendLine(Tag() + verb + " " + shown + "\r\n", monitor::RemoteCommand, false, true);
 }
 
-bool ControlConnection::TransferRunning() const {
-    return downloadActive_.load() || uploadActive_.load() || listingActive_.load();
-}
-
 // Until the login succeeds the session may not stay silent longer than the pre-login limit,
 // whatever the named account allows: otherwise USER alone would hold a connection forever.
 int ControlConnection::EffectiveTimeout() const {
-    if (loggedIn_) return accountTimeout_;
+    if (login_.loggedIn) return accountTimeout_;
     const int limit = server_->PreLoginTimeout();
     return accountTimeout_ == -1 ? limit : std::min(accountTimeout_, limit);
 }
@@ -215,13 +213,13 @@ int ControlConnection::EffectiveTimeout() const {
 bool ControlConnection::SilentTooLong() const {
     const int timeout = EffectiveTimeout();
     if (timeout == -1) return false;
-    if (loggedIn_) return idleTicks_.load() >= timeout;
+    if (login_.loggedIn) return idleTicks_.load() >= timeout;
     return std::chrono::steady_clock::now() - lastCommandAt_ >= std::chrono::seconds(timeout);
 }
 
 void ControlConnection::OnIdleTick() {
     ReloadAccountIfRequested();
-    if (TransferRunning()) {
+    if (data_.TransferRunning()) {
         idleTicks_.store(0);
     } else {
         idleTicks_.fetch_add(1);
@@ -243,13 +241,13 @@ void ControlConnection::OnClose() {
     Close();
 }
 
-void ControlConnection::RemoveConnectionsRow() { server_->Registry().Connections().Remove(weak_from_this()); }
+void ControlConnection::RemoveConnectionsRow() { server_->Registry().Connections().Remove(RowKey()); }
 
 void ControlConnection::OnWorkerExit() {
-    EndTransfers();
-    if (loggedIn_) WriteBackCredit();
+    data_.EndTransfers();
+    if (login_.loggedIn) WriteBackCredit();
     // The place is free before the end is announced, so a client told of it can take it.
-    if (countedAsUser_) ipHome_->usersLoggedIn.fetch_sub(1);
+    if (login_.countedAsUser) ipHome_->usersLoggedIn.fetch_sub(1);
     SystemMessage(Tag() + "Closed connection to " + ClientAddress() + " ...\r\n", monitor::SystemMessage);
     sessionLog_.Close();
     server_->Sessions().Remove(this);

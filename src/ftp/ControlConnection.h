@@ -2,12 +2,15 @@
 
 #include "ftp/ServedIpHome.h"
 #include "ftp/ServerShared.h"
-#include "ftp/DataSocket.h"
+#include "ftp/CommandTable.h"
+#include "ftp/DataChannel.h"
 #include "ftp/FileSendSocket.h"
+#include "ftp/LoginState.h"
 #include "ftp/PathResolver.h"
 #include "ftp/PermissionSet.h"
 #include "ftp/RestartMarker.h"
 #include "ftp/SessionLog.h"
+#include "monitor/RowOwner.h"
 #include "net/EventSocket.h"
 #include "net/ListenSocket.h"
 #include "store/AccountDatabase.h"
@@ -17,21 +20,18 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace tolvane::ftp {
 
-class FileReceiveSocket;
-class FileSendSocket;
-class ListingSocket;
-class PassiveListenSocket;
-
 // One FTP session: the control connection and the session record every command works on.
 // All handlers run on the session's worker; SendReply and Close may also be called from the
 // data sockets and the window.
-class ControlConnection : public net::EventSocket {
+class ControlConnection : public net::EventSocket, public monitor::SessionHandle {
 public:
     static constexpr std::size_t kMaxCommandLine = 4096;
 
@@ -43,14 +43,18 @@ public:
                                                            std::shared_ptr<ServedIpHome> ipHome);
 
     // Sends a complete reply (CR LF terminated lines) and logs it.
-    void SendReply(std::string_view reply);
+    void SendReply(std::string_view reply) override;
     // Reports a session event (text already tagged and CR LF terminated) to the server log and
     // the session log file.
     void SystemMessage(std::string_view text, std::uint32_t kind);
     // Ends the session from another thread: logs the kick and closes the connection. The caller
     // sends the farewell reply first and removes the connections row afterwards.
-    void Kick();
-    std::string UserName() const;
+    void Kick() override;
+    std::string UserName() const override;
+    bool Live() const override { return IsOpen(); }
+    int IdleSeconds() const override { return IdleTicks(); }
+    // This session as its monitor rows know it.
+    std::weak_ptr<monitor::RowOwner> RowKey();
 
     int ConnectionNumber() const { return connectionNumber_; }
     std::string ClientAddress() const;
@@ -62,26 +66,25 @@ public:
     // The local address and port the client reached, once logged in.
     std::string ServerIpHome() const;
 
+    // The data side: its sockets take their in-progress flags from it.
+    DataChannel& Data() { return data_; }
     // What the data sockets keep up to date.
-    std::atomic<bool>& DownloadActiveFlag() { return downloadActive_; }
-    std::atomic<bool>& UploadActiveFlag() { return uploadActive_; }
-    std::atomic<bool>& ListingActiveFlag() { return listingActive_; }
     void AddDownloadedBytes(std::uint64_t bytes) { downloadedBytes_.fetch_add(bytes); }
     void AddUploadedBytes(std::uint64_t bytes) { uploadedBytes_.fetch_add(bytes); }
     // Gives (positive) or takes (negative) download credit; the administrator does too.
-    void AdjustCredit(std::int64_t delta) { currentCredit_.fetch_add(delta); }
-    std::int64_t Credit() const { return currentCredit_.load(); }
+    void AdjustCredit(std::int64_t delta) override { currentCredit_.fetch_add(delta); }
+    std::int64_t Credit() const override { return currentCredit_.load(); }
     // Whether the loaded account runs a ratio; the window offers credit only then.
-    bool RatioEnabled() const { return ratioEnabled_.load(); }
-    std::uint64_t UploadedBytes() const { return uploadedBytes_.load(); }
-    std::uint64_t DownloadedBytes() const { return downloadedBytes_.load(); }
-    int UploadedFiles() const { return uploadedFiles_.load(); }
-    int DownloadedFiles() const { return downloadedFiles_.load(); }
+    bool RatioEnabled() const override { return ratioEnabled_.load(); }
+    std::uint64_t UploadedBytes() const override { return uploadedBytes_.load(); }
+    std::uint64_t DownloadedBytes() const override { return downloadedBytes_.load(); }
+    int UploadedFiles() const override { return uploadedFiles_.load(); }
+    int DownloadedFiles() const override { return downloadedFiles_.load(); }
     // Local path of the working directory.
-    std::string CurrentDirectory() const;
+    std::string CurrentDirectory() const override;
     // The administrator's "Update Account Info": the session re-reads its account as at login,
     // on its own worker, before its next command or at its next idle second.
-    void RequestAccountReload() { accountReloadRequested_.store(true); }
+    void RequestAccountReload() override { accountReloadRequested_.store(true); }
 
     // Splits one command line (ending in CR) into verb and argument.
     static std::string CommandVerb(std::string_view line);
@@ -99,13 +102,8 @@ private:
     // kernel holds them back, so that the whole reply leaves in one segment.
     void SendLeadingLines(std::string_view lines);
     void Transmit(std::string_view reply, bool more);
-    using Handler = void (ControlConnection::*)(const std::string& argument);
-    struct Command {
-        std::string_view verb;
-        Handler handler;
-    };
-    static const Command kOpenCommands[];
-    static const Command kCommands[];
+    // Every verb, in the order Dispatch tries them.
+    static std::span<const CommandRow> Commands();
 
     void SendGreeting();
     void SendMessageFile(const std::string& path);
@@ -114,18 +112,21 @@ private:
     void RefuseLongLine();
     void LogCommand(const std::string& verb, const std::string& argument);
     void Dispatch(const std::string& verb, const std::string& argument);
+    void Execute(const CommandRow& command, const std::string& argument);
+    bool Permitted(const CommandRow& command, const CommandRequest& request) const;
+    void RefusePermission();
+    // Refuses a transfer command after its slot was taken: the slot is free before the reply.
+    void RefuseTransfer(std::string_view reply);
     void RemoveConnectionsRow();
     int EffectiveTimeout() const;
     bool SilentTooLong() const;
     void TimeOut();
-    bool TransferRunning() const;
 
     // Login.
-    void USER(const std::string& argument);
-    void PASS(const std::string& argument);
+    void USER(const CommandRequest& request);
+    void PASS(const CommandRequest& request);
     void LoadAccount(const std::string& name);
     void ApplyAccountSettings();
-    std::vector<std::string> AccessingRules() const;
     void CompleteLogin(const std::string& name, const std::string& serverIpHome);
     void OpenSessionLog();
     void MarkRequest(const std::string& succeeded, const std::string& reason);
@@ -134,55 +135,43 @@ private:
     void ReloadAccountIfRequested();
 
     // Paths and file commands.
-    void CWD(const std::string& argument);
-    void CDUP(const std::string& argument);
+    void CWD(const CommandRequest& request);
+    void CDUP(const CommandRequest& request);
     void EnterDirectory(std::string candidate);
     PathResolver Resolver() const;
     void SetCurrentDirectory(const std::string& directory);
     PermissionSet PermissionsOf(const std::string& directory) const;
     PermissionSet FolderPermissions(const std::string& folder) const;
-    static std::string TargetFolder(const ResolvedEntry& entry);
     ResolvedEntry ResolveName(const std::string& argument) const;
-    void DELE(const std::string& argument);
-    void MKD(const std::string& argument);
-    void RMD(const std::string& argument);
-    void RNFR(const std::string& argument);
-    void RNTO(const std::string& argument);
+    void DELE(const CommandRequest& request);
+    void MKD(const CommandRequest& request);
+    void RMD(const CommandRequest& request);
+    void RNFR(const CommandRequest& request);
+    void RNTO(const CommandRequest& request);
 
     // Data connections and transfers.
-    void PORT(const std::string& argument);
-    void PASV(const std::string& argument);
-    void LIST(const std::string& argument);
-    void RETR(const std::string& argument);
-    void STOR(const std::string& argument);
-    void APPE(const std::string& argument);
-    bool TakeTransferSlot();
-    void GiveBackTransferSlot();
-    bool ServerTransferLimitReached();
-    bool DataConnectionReady();
-    std::shared_ptr<PassiveListenSocket> OpenPassiveListener() const;
-    void ClosePassiveListener();
-    bool PrepareActiveSocket(const std::shared_ptr<DataSocket>& socket);
-    void StartUpload(const std::shared_ptr<FileReceiveSocket>& socket);
-    void HandOver(const std::shared_ptr<DataSocket>& socket);
-    void ApplySpeedLimit(DataSocket& socket, TransferKind kind) const;
+    void PORT(const CommandRequest& request);
+    void PASV(const CommandRequest& request);
+    void LIST(const CommandRequest& request);
+    void RETR(const CommandRequest& request);
+    void STOR(const CommandRequest& request);
+    void APPE(const CommandRequest& request);
+    void StartUpload(std::string opening, const std::string& path, std::int64_t offset, bool overwrite);
+    std::optional<SpeedLimit> SpeedLimitFor(TransferKind kind) const;
     RatioTerms Ratio() const;
-    // Ends this session's data connections and passive listener without replies.
-    void EndTransfers();
+    std::shared_ptr<ControlConnection> Self();
     void WriteBackCredit();
 
     // Simple commands.
-    void HELP(const std::string& argument);
-    void SITE(const std::string& argument);
-    void NOOP(const std::string& argument);
-    void SYST(const std::string& argument);
-    void TYPE(const std::string& argument);
-    void PWD(const std::string& argument);
-    void QUIT(const std::string& argument);
-    void ABOR(const std::string& argument);
-    void REST(const std::string& argument);
-    // Verbs whose handlers are not in this build yet.
-    void CommandNotSupported(const std::string& argument);
+    void HELP(const CommandRequest& request);
+    void SITE(const CommandRequest& request);
+    void NOOP(const CommandRequest& request);
+    void SYST(const CommandRequest& request);
+    void TYPE(const CommandRequest& request);
+    void PWD(const CommandRequest& request);
+    void QUIT(const CommandRequest& request);
+    void ABOR(const CommandRequest& request);
+    void REST(const CommandRequest& request);
 
     const std::shared_ptr<ServerShared> server_;
     const std::shared_ptr<ServedIpHome> ipHome_;
@@ -201,14 +190,9 @@ private:
     RestartMarker restart_;
     std::string previousVerb_;
 
-    bool loggedIn_ = false;
-    bool userAccepted_ = false;
-    store::AccountFiles accountFiles_;
-    std::filesystem::path accountSettingsFile_;
-    store::AccountSettings account_;
+    LoginState login_;
     LoggingSettings logging_;
     PermissionSet permissions_ = DefaultPermissions();
-    bool countedAsUser_ = false;
     int accountTimeout_ = -1;
     bool showRelativePath_ = false;
     std::string userName_;  // guarded by recordMutex_ once the session runs
@@ -219,21 +203,12 @@ private:
     std::string renameSource_;
 
     std::string serverIpHome_;  // guarded by recordMutex_
-    bool passiveMode_ = false;
-    int dataPort_ = 0;
-    mutable std::mutex dataMutex_;  // the session and a kick from the window both reach these
-    std::weak_ptr<PassiveListenSocket> passiveListener_;
-    std::weak_ptr<FileSendSocket> downloadSocket_;
-    std::weak_ptr<FileReceiveSocket> uploadSocket_;
-    std::weak_ptr<ListingSocket> listingSocket_;
+    DataChannel data_{*this};
     std::atomic<std::uint64_t> downloadedBytes_{0};
     std::atomic<std::uint64_t> uploadedBytes_{0};
     std::atomic<int> downloadedFiles_{0};
     std::atomic<int> uploadedFiles_{0};
     std::atomic<std::int64_t> currentCredit_{0};
-    std::atomic<bool> downloadActive_{false};
-    std::atomic<bool> uploadActive_{false};
-    std::atomic<bool> listingActive_{false};
     std::atomic<bool> ratioEnabled_{false};
     std::atomic<bool> accountReloadRequested_{false};
 };

@@ -1,14 +1,12 @@
 #include "ftp/ControlConnection.h"
 
-#include "ftp/FileReceiveSocket.h"
 #include "ftp/ListingSocket.h"
-#include "ftp/PassiveListenSocket.h"
 #include "store/AccountDatabase.h"
 #include "store/ProfileFile.h"
 
+#include <algorithm>
 #include <climits>
 #include <ctime>
-#include <sys/socket.h>
 #include <utility>
 
 namespace tolvane::ftp {
@@ -31,140 +29,63 @@ int LeadingNumber(std::string_view text) {
 
 }  // namespace
 
-void ControlConnection::PORT(const std::string& argument) {
-    if (passiveMode_) {
-        passiveMode_ = false;
-        ClosePassiveListener();
-    }
+void ControlConnection::PORT(const CommandRequest& request) {
     // Only the port is read: the data connection always goes to the client's own address.
+    const std::string_view argument = request.argument;
     const std::size_t last = argument.rfind(',');
-    const std::string_view low = last == std::string::npos ? argument : std::string_view(argument).substr(last + 1);
+    const std::string_view low = last == std::string_view::npos ? argument : argument.substr(last + 1);
     std::string_view high;
-    if (last != std::string::npos) {
-        const std::string_view before = std::string_view(argument).substr(0, last);
+    if (last != std::string_view::npos) {
+        const std::string_view before = argument.substr(0, last);
         const std::size_t previous = before.rfind(',');
         high = previous == std::string_view::npos ? before : before.substr(previous + 1);
     }
-    dataPort_ = static_cast<int>(std::clamp<long long>(
-        static_cast<long long>(LeadingNumber(high)) * 256 + LeadingNumber(low), INT_MIN, INT_MAX));
+    data_.UseActivePort(static_cast<int>(std::clamp<long long>(
+        static_cast<long long>(LeadingNumber(high)) * 256 + LeadingNumber(low), INT_MIN, INT_MAX)));
     SendReply("200 PORT command succeed.\r\n");
 }
 
-void ControlConnection::PASV(const std::string&) {
-    // A listener that was never used would otherwise wait for a client forever.
-    ClosePassiveListener();
-    auto listener = std::make_shared<PassiveListenSocket>(ClientAddress());
-    if (!listener->Create(0)) {
-        SendReply("421 Out of Network sockets, please try later\r\n");
-        return;
-    }
-    {
-        std::lock_guard lock(dataMutex_);
-        passiveListener_ = listener;
-    }
-    const auto local = LocalName();
-    if (!local || !listener->Listen(SOMAXCONN) || !listener->LocalName()) {
-        SendReply("500 Failed to enter Passive Mode.\r\n");
-        return;
-    }
-    std::string localAddress = local->Address();
-    const std::uint16_t port = listener->LocalPort();
-    std::replace(localAddress.begin(), localAddress.end(), '.', ',');
-    passiveMode_ = true;
-    SendReply("227 Entering Passive Mode (" + localAddress + "," + std::to_string(port / 256) + "," +
-              std::to_string(port % 256) + ")\r\n");
-}
+void ControlConnection::PASV(const CommandRequest&) { data_.EnterPassiveMode(); }
 
-std::shared_ptr<PassiveListenSocket> ControlConnection::OpenPassiveListener() const {
-    std::unique_lock lock(dataMutex_);
-    auto listener = passiveListener_.lock();
-    lock.unlock();
-    return listener && listener->IsOpen() ? listener : nullptr;
-}
-
-void ControlConnection::ClosePassiveListener() {
-    std::unique_lock lock(dataMutex_);
-    auto listener = std::exchange(passiveListener_, {}).lock();
-    lock.unlock();
-    if (listener) listener->Close();
-}
-
-// In passive mode a transfer needs the listener of a PASV that has not served yet.
-bool ControlConnection::DataConnectionReady() {
-    if (!passiveMode_ || OpenPassiveListener()) return true;
-    SendReply("425 Use PORT or PASV first.\r\n");
-    return false;
-}
-
-// Active mode: the data socket gets its own unconnected socket now and connects at hand-over.
-bool ControlConnection::PrepareActiveSocket(const std::shared_ptr<DataSocket>& socket) {
-    if (passiveMode_ || socket->Create(0)) return true;
-    SendReply("421 Out of Network Sockets - try later\r\n");
-    return false;
-}
-
-void ControlConnection::HandOver(const std::shared_ptr<DataSocket>& socket) {
-    if (passiveMode_) {
-        if (auto listener = OpenPassiveListener()) listener->SetTarget(socket);
-        return;
-    }
-    const bool validPort = dataPort_ > 0 && dataPort_ <= 65535;
-    if (!validPort || !socket->Connect(ClientAddress(), static_cast<std::uint16_t>(dataPort_))) socket->Close();
-}
-
-void ControlConnection::ApplySpeedLimit(DataSocket& socket, TransferKind kind) const {
-    double staticSpeed = account_.listingSpeed;
-    if (kind == TransferKind::Sending) staticSpeed = account_.sendingSpeed;
-    if (kind == TransferKind::Receiving) staticSpeed = account_.receivingSpeed;
+std::optional<SpeedLimit> ControlConnection::SpeedLimitFor(TransferKind kind) const {
+    const store::AccountSettings& account = login_.account;
+    double staticSpeed = account.listingSpeed;
+    if (kind == TransferKind::Sending) staticSpeed = account.sendingSpeed;
+    if (kind == TransferKind::Receiving) staticSpeed = account.receivingSpeed;
     double dynamicSpeed = 0.0;
-    if (account_.speedLimitMode == "Dynamic") {
+    if (account.speedLimitMode == "Dynamic") {
         const std::time_t now = std::time(nullptr);
         std::tm local{};
         localtime_r(&now, &local);
-        const auto rules = store::ReadList(account_.dynamicRuleFile, "SPEED-LIMIT", "DynamicSpeedLimitRule", 0);
+        const auto rules = store::ReadList(account.dynamicRuleFile, "SPEED-LIMIT", "DynamicSpeedLimitRule", 0);
         dynamicSpeed = SpeedFor(DynamicLimit(rules, local), kind);
     }
-    if (const auto limit = ftp::ApplySpeedLimit(account_.speedLimitMode, staticSpeed, dynamicSpeed))
-        socket.SetSpeedLimit(*limit);
+    return ApplySpeedLimit(account.speedLimitMode, staticSpeed, dynamicSpeed);
 }
 
 RatioTerms ControlConnection::Ratio() const {
-    return RatioTerms{account_.ratioType, account_.download, account_.upload};
+    return RatioTerms{login_.account.ratioType, login_.account.download, login_.account.upload};
 }
 
-void ControlConnection::LIST(const std::string&) {
-    if (!permissions_.list) {
-        SendReply("550 Permission denied.\r\n");
-        return;
-    }
-    if (!DataConnectionReady()) return;
-    SendReply("150 Opening ASCII data connection to bin/ls.\r\n");
-    ListingOptions options{account_.hideHidden, showRelativePath_, std::nullopt, Credit()};
-    if (account_.ratioEnabled) options.ratio = Ratio();
-    auto socket = std::make_shared<ListingSocket>(
-        std::static_pointer_cast<ControlConnection>(shared_from_this()), CurrentDirectory(), std::move(options));
-    if (!PrepareActiveSocket(socket)) return;
-    {
-        std::lock_guard lock(dataMutex_);
-        listingSocket_ = socket;
-    }
-    listingActive_.store(true);
-    ApplySpeedLimit(*socket, TransferKind::Listing);
-    HandOver(socket);
+std::shared_ptr<ControlConnection> ControlConnection::Self() {
+    return std::static_pointer_cast<ControlConnection>(shared_from_this());
 }
 
-void ControlConnection::EndTransfers() {
-    std::unique_lock lock(dataMutex_);
-    const std::shared_ptr<DataSocket> sockets[] = {downloadSocket_.lock(), uploadSocket_.lock(), listingSocket_.lock()};
-    lock.unlock();
-    for (const auto& socket : sockets)
-        if (socket) socket->Cancel();
-    ClosePassiveListener();
+void ControlConnection::LIST(const CommandRequest&) {
+    const auto makeSocket = [this] {
+        ListingOptions options{login_.account.hideHidden, showRelativePath_, std::nullopt, Credit()};
+        if (login_.account.ratioEnabled) options.ratio = Ratio();
+        return std::make_shared<ListingSocket>(Self(), CurrentDirectory(), std::move(options));
+    };
+    data_.StartTransfer({.kind = TransferKind::Listing,
+                         .opening = "150 Opening ASCII data connection to bin/ls.\r\n",
+                         .makeSocket = makeSocket,
+                         .speedLimit = SpeedLimitFor(TransferKind::Listing)});
 }
 
 void ControlConnection::WriteBackCredit() {
-    if (account_.ratioType.find("Sessions") == std::string::npos || accountSettingsFile_.empty()) return;
-    store::WriteProfileString(accountSettingsFile_, "RATIO", "Credit", std::to_string(Credit()));
+    if (login_.account.ratioType.find("Sessions") == std::string::npos || login_.settingsSource.empty()) return;
+    store::WriteProfileString(login_.settingsSource, "RATIO", "Credit", std::to_string(Credit()));
 }
 
 }  // namespace tolvane::ftp

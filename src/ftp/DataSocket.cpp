@@ -26,7 +26,12 @@ void DataSocket::OnWorkerExit() {
         // The active connect failed: the client is waiting for an answer to its command.
         owner_->SendReply("426 Data connection closed, transfer failed.\r\n");
     }
-    owner_->Server().Registry().Transfers().Remove(weak_from_this());
+    owner_->Server().Registry().Transfers().Remove(RowKey());
+}
+
+// A socket alive enough to have a row is held by its worker or its session.
+std::weak_ptr<monitor::RowOwner> DataSocket::RowKey() {
+    return std::static_pointer_cast<DataSocket>(weak_from_this().lock());
 }
 
 void DataSocket::Release() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ftp/SpeedLimit.h"
+#include "monitor/RowOwner.h"
 #include "net/EventSocket.h"
 
 #include <atomic>
@@ -15,7 +16,7 @@ class ControlConnection;
 
 // A data connection of one session: a listing, a download or an upload. It runs on its own
 // worker, answers on its session's control connection and ends by itself.
-class DataSocket : public net::EventSocket {
+class DataSocket : public net::EventSocket, public monitor::TransferHandle {
 public:
     // activeFlag is the session's in-progress flag of this kind; a file transfer holds one of
     // the IP home's transfer slots, taken by its command, until it ends.
@@ -29,13 +30,22 @@ public:
 
     // Ends the transfer without any reply: kick, session end.
     void Cancel();
+    // ABOR: ends the transfer with the reply its state calls for; a listing runs on.
+    virtual void Abort() {}
+    // Whether the session's in-progress flag of this kind is still up.
+    bool Active() const { return activeFlag_.load(); }
     // The administrator's "Close Transfer": the transfer ends as failed.
-    virtual void CloseTransfer() { Cancel(); }
+    void CloseTransfer() override { Cancel(); }
 
     void SetSpeedLimit(const SpeedLimit& limit);
     // The administrator's change of a running transfer's limit; measuring starts anew.
-    void ChangeSpeedLimit(std::uint32_t bytesPerSecond);
+    void ChangeSpeedLimit(std::uint32_t bytesPerSecond) override;
     SpeedLimit CurrentSpeedLimit() const;
+    bool SpeedLimited() const override { return limitOn_.load(); }
+    std::uint32_t SpeedLimitBytesPerSecond() const override { return limit_.load(); }
+
+    // This transfer as its monitor row knows it.
+    std::weak_ptr<monitor::RowOwner> RowKey();
 
 protected:
     void OnConnect() override;

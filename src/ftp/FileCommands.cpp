@@ -31,7 +31,7 @@ PermissionSet ControlConnection::FolderPermissions(const std::string& folder) co
         const std::string home = realPathOf(homeDirectory_);
         if (home.empty() || !(real.ends_with('/') ? real : real + '/').starts_with(home)) return DefaultPermissions();
     }
-    std::vector<std::string> rules = AccessingRules();
+    std::vector<std::string> rules = login_.AccessingRules();
     for (std::string& rule : rules) {
         const std::size_t comma = rule.rfind(',');
         if (comma == std::string::npos || comma == 0) continue;
@@ -41,21 +41,13 @@ PermissionSet ControlConnection::FolderPermissions(const std::string& folder) co
     return ComputePermissions(rules, real);
 }
 
-// The folder whose rules govern what opening an entry reaches: a link counts where it leads.
-std::string ControlConnection::TargetFolder(const ResolvedEntry& entry) {
-    const std::string real = RealPath(entry.path);
-    return real.substr(0, real.rfind('/') + 1);
-}
-
 ResolvedEntry ControlConnection::ResolveName(const std::string& argument) const {
     return Resolver().ResolveEntry(argument);
 }
 
-void ControlConnection::DELE(const std::string& argument) {
-    const ResolvedEntry entry = ResolveName(argument);
-    if (entry.refusal == PathRefusal::Outside || (!entry.Refused() && !PermissionsOf(entry.directory).deleteFiles)) {
-        SendReply("550 Permission denied.\r\n");
-    } else if (entry.Refused() || LookupEntry(entry.directory, entry.name) != EntryKind::File) {
+void ControlConnection::DELE(const CommandRequest& request) {
+    const ResolvedEntry& entry = request.entry;
+    if (entry.Refused() || LookupEntry(entry.directory, entry.name) != EntryKind::File) {
         SendReply("550 Specified file not found.\r\n");
     } else if (DeleteFile(entry.path)) {
         SendReply("250 Delete command successfull.\r\n");
@@ -64,23 +56,18 @@ void ControlConnection::DELE(const std::string& argument) {
     }
 }
 
-void ControlConnection::MKD(const std::string& argument) {
-    const ResolvedEntry entry = ResolveName(argument);
-    if (entry.refusal == PathRefusal::Outside || (!entry.Refused() && !PermissionsOf(entry.directory).makeDirectory)) {
-        SendReply("550 Permission denied.\r\n");
-    } else if (!entry.Refused() && MakeDirectory(entry.path)) {
-        SendReply("257 Directory \"" + argument + "\" has been created.\r\n");
+void ControlConnection::MKD(const CommandRequest& request) {
+    const ResolvedEntry& entry = request.entry;
+    if (!entry.Refused() && MakeDirectory(entry.path)) {
+        SendReply("257 Directory \"" + request.argument + "\" has been created.\r\n");
     } else {
-        SendReply("500 Failed to create directory \"" + argument + "\"\r\n");
+        SendReply("500 Failed to create directory \"" + request.argument + "\"\r\n");
     }
 }
 
-void ControlConnection::RMD(const std::string& argument) {
-    const ResolvedEntry entry = ResolveName(argument);
-    if (entry.refusal == PathRefusal::Outside ||
-        (!entry.Refused() && !PermissionsOf(entry.directory).removeDirectory)) {
-        SendReply("550 Permission denied.\r\n");
-    } else if (entry.Refused() || LookupEntry(entry.directory, entry.name) != EntryKind::Directory) {
+void ControlConnection::RMD(const CommandRequest& request) {
+    const ResolvedEntry& entry = request.entry;
+    if (entry.Refused() || LookupEntry(entry.directory, entry.name) != EntryKind::Directory) {
         SendReply("550 Specified directory not found.\r\n");
     } else if (RemoveDirectory(entry.path)) {
         SendReply("250 RMD command successfull.\r\n");
@@ -89,12 +76,9 @@ void ControlConnection::RMD(const std::string& argument) {
     }
 }
 
-void ControlConnection::RNFR(const std::string& argument) {
-    const ResolvedEntry entry = ResolveName(argument);
-    if (entry.refusal == PathRefusal::Outside) {
-        SendReply("550 Permission denied.\r\n");
-        return;
-    }
+void ControlConnection::RNFR(const CommandRequest& request) {
+    const ResolvedEntry entry = ResolveName(request.argument);
+    if (entry.refusal == PathRefusal::Outside) return RefusePermission();
     const EntryKind kind = entry.Refused() ? EntryKind::None : LookupEntry(entry.directory, entry.name);
     if (kind == EntryKind::None) {
         SendReply("550 No such file or directory found.\r\n");
@@ -102,10 +86,7 @@ void ControlConnection::RNFR(const std::string& argument) {
     }
     const bool isFile = kind == EntryKind::File;
     const PermissionSet permissions = PermissionsOf(entry.directory);
-    if (isFile ? !permissions.renameFile : !permissions.renameDirectory) {
-        SendReply("550 Permission denied.\r\n");
-        return;
-    }
+    if (isFile ? !permissions.renameFile : !permissions.renameDirectory) return RefusePermission();
     // The source is fixed now, with the rules that allowed it; a later CWD does not change it.
     renameIsFile_ = isFile;
     renamePending_ = true;
@@ -113,14 +94,13 @@ void ControlConnection::RNFR(const std::string& argument) {
     SendReply(isFile ? "350 File found, ready for destination.\r\n" : "350 Directory found, ready for destination.\r\n");
 }
 
-void ControlConnection::RNTO(const std::string& argument) {
-    const ResolvedEntry entry = ResolveName(argument);
+// The letter depends on what RNFR found, so this check stays here.
+void ControlConnection::RNTO(const CommandRequest& request) {
+    const ResolvedEntry entry = ResolveName(request.argument);
     const PermissionSet permissions = entry.Refused() ? PermissionSet{} : PermissionsOf(entry.directory);
     if (entry.refusal == PathRefusal::Outside ||
-        (!entry.Refused() && (renameIsFile_ ? !permissions.renameFile : !permissions.renameDirectory))) {
-        SendReply("550 Permission denied.\r\n");
-        return;
-    }
+        (!entry.Refused() && (renameIsFile_ ? !permissions.renameFile : !permissions.renameDirectory)))
+        return RefusePermission();
     if (!renamePending_) {
         SendReply("550 Call RNFR before using this command.\r\n");
         return;

@@ -17,7 +17,7 @@ constexpr std::size_t kPacedBlock = 1024;
 
 FileReceiveSocket::FileReceiveSocket(std::shared_ptr<ControlConnection> owner, std::string filePath,
                                      std::int64_t restartOffset, bool overwrite, RatioTerms ratio)
-    : DataSocket(owner, owner->UploadActiveFlag(), true),
+    : DataSocket(owner, owner->Data().UploadActiveFlag(), true),
       filePath_(std::move(filePath)),
       fileName_(filePath_.substr(filePath_.rfind('/') + 1)),
       restartOffset_(restartOffset),
@@ -43,7 +43,7 @@ bool FileReceiveSocket::StartTransfer() {
     buffer_.emplace(CurrentSpeedLimit().on ? kPacedBlock : kFirstBlock);
     Log("Connected, sending file \"" + fileName_ + "\" ...\r\n");
     owner_->Server().Registry().Transfers().InsertTop(
-        weak_from_this(), {std::to_string(owner_->ConnectionNumber()), "Uploading", fileName_, "N/A", "NA, yet",
+        RowKey(), {std::to_string(owner_->ConnectionNumber()), "Uploading", fileName_, "N/A", "NA, yet",
                            owner_->ServerIpHome()});
     MarkStarted();
     return true;
@@ -99,14 +99,14 @@ void FileReceiveSocket::UpdateProgress(bool force) {
     if (!force && now - lastProgress_ < kProgressInterval) return;
     lastProgress_ = now;
     auto& transfers = owner_->Server().Registry().Transfers();
-    transfers.SetCell(weak_from_this(), monitor::TransferColumns::Speed, RateText(bytesReceived_, SecondsRunning()));
-    transfers.SetCell(weak_from_this(), monitor::TransferColumns::Status, UploadStatusText(bytesReceived_));
+    transfers.SetCell(RowKey(), monitor::TransferColumns::Speed, RateText(bytesReceived_, SecondsRunning()));
+    transfers.SetCell(RowKey(), monitor::TransferColumns::Status, UploadStatusText(bytesReceived_));
 }
 
 void FileReceiveSocket::CloseTransfer() {
     Release();
     owner_->SendReply("426 Data connection closed, transfer failed.\r\n");
-    owner_->Server().Registry().Transfers().Remove(weak_from_this());
+    owner_->Server().Registry().Transfers().Remove(RowKey());
     Cancel();
 }
 

@@ -22,7 +22,7 @@ public:
 
     bool StartTransfer() override;
     // ABOR: the upload then ends silently when the client closes the data connection.
-    void Abort() { aborted_.store(true); }
+    void Abort() override { aborted_.store(true); }
     void CloseTransfer() override;
 
 protected:

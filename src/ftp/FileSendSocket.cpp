@@ -21,7 +21,7 @@ constexpr int kUnsentLimit = 128 * 1024;
 
 FileSendSocket::FileSendSocket(std::shared_ptr<ControlConnection> owner, std::string filePath,
                                std::int64_t restartOffset, RatioTerms ratio)
-    : DataSocket(owner, owner->DownloadActiveFlag(), true),
+    : DataSocket(owner, owner->Data().DownloadActiveFlag(), true),
       filePath_(std::move(filePath)),
       fileName_(filePath_.substr(filePath_.rfind('/') + 1)),
       restartOffset_(restartOffset),
@@ -43,7 +43,7 @@ bool FileSendSocket::StartTransfer() {
     owner_->SystemMessage(owner_->Tag() + "Connected, sending file \"" + fileName_ + "\" ...\r\n",
                           monitor::SystemMessage);
     owner_->Server().Registry().Transfers().InsertTop(
-        weak_from_this(),
+        RowKey(),
         {std::to_string(owner_->ConnectionNumber()), "Downloading", fileName_, "NA, yet", "NA, yet",
          owner_->ServerIpHome()});
     MarkStarted();
@@ -92,8 +92,8 @@ void FileSendSocket::UpdateProgress(bool force) {
     lastProgress_ = now;
     const std::int64_t sent = bytesSent_.load();
     auto& transfers = owner_->Server().Registry().Transfers();
-    transfers.SetCell(weak_from_this(), monitor::TransferColumns::Speed, RateText(sent, SecondsRunning()));
-    transfers.SetCell(weak_from_this(), monitor::TransferColumns::Status, DownloadStatusText(sent, totalLength_));
+    transfers.SetCell(RowKey(), monitor::TransferColumns::Speed, RateText(sent, SecondsRunning()));
+    transfers.SetCell(RowKey(), monitor::TransferColumns::Status, DownloadStatusText(sent, totalLength_));
 }
 
 void FileSendSocket::Finish(bool success) {
@@ -101,14 +101,14 @@ void FileSendSocket::Finish(bool success) {
     FinishLocked(success);
 }
 
-void FileSendSocket::Abort(const std::atomic<bool>& running) {
+void FileSendSocket::Abort() {
     std::lock_guard lock(finishMutex_);
-    if (running.load()) FinishLocked(done_.load());
+    if (Active()) FinishLocked(done_.load());
 }
 
 void FileSendSocket::FinishLocked(bool success) {
     if (finished_.exchange(true)) return;
-    owner_->Server().Registry().Transfers().Remove(weak_from_this());
+    owner_->Server().Registry().Transfers().Remove(RowKey());
     Release();
     if (success) {
         owner_->SendReply("226 Transfer complete.\r\n");

@@ -28,9 +28,9 @@ public:
     bool StartTransfer() override;
     // Reports the end of the download, once: 226 or 426, then closes.
     void Finish(bool success);
-    // ABOR: ends the download with the reply its state calls for while `running` holds. An end
+    // ABOR: ends the download with the reply its state calls for while it is active. An end
     // already under way completes first, so its reply reaches the client before ABOR's.
-    void Abort(const std::atomic<bool>& running);
+    void Abort() override;
     bool Done() const { return done_.load(); }
     void CloseTransfer() override { Finish(false); }
 

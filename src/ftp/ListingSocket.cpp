@@ -16,7 +16,7 @@ constexpr std::size_t kSendChunk = 64 * 1024;
 }  // namespace
 
 ListingSocket::ListingSocket(std::shared_ptr<ControlConnection> owner, std::string directory, ListingOptions options)
-    : DataSocket(owner, owner->ListingActiveFlag(), false),
+    : DataSocket(owner, owner->Data().ListingActiveFlag(), false),
       directory_(std::move(directory)),
       options_(std::move(options)) {}
 

@@ -77,8 +77,8 @@ void ControlConnection::SendMessageFile(const std::string& path) {
 
 void ControlConnection::MarkRequest(const std::string& succeeded, const std::string& reason) {
     auto& requests = server_->Registry().Requests();
-    requests.SetCell(weak_from_this(), monitor::RequestColumns::Succeed, succeeded);
-    requests.SetCell(weak_from_this(), monitor::RequestColumns::Reason, reason);
+    requests.SetCell(RowKey(), monitor::RequestColumns::Succeed, succeeded);
+    requests.SetCell(RowKey(), monitor::RequestColumns::Reason, reason);
 }
 
 void ControlConnection::Refuse(const std::string& reason, const std::string& reply) {
@@ -86,13 +86,14 @@ void ControlConnection::Refuse(const std::string& reason, const std::string& rep
     SendReply(reply);
 }
 
-void ControlConnection::USER(const std::string& argument) {
-    if (loggedIn_) {
+void ControlConnection::USER(const CommandRequest& request) {
+    const std::string& argument = request.argument;
+    if (login_.loggedIn) {
         SendReply("500 User changing is not supported.\r\n");
         return;
     }
     // A refused USER leaves nothing that a following PASS could log in with.
-    userAccepted_ = false;
+    login_.userAccepted = false;
     SetUserName(argument);
     if (!IsValidUserName(argument)) {
         SendReply("500 The Username you provide is not valid.\r\n");
@@ -108,7 +109,8 @@ void ControlConnection::USER(const std::string& argument) {
         }
     }
     LoadAccount(name);
-    if (account_.disableAccount) {
+    const store::AccountSettings& account = login_.account;
+    if (account.disableAccount) {
         if (anonymous) {
             Refuse("ANONYMOUS access denied", "421 No ANONYMOUS access allowed.\r\n");
         } else {
@@ -118,68 +120,61 @@ void ControlConnection::USER(const std::string& argument) {
         return;
     }
     const auto& registry = server_->Registry();
-    if (account_.allow && registry.CountSessionsOf(name, ClientAddress()) >= account_.multipleLogins) {
+    if (account.allow && registry.CountSessionsOf(name, ClientAddress()) >= account.multipleLogins) {
         Refuse("Too many multiple Logins from IP", "421 Too many multiple Logins from your IP.\r\n");
         return;
     }
-    if (registry.CountSessionsOf(name) >= account_.maxUsers) {
+    if (registry.CountSessionsOf(name) >= account.maxUsers) {
         Refuse(anonymous ? "Too many ANONYMOUS users" : "Too many users on account",
                "421 Too Many Users on this Account - try later\r\n");
         return;
     }
-    accountSettingsFile_ = accountFiles_.settingsFile.empty() ? accountFiles_.accountFile : accountFiles_.settingsFile;
-    account_ = store::LoadAccountSettings(accountSettingsFile_, accountFiles_.settingsFile, name);
+    login_.LoadSettings(login_.OwnSettingsFile(), name);
     ApplyAccountSettings();
-    userAccepted_ = true;
+    login_.userAccepted = true;
     SendReply("331 Need password.\r\n");
 }
 
 // Finds the account and takes its home, rules and settings as a first load.
 void ControlConnection::LoadAccount(const std::string& name) {
     const auto found = store::FindAccount(ipHome_->usersFolder, ipHome_->groupsFolder, name);
-    accountFiles_ = found.value_or(store::AccountFiles{});
-    homeDirectory_ = found ? store::ReadAccountKey(accountFiles_, "Userinformation", "RootDir") : "ERROR";
+    login_.accountFiles = found.value_or(store::AccountFiles{});
+    homeDirectory_ = found ? login_.UserInformation("RootDir") : "ERROR";
     // Folder paths end in '/'; a hand-written root without it means the same folder.
     if (homeDirectory_.starts_with('/')) homeDirectory_ = PathResolver::Normalise(homeDirectory_ + "/");
     SetCurrentDirectory(homeDirectory_);
     permissions_ = FolderPermissions(homeDirectory_);
-    accountSettingsFile_ = accountFiles_.accountFile;
-    account_ = store::LoadAccountSettings(accountSettingsFile_, accountFiles_.settingsFile, name);
+    login_.LoadSettings(login_.accountFiles.accountFile, name);
     ApplyAccountSettings();
 }
 
 void ControlConnection::ApplyAccountSettings() {
-    accountTimeout_ = account_.timeout;
-    ratioEnabled_.store(account_.ratioEnabled);
-    currentCredit_.store(account_.credit);
-    showRelativePath_ = account_.showRelativePath;
-    logging_ = LoggingSettings{account_.logEnabled, account_.logFilenameMask, account_.logFtpCommands,
-                               account_.logFtpReplies, account_.logSystemMessages};
+    const store::AccountSettings& account = login_.account;
+    accountTimeout_ = account.timeout;
+    ratioEnabled_.store(account.ratioEnabled);
+    currentCredit_.store(account.credit);
+    showRelativePath_ = account.showRelativePath;
+    logging_ = LoggingSettings{account.logEnabled, account.logFilenameMask, account.logFtpCommands,
+                               account.logFtpReplies, account.logSystemMessages};
 }
 
 // The two loads of USER, without its checks; the working directory returns home.
 void ControlConnection::ReloadAccountIfRequested() {
-    if (!accountReloadRequested_.exchange(false) || !loggedIn_) return;
+    if (!accountReloadRequested_.exchange(false) || !login_.loggedIn) return;
     const std::string name = UserName();
     LoadAccount(name);
-    accountSettingsFile_ = accountFiles_.settingsFile.empty() ? accountFiles_.accountFile : accountFiles_.settingsFile;
-    account_ = store::LoadAccountSettings(accountSettingsFile_, accountFiles_.settingsFile, name);
+    login_.LoadSettings(login_.OwnSettingsFile(), name);
     ApplyAccountSettings();
-    server_->Registry().Connections().SetCell(weak_from_this(), monitor::ConnectionColumns::CurrentDir,
+    server_->Registry().Connections().SetCell(RowKey(), monitor::ConnectionColumns::CurrentDir,
                                               CurrentDirectory());
 }
 
-std::vector<std::string> ControlConnection::AccessingRules() const {
-    if (accountFiles_.accountFile.empty()) return {};
-    return store::ReadAccountList(accountFiles_, "Userinformation", "AccessingRules", 1);
-}
-
-void ControlConnection::PASS(const std::string& argument) {
-    if (loggedIn_) {
+void ControlConnection::PASS(const CommandRequest& request) {
+    if (login_.loggedIn) {
         SendReply("503 Already logged in.\r\n");
         return;
     }
-    if (!userAccepted_) {
+    if (!login_.userAccepted) {
         SendReply("503 Login with USER first.\r\n");
         return;
     }
@@ -189,19 +184,19 @@ void ControlConnection::PASS(const std::string& argument) {
         Close();
         return;
     }
-    if (!IsAnonymous(name) && store::ReadAccountKey(accountFiles_, "Userinformation", "Password") != argument) {
+    if (!IsAnonymous(name) && login_.UserInformation("Password") != request.argument) {
         Refuse("Wrong Password for User", "530 Wrong User/Password combination.\r\n");
         Close();
         return;
     }
-    if (!CheckIpAccess(store::ReadAccountList(accountFiles_, "IPAccess", "IPAccessRule", 0), ClientAddress())) {
+    if (!CheckIpAccess(store::ReadAccountList(login_.accountFiles, "IPAccess", "IPAccessRule", 0), ClientAddress())) {
         Refuse("Wrong IP for Account Access", "530 Not logged in. Access from your IP not allowed.\r\n");
         return;
     }
     const auto local = LocalName();
     const std::string localAddress = local ? local->Address() : std::string();
     const std::uint16_t localPort = local ? local->Port() : 0;
-    if (account_.ipHome != store::kAllIpHomes && account_.ipHome != localAddress) {
+    if (login_.account.ipHome != store::kAllIpHomes && login_.account.ipHome != localAddress) {
         Refuse("Wrong Password for User", "530 Wrong User/Password combination.\r\n");
         Close();
         return;
@@ -210,7 +205,7 @@ void ControlConnection::PASS(const std::string& argument) {
         Refuse("Home-Directory not found", "530 Home-Directory not found.\r\n");
         return;
     }
-    countedAsUser_ = true;
+    login_.countedAsUser = true;
     const int users = ipHome_->usersLoggedIn.fetch_add(1) + 1;
     if (ipHome_->userLimit != -1 && users > ipHome_->userLimit) {
         SendReply("550 Too many users on server\r\n");
@@ -225,18 +220,18 @@ void ControlConnection::CompleteLogin(const std::string& name, const std::string
         std::lock_guard lock(recordMutex_);
         serverIpHome_ = serverIpHome;
     }
-    SendMessageFile(account_.loginMessage);
+    SendMessageFile(login_.account.loginMessage);
     SystemMessage(Tag() + "User \"" + name + "\" logged in.\r\n", monitor::SystemMessage);
     // The session is counted before the client hears of its success, so that the client's next
     // login already sees it.
     MarkRequest("Yes", "-");
     auto& registry = server_->Registry();
     const int index =
-        registry.Requests().IndexOf(weak_from_this()).value_or(static_cast<int>(registry.Connections().Count()));
-    registry.Connections().Insert(index, weak_from_this(),
+        registry.Requests().IndexOf(RowKey()).value_or(static_cast<int>(registry.Connections().Count()));
+    registry.Connections().Insert(index, RowKey(),
                                   {std::to_string(connectionNumber_), name, ClientAddress(),
                                    monitor::FormatRecordStampNow(), currentDirectory_, serverIpHome});
-    loggedIn_ = true;
+    login_.loggedIn = true;
     SendReply("230 User \"" + name + "\" logged in.\r\n");
     OpenSessionLog();
 }

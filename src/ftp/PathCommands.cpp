@@ -20,12 +20,9 @@ void ControlConnection::SetCurrentDirectory(const std::string& directory) {
     currentDirectory_ = directory;
 }
 
-void ControlConnection::CWD(const std::string& argument) {
-    const ResolvedDirectory target = Resolver().ResolveDirectory(argument);
-    if (target.refusal == PathRefusal::Outside) {
-        SendReply("550 Permission denied.\r\n");
-        return;
-    }
+void ControlConnection::CWD(const CommandRequest& request) {
+    const ResolvedDirectory target = Resolver().ResolveDirectory(request.argument);
+    if (target.refusal == PathRefusal::Outside) return RefusePermission();
     if (target.Refused()) {
         SendReply("550 Directory not found.\r\n");
         return;
@@ -33,12 +30,9 @@ void ControlConnection::CWD(const std::string& argument) {
     EnterDirectory(target.path);
 }
 
-void ControlConnection::CDUP(const std::string&) {
+void ControlConnection::CDUP(const CommandRequest&) {
     const ResolvedDirectory parent = Resolver().Parent();
-    if (parent.Refused()) {
-        SendReply("550 Permission denied.\r\n");
-        return;
-    }
+    if (parent.Refused()) return RefusePermission();
     EnterDirectory(parent.path);
 }
 
@@ -51,20 +45,17 @@ void ControlConnection::EnterDirectory(std::string candidate) {
             return;
         }
         candidate = PathResolver::Normalise(net::LinkTargetToDirectory(target));
-        if (!Resolver().Admits(candidate)) {
-            SendReply("550 Permission denied.\r\n");
-            return;
-        }
+        if (!Resolver().Admits(candidate)) return RefusePermission();
     }
     const PermissionSet permissions = FolderPermissions(candidate);
     if (permissions.deny) {
-        SendReply("550 Permission denied.\r\n");
+        RefusePermission();
         permissions_ = FolderPermissions(CurrentDirectory());
         return;
     }
     permissions_ = permissions;
     SetCurrentDirectory(candidate);
-    server_->Registry().Connections().SetCell(weak_from_this(), monitor::ConnectionColumns::CurrentDir, candidate);
+    server_->Registry().Connections().SetCell(RowKey(), monitor::ConnectionColumns::CurrentDir, candidate);
     SendReply("250 CWD command successfull.\r\n");
 }
 

@@ -25,44 +25,39 @@ std::int64_t ParseOffset(std::string_view text) {
 
 }  // namespace
 
-void ControlConnection::HELP(const std::string&) {
-    SendReply("214-Supported commands listing :\r\n"
-              "214-ABOR APPE CDUP CWD  DELE HELP LIST MKD\r\n"
-              "214-NOOP PASS PASV PORT QUIT REST RETR RMD\r\n"
-              "214-RNFR RNTO STOR SYST USER\r\n"
-              "214 Listing complete\r\n");
+void ControlConnection::HELP(const CommandRequest&) {
+    static const std::string reply = HelpReply(Commands());
+    SendReply(reply);
 }
 
-void ControlConnection::SITE(const std::string&) { SendReply("500 SITE commands not implemented.\r\n"); }
+void ControlConnection::SITE(const CommandRequest&) { SendReply("500 SITE commands not implemented.\r\n"); }
 
-void ControlConnection::NOOP(const std::string&) { SendReply("200 Command okay.\r\n"); }
+void ControlConnection::NOOP(const CommandRequest&) { SendReply("200 Command okay.\r\n"); }
 
-void ControlConnection::SYST(const std::string&) {
+void ControlConnection::SYST(const CommandRequest&) {
     SendReply("215 UNIX Type: L8 - OS:" + net::OsDescription() + ".\r\n");
 }
 
-void ControlConnection::TYPE(const std::string& argument) {
-    SendReply("200 TYPE has been set to " + argument + "\r\n");
+void ControlConnection::TYPE(const CommandRequest& request) {
+    SendReply("200 TYPE has been set to " + request.argument + "\r\n");
 }
 
-void ControlConnection::PWD(const std::string&) {
+void ControlConnection::PWD(const CommandRequest&) {
     std::string path = net::ToClientPath(currentDirectory_);
     if (showRelativePath_) path.erase(0, std::min(homeDirectory_.size(), path.size()));
     SendReply("257 \"/" + path + "\" is current directory.\r\n");
 }
 
-void ControlConnection::QUIT(const std::string&) {
+void ControlConnection::QUIT(const CommandRequest&) {
     SendReply("221 Good Bye!\r\n");
     SystemMessage(Tag() + "Closed connection to " + ClientAddress() + " ...\r\n", monitor::SystemMessage);
     RemoveConnectionsRow();
     Close();
 }
 
-void ControlConnection::REST(const std::string& argument) {
-    restart_.Set(ParseOffset(argument));
-    SendReply("350 Restarting at " + argument + " - Call RETR or STOR for tansfer.\r\n");
+void ControlConnection::REST(const CommandRequest& request) {
+    restart_.Set(ParseOffset(request.argument));
+    SendReply("350 Restarting at " + request.argument + " - Call RETR or STOR for tansfer.\r\n");
 }
-
-void ControlConnection::CommandNotSupported(const std::string&) { SendReply("500 Command not supported.\r\n"); }
 
 }  // namespace tolvane::ftp

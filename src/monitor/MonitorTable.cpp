@@ -16,12 +16,12 @@ std::vector<std::string> HeadersOf(TableId id) {
     return {};
 }
 
-bool SameOwner(const std::weak_ptr<void>& a, const std::weak_ptr<void>& b) {
+bool SameOwner(const std::weak_ptr<RowOwner>& a, const std::weak_ptr<RowOwner>& b) {
     return !a.owner_before(b) && !b.owner_before(a);
 }
 
-bool IsOwnerless(const std::weak_ptr<void>& owner) {
-    return SameOwner(owner, std::weak_ptr<void>{});
+bool IsOwnerless(const std::weak_ptr<RowOwner>& owner) {
+    return SameOwner(owner, std::weak_ptr<RowOwner>{});
 }
 
 }  // namespace
@@ -29,7 +29,7 @@ bool IsOwnerless(const std::weak_ptr<void>& owner) {
 MonitorTable::MonitorTable(TableId id, Publisher publish, std::size_t rowLimit)
     : id_(id), headers_(HeadersOf(id)), publish_(std::move(publish)), rowLimit_(rowLimit) {}
 
-int MonitorTable::Insert(int index, std::weak_ptr<void> owner, std::vector<std::string> cells) {
+int MonitorTable::Insert(int index, std::weak_ptr<RowOwner> owner, std::vector<std::string> cells) {
     cells.resize(headers_.size());
     std::lock_guard lock(mutex_);
     const int used = std::clamp(index, 0, static_cast<int>(rows_.size()));
@@ -42,11 +42,11 @@ int MonitorTable::Insert(int index, std::weak_ptr<void> owner, std::vector<std::
     return used;
 }
 
-int MonitorTable::InsertTop(std::weak_ptr<void> owner, std::vector<std::string> cells) {
+int MonitorTable::InsertTop(std::weak_ptr<RowOwner> owner, std::vector<std::string> cells) {
     return Insert(0, std::move(owner), std::move(cells));
 }
 
-std::optional<int> MonitorTable::IndexOf(const std::weak_ptr<void>& owner) const {
+std::optional<int> MonitorTable::IndexOf(const std::weak_ptr<RowOwner>& owner) const {
     std::lock_guard lock(mutex_);
     const auto found = FindLocked(owner);
     if (!found) {
@@ -55,7 +55,7 @@ std::optional<int> MonitorTable::IndexOf(const std::weak_ptr<void>& owner) const
     return static_cast<int>(*found);
 }
 
-std::optional<MonitorRow> MonitorTable::Row(const std::weak_ptr<void>& owner) const {
+std::optional<MonitorRow> MonitorTable::Row(const std::weak_ptr<RowOwner>& owner) const {
     std::lock_guard lock(mutex_);
     const auto found = FindLocked(owner);
     if (!found) {
@@ -64,7 +64,7 @@ std::optional<MonitorRow> MonitorTable::Row(const std::weak_ptr<void>& owner) co
     return rows_[*found];
 }
 
-bool MonitorTable::SetCell(const std::weak_ptr<void>& owner, int column, std::string text) {
+bool MonitorTable::SetCell(const std::weak_ptr<RowOwner>& owner, int column, std::string text) {
     if (column < 0 || column >= static_cast<int>(headers_.size())) {
         return false;
     }
@@ -82,7 +82,7 @@ bool MonitorTable::SetCell(const std::weak_ptr<void>& owner, int column, std::st
     return true;
 }
 
-bool MonitorTable::Remove(const std::weak_ptr<void>& owner) {
+bool MonitorTable::Remove(const std::weak_ptr<RowOwner>& owner) {
     std::lock_guard lock(mutex_);
     const auto found = FindLocked(owner);
     if (!found) {
@@ -115,7 +115,7 @@ int MonitorTable::CountRows(const RowPredicate& predicate) const {
         std::count_if(rows_.begin(), rows_.end(), [&](const MonitorRow& row) { return predicate(row.cells); }));
 }
 
-std::optional<std::size_t> MonitorTable::FindLocked(const std::weak_ptr<void>& owner) const {
+std::optional<std::size_t> MonitorTable::FindLocked(const std::weak_ptr<RowOwner>& owner) const {
     if (IsOwnerless(owner)) {
         return std::nullopt;
     }

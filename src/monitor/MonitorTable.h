@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "monitor/RowOwner.h"
+
 namespace tolvane::monitor {
 
 enum class TableId { Connections, Transfers, Requests };
@@ -27,7 +29,7 @@ struct RequestColumns {
 // harmless. Rows are found by that owner, not by the ID text: two IP homes hand out the same
 // connection numbers, and one session can run two transfers.
 struct MonitorRow {
-    std::weak_ptr<void> owner;
+    std::weak_ptr<RowOwner> owner;
     std::vector<std::string> cells;
 };
 
@@ -59,15 +61,15 @@ public:
     const std::vector<std::string>& Headers() const { return headers_; }
 
     // index is clamped to [0, Count()]; cells are padded or cut to the column count.
-    int Insert(int index, std::weak_ptr<void> owner, std::vector<std::string> cells);
-    int InsertTop(std::weak_ptr<void> owner, std::vector<std::string> cells);
+    int Insert(int index, std::weak_ptr<RowOwner> owner, std::vector<std::string> cells);
+    int InsertTop(std::weak_ptr<RowOwner> owner, std::vector<std::string> cells);
 
     // Lookups act on the owner's first row; an empty owner matches no row. An expired owner
     // still finds its rows.
-    std::optional<int> IndexOf(const std::weak_ptr<void>& owner) const;
-    std::optional<MonitorRow> Row(const std::weak_ptr<void>& owner) const;
-    bool SetCell(const std::weak_ptr<void>& owner, int column, std::string text);
-    bool Remove(const std::weak_ptr<void>& owner);
+    std::optional<int> IndexOf(const std::weak_ptr<RowOwner>& owner) const;
+    std::optional<MonitorRow> Row(const std::weak_ptr<RowOwner>& owner) const;
+    bool SetCell(const std::weak_ptr<RowOwner>& owner, int column, std::string text);
+    bool Remove(const std::weak_ptr<RowOwner>& owner);
 
     std::size_t Count() const;
     void Clear();
@@ -76,7 +78,7 @@ public:
     int CountRows(const RowPredicate& predicate) const;
 
 private:
-    std::optional<std::size_t> FindLocked(const std::weak_ptr<void>& owner) const;
+    std::optional<std::size_t> FindLocked(const std::weak_ptr<RowOwner>& owner) const;
     void Publish(TableChange::Kind kind, int index, int column, MonitorRow row) const;
 
     const TableId id_;

@@ -174,7 +174,7 @@ void Server::CloseListeners() {
 void Server::EndSessions() {
     auto& connections = shared_->Registry().Connections();
     for (const monitor::MonitorRow& row : connections.Rows()) {
-        auto session = std::static_pointer_cast<ftp::ControlConnection>(row.owner.lock());
+        const auto session = monitor::SessionOf(row.owner);
         if (session) {
             session->SendReply("421 Closing Connection due server shutdown ...\r\n");
             session->Kick();

@@ -1,7 +1,5 @@
 #include "ui/ExtendedInfoDialog.h"
 
-#include "ftp/ControlConnection.h"
-
 #include "ui/MonitorPane.h"
 
 #include <QHBoxLayout>
@@ -16,7 +14,7 @@ enum Row { CurrentLocation, Credit, Uploaded, Downloaded, IdleTime };
 
 }  // namespace
 
-ExtendedInfoDialog::ExtendedInfoDialog(std::weak_ptr<ftp::ControlConnection> connection, QWidget* parent)
+ExtendedInfoDialog::ExtendedInfoDialog(std::weak_ptr<monitor::SessionHandle> connection, QWidget* parent)
     : QDialog(parent), connection_(std::move(connection)) {
     setObjectName("extendedInfoDialog");
     setWindowTitle("Extended Info");
@@ -58,7 +56,7 @@ void ExtendedInfoDialog::Refresh() {
 
 bool ExtendedInfoDialog::Fill() {
     const auto connection = connection_.lock();
-    if (!connection || !connection->IsOpen()) return false;
+    if (!connection || !connection->Live()) return false;
     const auto set = [this](Row row, const QString& text) {
         if (list_->topLevelItem(row)->text(1) != text) list_->topLevelItem(row)->setText(1, text);
     };
@@ -68,7 +66,7 @@ bool ExtendedInfoDialog::Fill() {
                                     connection->UploadedFiles()));
     set(Downloaded, QString::asprintf("Downloaded : %.1f kb - in %i files", connection->DownloadedBytes() / 1024.0,
                                       connection->DownloadedFiles()));
-    set(IdleTime, QString::asprintf("%i", connection->IdleTicks()));
+    set(IdleTime, QString::asprintf("%i", connection->IdleSeconds()));
     return true;
 }
 

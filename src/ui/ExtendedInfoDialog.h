@@ -1,15 +1,13 @@
 #pragma once
 
+#include "monitor/RowOwner.h"
+
 #include <QDialog>
 #include <QTimer>
 
 #include <memory>
 
 class QTreeWidget;
-
-namespace tolvane::ftp {
-class ControlConnection;
-}
 
 namespace tolvane::ui {
 
@@ -21,9 +19,9 @@ class ExtendedInfoDialog : public QDialog {
 public:
     static constexpr int kRefreshIntervalMs = 750;
 
-    explicit ExtendedInfoDialog(std::weak_ptr<ftp::ControlConnection> connection, QWidget* parent = nullptr);
+    explicit ExtendedInfoDialog(std::weak_ptr<monitor::SessionHandle> connection, QWidget* parent = nullptr);
 
-    const std::weak_ptr<ftp::ControlConnection>& Connection() const { return connection_; }
+    const std::weak_ptr<monitor::SessionHandle>& Connection() const { return connection_; }
     // Reads the session's figures now; closes the window when the session has ended.
     void Refresh();
 
@@ -31,7 +29,7 @@ private:
     // False when the session has ended.
     bool Fill();
 
-    const std::weak_ptr<ftp::ControlConnection> connection_;
+    const std::weak_ptr<monitor::SessionHandle> connection_;
     QTreeWidget* list_ = nullptr;
     QTimer refreshTimer_;
 };

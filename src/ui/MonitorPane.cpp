@@ -1,7 +1,5 @@
 #include "ui/MonitorPane.h"
 
-#include "ftp/ControlConnection.h"
-#include "ftp/DataSocket.h"
 #include "store/Server.h"
 #include "ui/CreditDialog.h"
 #include "ui/ExtendedInfoDialog.h"
@@ -31,7 +29,7 @@ int IndexOf(monitor::TableId table) {
     return kConnections;
 }
 
-bool SameOwner(const std::weak_ptr<void>& a, const std::weak_ptr<void>& b) {
+bool SameOwner(const std::weak_ptr<monitor::RowOwner>& a, const std::weak_ptr<monitor::RowOwner>& b) {
     return !a.owner_before(b) && !b.owner_before(a);
 }
 
@@ -40,11 +38,6 @@ QStringList Texts(const std::vector<std::string>& cells) {
     texts.reserve(static_cast<int>(cells.size()));
     for (const auto& cell : cells) texts << QString::fromStdString(cell);
     return texts;
-}
-
-// Rows are owned by sessions and data sockets, all of them event sockets.
-std::shared_ptr<net::EventSocket> Socket(const std::weak_ptr<void>& owner) {
-    return std::static_pointer_cast<net::EventSocket>(owner.lock());
 }
 
 }  // namespace
@@ -166,7 +159,7 @@ void MonitorPane::Sync(List& list) {
         return;
     }
     view->setUpdatesEnabled(false);
-    std::set<std::weak_ptr<void>, std::owner_less<std::weak_ptr<void>>> present;
+    std::set<std::weak_ptr<monitor::RowOwner>, std::owner_less<std::weak_ptr<monitor::RowOwner>>> present;
     for (const auto& row : fresh) present.insert(row.owner);
     std::vector<monitor::MonitorRow> kept;
     kept.reserve(list.rows.size());
@@ -211,17 +204,17 @@ QMenu* MonitorPane::PrepareContextMenu(QTreeWidget* view) {
         creditAction_->setEnabled(connection && connection->RatioEnabled());
     } else if (&list == &lists_[kTransfers]) {
         const auto transfer = TargetTransfer();
-        speedAction_->setEnabled(transfer && transfer->CurrentSpeedLimit().on);
+        speedAction_->setEnabled(transfer && transfer->SpeedLimited());
     }
     return list.menu;
 }
 
-std::shared_ptr<ftp::ControlConnection> MonitorPane::TargetConnection() const {
-    return std::static_pointer_cast<ftp::ControlConnection>(Socket(lists_[kConnections].target));
+std::shared_ptr<monitor::SessionHandle> MonitorPane::TargetConnection() const {
+    return monitor::SessionOf(lists_[kConnections].target);
 }
 
-std::shared_ptr<ftp::DataSocket> MonitorPane::TargetTransfer() const {
-    return std::static_pointer_cast<ftp::DataSocket>(Socket(lists_[kTransfers].target));
+std::shared_ptr<monitor::TransferHandle> MonitorPane::TargetTransfer() const {
+    return monitor::TransferOf(lists_[kTransfers].target);
 }
 
 void MonitorPane::ViewExtendedInfo() {
@@ -236,7 +229,7 @@ void MonitorPane::UpdateAccountInfo() {
 }
 
 void MonitorPane::GiveTakeCredit() {
-    std::weak_ptr<ftp::ControlConnection> weak;
+    std::weak_ptr<monitor::SessionHandle> weak;
     QString account;
     std::int64_t credit = 0;
     {
@@ -269,20 +262,20 @@ void MonitorPane::CloseTransfer() {
 }
 
 void MonitorPane::ChangeSpeedLimit() {
-    std::weak_ptr<ftp::DataSocket> weak;
+    std::weak_ptr<monitor::TransferHandle> weak;
     double shown = 0;
     {
         const auto transfer = TargetTransfer();
-        if (!transfer || !transfer->CurrentSpeedLimit().on) return;
+        if (!transfer || !transfer->SpeedLimited()) return;
         weak = transfer;
-        shown = transfer->CurrentSpeedLimit().bytesPerSecond / 1024.0;
+        shown = transfer->SpeedLimitBytesPerSecond() / 1024.0;
     }
     const double entered = speedPrompt_(this, shown);
     const auto transfer = weak.lock();
     if (!transfer || !std::isfinite(entered) || entered < 0) return;
     const double bytes = std::min(std::floor(entered * 1024.0), static_cast<double>(std::numeric_limits<std::uint32_t>::max()));
     const auto limit = static_cast<std::uint32_t>(bytes);
-    if (limit != transfer->CurrentSpeedLimit().bytesPerSecond) transfer->ChangeSpeedLimit(limit);
+    if (limit != transfer->SpeedLimitBytesPerSecond()) transfer->ChangeSpeedLimit(limit);
 }
 
 void MonitorPane::ClearList() { server_.Shared().Registry().Requests().Clear(); }

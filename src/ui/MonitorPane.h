@@ -20,10 +20,6 @@ class QTreeWidget;
 namespace tolvane::store {
 class Server;
 }
-namespace tolvane::ftp {
-class ControlConnection;
-class DataSocket;
-}  // namespace tolvane::ftp
 
 namespace tolvane::ui {
 
@@ -73,7 +69,7 @@ private:
         QTreeWidget* view = nullptr;
         QMenu* menu = nullptr;
         std::vector<monitor::MonitorRow> rows;  // what the view shows, row for row
-        std::weak_ptr<void> target;             // of the last prepared menu
+        std::weak_ptr<monitor::RowOwner> target;  // of the last prepared menu
     };
 
     Q_INVOKABLE void ApplyPending();
@@ -81,8 +77,8 @@ private:
     void Sync(List& list);
     QTreeWidget* MakeList(List& list, monitor::MonitorTable& table, const std::vector<int>& widths);
     QAction* AddAction(QMenu* menu, const QString& text, const char* objectName, void (MonitorPane::*slot)());
-    std::shared_ptr<ftp::ControlConnection> TargetConnection() const;
-    std::shared_ptr<ftp::DataSocket> TargetTransfer() const;
+    std::shared_ptr<monitor::SessionHandle> TargetConnection() const;
+    std::shared_ptr<monitor::TransferHandle> TargetTransfer() const;
 
     void ViewExtendedInfo();
     void UpdateAccountInfo();

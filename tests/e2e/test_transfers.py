@@ -676,12 +676,17 @@ class IpHomeLimit(TransferTestCase):
     def test_max_transfers_refuses_a_second_transfer_and_recovers(self):
         self.home.sparse("big.bin", 256 * MiB)
         self.home.write("small.bin", b"small")
+        self.home.user("lister", letters="LI")
         self.start()
         busy = "500 Max Transfers on server reached , try later."
         a, a_data = self.start_unread_download()
         b = self.home.client()
         for line in ("RETR small.bin", "STOR x.bin", "APPE small.bin"):
             self.assertEqual(b.command(line), busy, line)
+        # The slot is asked for before the letters: a full IP home answers first.
+        lister = self.home.client("lister")
+        for line in ("RETR small.bin", "STOR x.bin"):
+            self.assertEqual(lister.command(line), busy, line)
         a.pasv()
         self.assertEqual(a.command("RETR small.bin"), busy)
         # A listing is no file transfer.
@@ -700,6 +705,7 @@ class IpHomeLimit(TransferTestCase):
                 time.sleep(0.05)
 
         # Refused commands give their slot back.
+        self.assertEqual(when_free(lambda: lister.command("RETR small.bin")), "550 Permission denied.")
         b.pasv()
         self.assertEqual(when_free(lambda: b.command("RETR missing.bin")), "550 File not found.")
         self.assertEqual(b.transfer("RETR small.bin")[1:], (b"small", COMPLETE))

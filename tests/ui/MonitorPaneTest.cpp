@@ -222,15 +222,13 @@ std::pair<std::unique_ptr<TestClient>, std::unique_ptr<TestClient>> MonitorPaneT
 std::shared_ptr<ftp::ControlConnection> MonitorPaneTest::SessionOf(int row) const {
     const auto rows = server_->Shared().Registry().Connections().Rows();
     if (row >= static_cast<int>(rows.size())) return nullptr;
-    return std::static_pointer_cast<ftp::ControlConnection>(
-        std::static_pointer_cast<net::EventSocket>(rows[static_cast<std::size_t>(row)].owner.lock()));
+    return std::static_pointer_cast<ftp::ControlConnection>(monitor::SessionOf(rows[static_cast<std::size_t>(row)].owner));
 }
 
 std::shared_ptr<ftp::DataSocket> MonitorPaneTest::TransferOf(int row) const {
     const auto rows = server_->Shared().Registry().Transfers().Rows();
     if (row >= static_cast<int>(rows.size())) return nullptr;
-    return std::static_pointer_cast<ftp::DataSocket>(
-        std::static_pointer_cast<net::EventSocket>(rows[static_cast<std::size_t>(row)].owner.lock()));
+    return std::static_pointer_cast<ftp::DataSocket>(monitor::TransferOf(rows[static_cast<std::size_t>(row)].owner));
 }
 
 QMenu* MonitorPaneTest::SelectAndPrepare(QTreeWidget* list, std::initializer_list<int> rows) {

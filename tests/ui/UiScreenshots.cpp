@@ -180,8 +180,7 @@ int main(int argc, char** argv) {
 
     const auto rows = server.Shared().Registry().Connections().Rows();
     if (!rows.empty()) {
-        auto* info = new ui::ExtendedInfoDialog(
-            std::static_pointer_cast<ftp::ControlConnection>(rows.front().owner.lock()), &window);
+        auto* info = new ui::ExtendedInfoDialog(monitor::SessionOf(rows.front().owner), &window);
         info->show();
         Settle(1200);
         Save(*info, folder, "extended-info");

@@ -14,8 +14,8 @@ namespace {
 
 using Cells = std::vector<std::string>;
 
-std::shared_ptr<int> MakeOwner() {
-    return std::make_shared<int>(0);
+std::shared_ptr<RowOwner> MakeOwner() {
+    return std::make_shared<RowOwner>();
 }
 
 std::vector<Cells> CellsOf(const MonitorTable& table) {
@@ -75,7 +75,7 @@ TEST(MonitorTable, RowsAreKeyedByOwnerNotByIdText) {
 TEST(MonitorTable, ExpiredOwnerFindsItsRowButNoOtherOwnerDoes) {
     MonitorTable table(TableId::Connections);
     auto session = MakeOwner();
-    const std::weak_ptr<void> key = session;
+    const std::weak_ptr<RowOwner> key = session;
     table.Insert(0, {}, Session("1", "anonymous", "10.0.0.9"));
     table.Insert(1, key, Session("1", "bob", "10.0.0.1"));
     session.reset();
@@ -108,9 +108,9 @@ TEST(LiveRegistry, ConnectionRequestsKeepOnlyTheNewestRows) {
     LiveRegistry registry;
     int removed = 0;
     registry.Subscribe([&](const TableChange& change) { removed += change.kind == TableChange::Kind::Removed; });
-    std::vector<std::shared_ptr<int>> owners;
+    std::vector<std::shared_ptr<RowOwner>> owners;
     for (std::size_t i = 0; i < LiveRegistry::kRequestRowLimit + 5; ++i) {
-        owners.push_back(std::make_shared<int>(0));
+        owners.push_back(MakeOwner());
         registry.Requests().InsertTop(owners.back(), {std::to_string(i)});
     }
     EXPECT_EQ(registry.Requests().Count(), LiveRegistry::kRequestRowLimit);
@@ -160,7 +160,7 @@ TEST(LiveRegistry, ChangeStreamReproducesTablesUnderConcurrentUse) {
     std::vector<std::thread> workers;
     for (int t = 0; t < kThreads; ++t) {
         workers.emplace_back([&registry, t] {
-            std::vector<std::shared_ptr<int>> loggedIn;
+            std::vector<std::shared_ptr<RowOwner>> loggedIn;
             for (int n = 1; n <= kSessions; ++n) {
                 auto session = MakeOwner();
                 const auto transfer = MakeOwner();

@@ -68,7 +68,7 @@ protected:
         std::shared_ptr<ftp::DataSocket> socket;
         Eventually([&] {
             const auto rows = server_->Shared().Registry().Transfers().Rows();
-            if (!rows.empty()) socket = std::static_pointer_cast<ftp::DataSocket>(rows.front().owner.lock());
+            if (!rows.empty()) socket = std::static_pointer_cast<ftp::DataSocket>(monitor::TransferOf(rows.front().owner));
             return socket != nullptr;
         });
         return socket;
@@ -76,7 +76,7 @@ protected:
 
     std::shared_ptr<ftp::ControlConnection> LoggedInSession() {
         const auto rows = server_->Shared().Registry().Connections().Rows();
-        return rows.empty() ? nullptr : std::static_pointer_cast<ftp::ControlConnection>(rows.front().owner.lock());
+        return rows.empty() ? nullptr : std::static_pointer_cast<ftp::ControlConnection>(monitor::SessionOf(rows.front().owner));
     }
 
     TempFolder home_;

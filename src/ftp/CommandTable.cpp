@@ -1,0 +1,36 @@
+#include "ftp/CommandTable.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace tolvane::ftp {
+namespace {
+
+constexpr std::size_t kHelpColumns = 8;
+constexpr std::size_t kHelpColumnWidth = 4;
+
+}  // namespace
+
+std::string HelpReply(std::span<const CommandRow> rows) {
+    std::vector<std::string_view> verbs;
+    for (const CommandRow& row : rows)
+        if (row.listed) verbs.push_back(row.verb);
+    std::sort(verbs.begin(), verbs.end());
+    std::string reply = "214-Supported commands listing :\r\n";
+    for (std::size_t first = 0; first < verbs.size(); first += kHelpColumns) {
+        std::string line = "214-";
+        const std::size_t end = std::min(first + kHelpColumns, verbs.size());
+        for (std::size_t i = first; i < end; ++i) {
+            line += verbs[i];
+            if (i + 1 < end) line.append(kHelpColumnWidth + 1 - std::min(kHelpColumnWidth, verbs[i].size()), ' ');
+        }
+        reply += line + "\r\n";
+    }
+    return reply + "214 Listing complete\r\n";
+}
+
+std::string StoredName(const std::string& argument) {
+    return argument.find(':') == std::string::npos ? argument : argument.substr(argument.rfind('/') + 1);
+}
+
+}  // namespace tolvane::ftp

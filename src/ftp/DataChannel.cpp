@@ -1,0 +1,175 @@
+#include "ftp/DataChannel.h"
+
+#include "ftp/ControlConnection.h"
+#include "ftp/PassiveListenSocket.h"
+#include "ftp/VerbMatch.h"
+#include "store/ProgramSettings.h"
+
+#include <algorithm>
+#include <sys/socket.h>
+#include <utility>
+
+namespace tolvane::ftp {
+namespace {
+
+// The PASV form of an address and port: "h1,h2,h3,h4,p1,p2".
+std::string HostPortText(const net::Endpoint& host, std::uint16_t port) {
+    std::string text = host.Address();
+    std::replace(text.begin(), text.end(), '.', ',');
+    return text + "," + std::to_string(port / 256) + "," + std::to_string(port % 256);
+}
+
+}  // namespace
+
+void DataChannel::UseActivePort(int port) {
+    if (passiveMode_) {
+        passiveMode_ = false;
+        ClosePassiveListener();
+    }
+    dataPort_ = port;
+}
+
+void DataChannel::EnterPassiveMode() {
+    // A listener that was never used would otherwise wait for a client forever.
+    ClosePassiveListener();
+    auto listener = std::make_shared<PassiveListenSocket>(session_.ClientAddress());
+    if (!listener->Create(0)) {
+        session_.SendReply("421 Out of Network sockets, please try later\r\n");
+        return;
+    }
+    {
+        std::lock_guard lock(dataMutex_);
+        passiveListener_ = listener;
+    }
+    const auto local = session_.LocalName();
+    if (!local || !listener->Listen(SOMAXCONN) || !listener->LocalName()) {
+        session_.SendReply("500 Failed to enter Passive Mode.\r\n");
+        return;
+    }
+    passiveMode_ = true;
+    session_.SendReply("227 Entering Passive Mode (" + HostPortText(*local, listener->LocalPort()) + ")\r\n");
+}
+
+bool DataChannel::TakeTransferSlot() {
+    ServedIpHome& ipHome = session_.IpHome();
+    const int running = ipHome.runningTransfers.fetch_add(1) + 1;
+    if (ipHome.transferLimit == -1 || running <= ipHome.transferLimit) return true;
+    GiveBackTransferSlot();
+    session_.SendReply("500 Max Transfers on server reached , try later.\r\n");
+    return false;
+}
+
+void DataChannel::GiveBackTransferSlot() { session_.IpHome().runningTransfers.fetch_sub(1); }
+
+// The server-wide limit counts the transfers whose data connection is up, over all IP homes.
+bool DataChannel::ServerTransferLimitReached() {
+    ServerShared& server = session_.Server();
+    const int limit = store::ReadProgramSettings(server.SettingsFile()).maximumTransfers;
+    if (limit == -1 || static_cast<int>(server.Registry().Transfers().Count()) < limit) return false;
+    if (passiveMode_) ClosePassiveListener();
+    session_.SendReply("421 Too many file transfers in progress, please try later.\r\n");
+    return true;
+}
+
+// In passive mode a transfer needs the listener of a PASV that has not served yet.
+bool DataChannel::DataConnectionReady() {
+    if (!passiveMode_ || OpenPassiveListener()) return true;
+    session_.SendReply("425 Use PORT or PASV first.\r\n");
+    return false;
+}
+
+// A listing holds no slot and is not counted against the server's limit.
+bool DataChannel::TransferAllowed(TransferKind kind) {
+    if (kind == TransferKind::Listing) return DataConnectionReady();
+    if (!ServerTransferLimitReached() && DataConnectionReady()) return true;
+    GiveBackTransferSlot();
+    return false;
+}
+
+bool DataChannel::StartTransfer(TransferStart start) {
+    if (!TransferAllowed(start.kind)) return false;
+    if (!start.openingAfterSocket) session_.SendReply(start.opening);
+    const std::shared_ptr<DataSocket> socket = start.makeSocket();
+    if (!PrepareActiveSocket(socket)) return false;  // the socket gives the slot back as it goes
+    if (start.openingAfterSocket) session_.SendReply(start.opening);
+    if (start.fileCount) start.fileCount->fetch_add(1);
+    ActiveFlag(start.kind).store(true);
+    Track(start.kind, socket);
+    if (start.speedLimit) socket->SetSpeedLimit(*start.speedLimit);
+    HandOver(socket);
+    return true;
+}
+
+std::atomic<bool>& DataChannel::ActiveFlag(TransferKind kind) {
+    switch (kind) {
+    case TransferKind::Sending: return downloadActive_;
+    case TransferKind::Receiving: return uploadActive_;
+    case TransferKind::Listing: break;
+    }
+    return listingActive_;
+}
+
+void DataChannel::Track(TransferKind kind, const std::shared_ptr<DataSocket>& socket) {
+    std::lock_guard lock(dataMutex_);
+    switch (kind) {
+    case TransferKind::Sending: downloadSocket_ = socket; break;
+    case TransferKind::Receiving: uploadSocket_ = socket; break;
+    case TransferKind::Listing: listingSocket_ = socket; break;
+    }
+}
+
+std::shared_ptr<PassiveListenSocket> DataChannel::OpenPassiveListener() const {
+    std::unique_lock lock(dataMutex_);
+    auto listener = passiveListener_.lock();
+    lock.unlock();
+    return listener && listener->IsOpen() ? listener : nullptr;
+}
+
+void DataChannel::ClosePassiveListener() {
+    std::unique_lock lock(dataMutex_);
+    auto listener = std::exchange(passiveListener_, {}).lock();
+    lock.unlock();
+    if (listener) listener->Close();
+}
+
+// Active mode: the data socket gets its own unconnected socket now and connects at hand-over.
+bool DataChannel::PrepareActiveSocket(const std::shared_ptr<DataSocket>& socket) {
+    if (passiveMode_ || socket->Create(0)) return true;
+    session_.SendReply("421 Out of Network Sockets - try later\r\n");
+    return false;
+}
+
+void DataChannel::HandOver(const std::shared_ptr<DataSocket>& socket) {
+    if (passiveMode_) {
+        if (auto listener = OpenPassiveListener()) listener->SetTarget(socket);
+        return;
+    }
+    const bool validPort = dataPort_ > 0 && dataPort_ <= 65535;
+    if (!validPort || !socket->Connect(session_.ClientAddress(), static_cast<std::uint16_t>(dataPort_)))
+        socket->Close();
+}
+
+void DataChannel::Abort(const std::string& previousVerb) {
+    std::unique_lock lock(dataMutex_);
+    const auto download = downloadSocket_.lock();
+    const auto upload = uploadSocket_.lock();
+    lock.unlock();
+    if (download && SameVerb(previousVerb, "RETR")) download->Abort();
+    if (upload && (SameVerb(previousVerb, "STOR") || SameVerb(previousVerb, "APPE")) && upload->Active())
+        upload->Abort();
+}
+
+void DataChannel::EndTransfers() {
+    std::unique_lock lock(dataMutex_);
+    const std::shared_ptr<DataSocket> sockets[] = {downloadSocket_.lock(), uploadSocket_.lock(), listingSocket_.lock()};
+    lock.unlock();
+    for (const auto& socket : sockets)
+        if (socket) socket->Cancel();
+    ClosePassiveListener();
+}
+
+bool DataChannel::TransferRunning() const {
+    return downloadActive_.load() || uploadActive_.load() || listingActive_.load();
+}
+
+}  // namespace tolvane::ftp
