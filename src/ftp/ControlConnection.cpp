@@ -6,6 +6,7 @@
 #include "ftp/VerbMatch.h"
 #include "monitor/RecordStamp.h"
 #include "store/ProfileReadScope.h"
+#include "Version.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -117,7 +118,7 @@ void ControlConnection::SendGreeting() {
     server_->Registry().Requests().InsertTop(
         weak_from_this(),
         {std::to_string(connectionNumber_), address, "?", monitor::FormatRecordStampNow(), "?"});
-    SendLeadingLines("220-Tolvane-D v0.2 --*** Beta ***--\r\n"
+    SendLeadingLines("220-Tolvane-D v" TOLVANE_VERSION " --*** Beta ***--\r\n"
                      "xxx-Get your FREE Version at https://tolvane.dev\r\n"
                      "xxx-\r\n");
     if (serverOffline_) {

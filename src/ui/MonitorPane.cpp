@@ -2,7 +2,7 @@
 
 #include "ftp/ControlConnection.h"
 #include "ftp/DataSocket.h"
-#include "store/Server.h"
+#include "server/Server.h"
 #include "ui/CreditDialog.h"
 #include "ui/ExtendedInfoDialog.h"
 #include "ui/SpeedLimitDialog.h"
@@ -49,7 +49,7 @@ std::shared_ptr<net::EventSocket> Socket(const std::weak_ptr<void>& owner) {
 
 }  // namespace
 
-MonitorPane::MonitorPane(store::Server& server, QWidget* parent)
+MonitorPane::MonitorPane(server::Server& server, QWidget* parent)
     : QTabWidget(parent),
       server_(server),
       creditPrompt_(&CreditDialog::Ask),
