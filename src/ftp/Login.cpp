@@ -128,7 +128,7 @@ void ControlConnection::USER(const std::string& argument) {
         return;
     }
     accountSettingsFile_ = accountFiles_.settingsFile.empty() ? accountFiles_.accountFile : accountFiles_.settingsFile;
-    account_ = store::LoadAccountSettings(accountSettingsFile_, accountFiles_.settingsFile, name);
+    account_ = store::LoadAccountSettings(accountSettingsFile_, accountFiles_.settingsFile);
     ApplyAccountSettings();
     userAccepted_ = true;
     SendReply("331 Need password.\r\n");
@@ -144,7 +144,7 @@ void ControlConnection::LoadAccount(const std::string& name) {
     SetCurrentDirectory(homeDirectory_);
     permissions_ = FolderPermissions(homeDirectory_);
     accountSettingsFile_ = accountFiles_.accountFile;
-    account_ = store::LoadAccountSettings(accountSettingsFile_, accountFiles_.settingsFile, name);
+    account_ = store::LoadAccountSettings(accountSettingsFile_, accountFiles_.settingsFile);
     ApplyAccountSettings();
 }
 
@@ -163,7 +163,7 @@ void ControlConnection::ReloadAccountIfRequested() {
     const std::string name = UserName();
     LoadAccount(name);
     accountSettingsFile_ = accountFiles_.settingsFile.empty() ? accountFiles_.accountFile : accountFiles_.settingsFile;
-    account_ = store::LoadAccountSettings(accountSettingsFile_, accountFiles_.settingsFile, name);
+    account_ = store::LoadAccountSettings(accountSettingsFile_, accountFiles_.settingsFile);
     ApplyAccountSettings();
     server_->Registry().Connections().SetCell(weak_from_this(), monitor::ConnectionColumns::CurrentDir,
                                               CurrentDirectory());

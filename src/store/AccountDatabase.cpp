@@ -71,7 +71,6 @@ double LoginSpeed(const ProfileFile& file, std::string_view key) {
 
 void LoadIdentity(const ProfileFile& source, AccountSettings& settings) {
     settings.password = LoginText(source, kUserinformation, "Password", "");
-    settings.rootDirectory = LoginText(source, kUserinformation, "RootDir", "");
     settings.ipHome = LoginText(source, kUserinformation, "IPHome", "");
     if (settings.ipHome.empty()) settings.ipHome = kAllIpHomes;
 }
@@ -102,7 +101,6 @@ void LoadRatio(const ProfileFile& source, AccountSettings& settings) {
     settings.download = source.ReadInt(kRatio, "Download", 0);
     settings.upload = source.ReadInt(kRatio, "Upload", 0);
     settings.credit = source.ReadInt(kRatio, "Credit", 0);
-    settings.currentCredit = settings.credit;
 }
 
 void LoadLogging(const ProfileFile& source, AccountSettings& settings) {
@@ -348,16 +346,13 @@ std::vector<std::string> ReadAccountList(const AccountFiles& files, std::string_
     return values;
 }
 
-AccountSettings LoadAccountSettings(const fs::path& sourceFile, const fs::path& settingsFile,
-                                    std::string_view userName) {
+AccountSettings LoadAccountSettings(const fs::path& sourceFile, const fs::path& settingsFile) {
     const ProfileFile source = ProfileFile::Load(sourceFile);
     const std::optional<ProfileFile> separate =
         settingsFile == sourceFile ? std::nullopt : std::optional(ProfileFile::Load(settingsFile));
     const ProfileFile& group = separate ? *separate : source;
 
     AccountSettings settings;
-    settings.sourceFile = sourceFile;
-    settings.userName = userName;
     LoadIdentity(source, settings);
     LoadLimits(source, group, settings);
     settings.dynamicRuleFile = settingsFile;

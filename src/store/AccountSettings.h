@@ -17,10 +17,7 @@ inline constexpr std::string_view kDefaultLogFilenameMask = "%DATE-%TIME-%USER-%
 
 // The per-session copy of an account's settings, filled by LoadAccountSettings.
 struct AccountSettings {
-    std::string userName;
     std::string password;
-    std::string rootDirectory;
-    std::filesystem::path sourceFile;
     std::string ipHome{kAllIpHomes};  // the one local address the account may log in at
     bool showRelativePath = false;
     int timeout = -1;  // seconds of idle time; -1: none
@@ -35,7 +32,6 @@ struct AccountSettings {
     int upload = 0;
     int download = 0;
     std::int32_t credit = 0;
-    std::int32_t currentCredit = 0;
     std::string speedLimitMode = "-1";  // "Static", "Dynamic" or anything else for none
     double sendingSpeed = 0.0;          // kb/s
     double receivingSpeed = 0.0;
