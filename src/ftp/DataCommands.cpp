@@ -124,7 +124,7 @@ void ControlConnection::ApplySpeedLimit(DataSocket& socket, TransferKind kind) c
         std::tm local{};
         localtime_r(&now, &local);
         const auto rules = store::ReadList(account_.dynamicRuleFile, "SPEED-LIMIT", "DynamicSpeedLimitRule", 0);
-        dynamicSpeed = SpeedFor(DynamicLimit(rules, local), kind);
+        dynamicSpeed = SpeedFor(store::DynamicLimit(rules, local), kind);
     }
     if (const auto limit = ftp::ApplySpeedLimit(account_.speedLimitMode, staticSpeed, dynamicSpeed))
         socket.SetSpeedLimit(*limit);

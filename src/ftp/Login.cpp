@@ -1,8 +1,8 @@
 #include "ftp/ControlConnection.h"
 
 #include "ftp/FileSystem.h"
-#include "ftp/IpAccess.h"
 #include "monitor/RecordStamp.h"
+#include "store/IpRules.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -194,7 +194,7 @@ void ControlConnection::PASS(const std::string& argument) {
         Close();
         return;
     }
-    if (!CheckIpAccess(store::ReadAccountList(accountFiles_, "IPAccess", "IPAccessRule", 0), ClientAddress())) {
+    if (!store::CheckIpAccess(store::ReadAccountList(accountFiles_, "IPAccess", "IPAccessRule", 0), ClientAddress())) {
         Refuse("Wrong IP for Account Access", "530 Not logged in. Access from your IP not allowed.\r\n");
         return;
     }

@@ -1,7 +1,9 @@
 #include "store/AccountCommands.h"
 
 #include "store/AccountDatabase.h"
+#include "store/IpRules.h"
 #include "store/ProfileFile.h"
+#include "store/SpeedRules.h"
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -220,16 +222,8 @@ std::string Count(std::string_view option, std::string_view text) {
     return std::to_string(ParseProfileInt(text));
 }
 
-bool IsSpeed(std::string_view text) {
-    const std::size_t dot = text.find('.');
-    const std::string_view whole = text.substr(0, dot);
-    if (dot == std::string_view::npos) return IsDigits(whole);
-    const std::string_view fraction = text.substr(dot + 1);
-    return IsDigits(whole) && (fraction.empty() || IsDigits(fraction));
-}
-
 std::string Speed(std::string_view option, std::string_view text) {
-    if (!IsSpeed(text)) Misused(std::string(option) + ": expected a speed in kb/s, got " + Quoted(text));
+    if (!IsSpeedValue(text)) Misused(std::string(option) + ": expected a speed in kb/s, got " + Quoted(text));
     return std::string(text);
 }
 
@@ -260,33 +254,20 @@ std::string ExistingRoot(std::string_view path) {
     return root;
 }
 
-constexpr std::string_view kRuleLetters = "RWDECLMrdcI";
-
 AccessingRule Rule(std::string_view text) {
     const std::size_t colon = text.rfind(':');
     if (colon == std::string_view::npos) Misused("--rule: expected DIR:LETTERS, got " + Quoted(text));
     const std::string letters(text.substr(colon + 1));
-    if (letters.find_first_not_of(kRuleLetters) != std::string::npos)
-        Misused("--rule: letters must be out of " + std::string(kRuleLetters) + ", got " + Quoted(letters));
-    const std::string folder = AbsoluteFolder("--rule", text.substr(0, colon));
-    // The stored rule ends its path at the first comma.
-    if (folder.find(',') != std::string::npos) Misused("--rule: a folder with a comma cannot be stored");
-    return {folder, letters};
+    if (!ArePermissionLetters(letters))
+        Misused("--rule: letters must be out of " + AllPermissionLetters() + ", got " + Quoted(letters));
+    return {AbsoluteFolder("--rule", text.substr(0, colon)), letters};
 }
 
-bool IsAddressPart(std::string_view part) {
-    return part == "*" || (IsDigits(part) && part.size() <= 3 && ParseProfileInt(part) <= 255);
-}
-
-std::string IpRule(std::string_view text) {
-    const std::size_t colon = text.find(':');
-    const std::string_view type = text.substr(0, colon);
-    if (colon == std::string_view::npos || (type != "Allow" && type != "Deny"))
+std::string CheckedIpRule(std::string_view text) {
+    const auto rule = ParseIpRule(text);
+    if (!rule || (rule->type != "Allow" && rule->type != "Deny"))
         Misused("--ip-rule: expected Allow:PATTERN or Deny:PATTERN, got " + Quoted(text));
-    const std::vector<std::string> parts = Split(text.substr(colon + 1), '.');
-    bool valid = parts.size() == 4;
-    for (const std::string& part : parts) valid = valid && IsAddressPart(part);
-    if (!valid) Misused("--ip-rule: expected a pattern like 192.168.*.*, got " + Quoted(text.substr(colon + 1)));
+    if (!IsValidIpRule(text)) Misused("--ip-rule: expected a pattern like 192.168.*.*, got " + Quoted(rule->pattern));
     return std::string(text);
 }
 
@@ -301,25 +282,8 @@ std::string RatioType(std::string_view text) {
     Misused("--ratio: unknown type " + Quoted(text));
 }
 
-bool IsDay(std::string_view day) {
-    for (std::string_view name : {"Everyday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday",
-                                  "Sunday"})
-        if (day == name) return true;
-    return false;
-}
-
-bool IsTime(std::string_view text) {
-    const std::vector<std::string> parts = Split(text, ':');
-    return parts.size() == 2 && IsDigits(parts[0]) && IsDigits(parts[1]) && ParseProfileInt(parts[0]) <= 23 &&
-           ParseProfileInt(parts[1]) <= 59;
-}
-
 std::string SpeedRule(std::string_view text) {
-    const std::vector<std::string> parts = Split(text, '-');
-    const std::vector<std::string> speeds = parts.size() == 4 ? Split(parts[3], ',') : std::vector<std::string>{};
-    bool valid = speeds.size() == 3 && IsDay(parts[0]) && IsTime(parts[1]) && IsTime(parts[2]);
-    for (const std::string& speed : speeds) valid = valid && IsSpeed(speed);
-    if (!valid) Misused("--speed-rule: expected DAY-H:M-H:M-RECV,SEND,LIST, got " + Quoted(text));
+    if (!IsValidSpeedRule(text)) Misused("--speed-rule: expected DAY-H:M-H:M-RECV,SEND,LIST, got " + Quoted(text));
     return std::string(text);
 }
 
@@ -357,7 +321,7 @@ void ApplyRules(const Arguments& arguments, AccountValues& values) {
     if (arguments.Has("--no-rules") || arguments.Has("--rule")) values.accessingRules.clear();
     for (const std::string& text : arguments.All("--rule")) values.accessingRules.push_back(Rule(text));
     if (arguments.Has("--no-ip-rules") || arguments.Has("--ip-rule")) values.ipAccessRules.clear();
-    for (const std::string& text : arguments.All("--ip-rule")) values.ipAccessRules.push_back(IpRule(text));
+    for (const std::string& text : arguments.All("--ip-rule")) values.ipAccessRules.push_back(CheckedIpRule(text));
 }
 
 void ApplyLimits(const Arguments& arguments, AccountValues& values) {

@@ -3,6 +3,8 @@
 // The two shapes of one account: what a session loads at login, and what the
 // account editor saves.
 
+#include "store/DirectoryRules.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -44,12 +46,6 @@ struct AccountSettings {
     bool logSystemMessages = false;
 };
 
-// A directory rule: permission letters out of "RWDECLMrdcI" for a local directory path.
-struct AccessingRule {
-    std::string path;
-    std::string letters;
-};
-
 enum class SpeedLimitMode { None, Static, Dynamic };
 
 // What the account editor saves into a user or group file. Numeric fields are
@@ -83,11 +79,5 @@ struct AccountValues {
     SpeedLimitMode speedLimitMode = SpeedLimitMode::None;
     std::vector<std::string> dynamicSpeedLimitRules;  // "<day>-<from>-<till>-<recv>,<send>,<list>"
 };
-
-// "<path>,<letters>" with the letters in the stored order R W D E C L M r d c I;
-// letters outside that set are dropped.
-std::string FormatAccessingRule(const AccessingRule& rule);
-// Path before the first comma, letters after it.
-AccessingRule ParseAccessingRule(std::string_view text);
 
 }  // namespace tolvane::store
