@@ -190,6 +190,34 @@ void SetSpeedLimit(ProfileEditor& editor, const AccountValues& values) {
     SetList(editor, kSpeedLimit, "DynamicSpeedLimitRule", 0, values.dynamicSpeedLimitRules);
 }
 
+// ---- reading back what the editor wrote ----------------------------------
+
+// The editor shows a stored "-1" as an empty field.
+std::string FieldText(const ProfileFile& profile, std::string_view section, std::string_view key) {
+    std::string text = profile.ReadString(section, key, "");
+    return text == "-1" ? std::string() : text;
+}
+
+bool NotFalse(const ProfileFile& profile, std::string_view section, std::string_view key) {
+    return profile.ReadString(section, key, "FALSE") != "FALSE";
+}
+
+bool IsTrue(const ProfileFile& profile, std::string_view section, std::string_view key) {
+    return profile.ReadString(section, key, "FALSE") == "TRUE";
+}
+
+std::string TimeoutMinutes(const ProfileFile& profile) {
+    const int seconds = profile.ReadInt("MISC-OPTIONS", "Timeout", -1);
+    return seconds <= 0 ? std::string() : std::to_string((seconds + 59) / 60);
+}
+
+SpeedLimitMode StoredSpeedMode(const ProfileFile& profile) {
+    const std::string mode = profile.ReadString("SPEED-LIMIT", "Enabled", "-1");
+    if (mode == "Dynamic") return SpeedLimitMode::Dynamic;
+    if (mode == "Static") return SpeedLimitMode::Static;
+    return SpeedLimitMode::None;
+}
+
 // ---- entries -------------------------------------------------------------
 
 bool CreateEmptyFile(const fs::path& file) {
@@ -371,6 +399,40 @@ bool WriteAccount(const fs::path& file, const AccountValues& values) {
     SetLogging(editor, values);
     SetSpeedLimit(editor, values);
     return editor.Save();
+}
+
+AccountValues ReadAccountValues(const fs::path& file) {
+    const ProfileFile profile = ProfileFile::Load(file);
+    AccountValues values;
+    values.password = profile.ReadString("Userinformation", "Password", "");
+    values.rootDir = profile.ReadString("Userinformation", "RootDir", "");
+    for (const std::string& text : ReadList(profile, "Userinformation", "AccessingRules", 1))
+        values.accessingRules.push_back(ParseAccessingRule(text));
+    values.disableAccount = NotFalse(profile, "MISC-OPTIONS", "DisableAccount");
+    values.hideHidden = NotFalse(profile, "MISC-OPTIONS", "HideHidden");
+    values.showRelativePath = NotFalse(profile, "MISC-OPTIONS", "ShowRelativePath");
+    values.allow = NotFalse(profile, "MISC-OPTIONS", "Allow");
+    values.maxUsers = FieldText(profile, "MISC-OPTIONS", "MaxUsers");
+    values.loginMessage = profile.ReadString("MISC-OPTIONS", "LoginMessage", "");
+    values.timeoutMinutes = TimeoutMinutes(profile);
+    values.multipleLogins = FieldText(profile, "MISC-OPTIONS", "MultipleLogins");
+    values.ratioEnabled = NotFalse(profile, "RATIO", "RatioEnabled");
+    values.ratioType = profile.ReadString("RATIO", "RatioType", "");
+    values.upload = FieldText(profile, "RATIO", "Upload");
+    values.download = FieldText(profile, "RATIO", "Download");
+    values.credit = FieldText(profile, "RATIO", "Credit");
+    values.ipAccessRules = ReadList(profile, "IPAccess", "IPAccessRule", 0);
+    values.logEnabled = IsTrue(profile, "Logging", "Enabled");
+    values.filenameMask = profile.ReadString("Logging", "FilenameMask", kDefaultLogFilenameMask);
+    values.logFtpCommands = IsTrue(profile, "Logging", "LogFTPCommands");
+    values.logFtpReplies = IsTrue(profile, "Logging", "LogFTPReplies");
+    values.logSystemMessages = IsTrue(profile, "Logging", "LogSystemMessages");
+    values.receivingSpeed = FieldText(profile, "SPEED-LIMIT", "ReceivingSpeed");
+    values.sendingSpeed = FieldText(profile, "SPEED-LIMIT", "SendingSpeed");
+    values.listingSpeed = FieldText(profile, "SPEED-LIMIT", "ListingSpeed");
+    values.speedLimitMode = StoredSpeedMode(profile);
+    values.dynamicSpeedLimitRules = ReadList(profile, "SPEED-LIMIT", "DynamicSpeedLimitRule", 0);
+    return values;
 }
 
 // ---- numbered lists ------------------------------------------------------
