@@ -2,7 +2,6 @@
 
 #include "net/AsciiText.h"
 
-#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdio>
@@ -14,7 +13,6 @@ constexpr std::string_view kLinkExtension = ".lnk";
 constexpr std::string_view kModeOwnerGroup = "rwx------   1 user     group ";
 constexpr std::array<const char*, 12> kMonths{"Jan", "Feb", "Mar", "Apr", "Mai", "Jun",
                                               "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-
 
 // A time localtime_r cannot represent shows as the epoch rather than as garbage.
 std::tm LocalTime(std::time_t when) {

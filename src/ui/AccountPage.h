@@ -29,7 +29,9 @@ protected:
     EditorPrompts& prompts_;
 };
 
-inline QString FromStd(std::string_view text) { return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())); }
+inline QString FromStd(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
 inline std::string ToStd(const QString& text) { return text.toStdString(); }
 
 inline QLineEdit* NamedEdit(const char* objectName, QWidget* parent) {

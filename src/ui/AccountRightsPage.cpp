@@ -179,7 +179,8 @@ void AccountRightsPage::ShowSelectedRule() {
     const bool selected = row >= 0 && row < static_cast<int>(rules_.size());
     deleteFolderButton_->setEnabled(selected);
     for (const LetterBox& entry : letterBoxes_) {
-        entry.box->setChecked(selected && store::Grants(rules_[static_cast<std::size_t>(row)].letters, entry.permission));
+        entry.box->setChecked(selected &&
+                              store::Grants(rules_[static_cast<std::size_t>(row)].letters, entry.permission));
         // No command checks Execute: the box shows the stored letter and keeps it.
         entry.box->setEnabled(selected && entry.permission != store::Permission::Execute);
     }

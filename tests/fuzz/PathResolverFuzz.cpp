@@ -44,7 +44,7 @@ void CheckRuleChoice(const std::vector<std::string>& rules, const std::string& d
         const std::string path = AsFolder(rule.path);
         if (net::SameIgnoringAsciiCase(path, folder) && firstExact == 0) firstExact = static_cast<int>(i) + 1;
         const bool reachesBelow = rule.letters.find_first_of("Id") != std::string::npos;
-        if (reachesBelow && folder.size() >= path.size() && net::SameIgnoringAsciiCase(folder.substr(0, path.size()), path))
+        if (reachesBelow && net::BeginsIgnoringAsciiCase(folder, path))
             longestBelow = std::max(longestBelow, path.size());
     }
     if (firstExact != 0) return Check(chosen == firstExact);
