@@ -1,8 +1,9 @@
 #include "store/ProgramSettings.h"
-#include "store/Server.h"
+#include "server/Server.h"
 #include "store/ServerHome.h"
 #include "ui/Language.h"
 #include "ui/MainWindow.h"
+#include "Version.h"
 
 #include <QApplication>
 #include <QMessageBox>
@@ -49,7 +50,7 @@ std::optional<fs::path> ParseHome(int argc, char** argv, int& exitCode) {
             return std::nullopt;
         }
         if (argument == "--version") {
-            std::puts("tolvane (Tolvane-D) 0.2");
+            std::puts("tolvane (Tolvane-D) " TOLVANE_VERSION);
             exitCode = 0;
             return std::nullopt;
         }
@@ -86,7 +87,7 @@ int main(int argc, char** argv) {
     fs::create_directories(*home, error);
 
     const auto translator = ui::LoadLanguage(*home, ui::ShowLanguageFailure);
-    store::Server server(*home);
+    server::Server server(*home);
     if (const auto failure = server.InitDatabase()) {
         QMessageBox::critical(nullptr, "Tolvane-D", QString::fromStdString(*failure));
         return 1;

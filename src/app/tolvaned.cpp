@@ -2,8 +2,9 @@
 #include "monitor/TerminalLogPrinter.h"
 #include "store/AccountCommands.h"
 #include "store/DemoHome.h"
-#include "store/Server.h"
+#include "server/Server.h"
 #include "store/ServerHome.h"
+#include "Version.h"
 
 #include <csignal>
 #include <cstdio>
@@ -57,7 +58,7 @@ std::optional<Options> ParseOptions(int argc, char** argv, int& exitCode) {
             return std::nullopt;
         }
         if (argument == "--version") {
-            std::puts("tolvaned (Tolvane-D) 0.2");
+            std::puts("tolvaned (Tolvane-D) " TOLVANE_VERSION);
             exitCode = 0;
             return std::nullopt;
         }
@@ -106,7 +107,7 @@ sigset_t ControlSignals() {
     return signals;
 }
 
-int Serve(store::Server& server, const sigset_t& signals) {
+int Serve(server::Server& server, const sigset_t& signals) {
     for (;;) {
         int received = 0;
         if (sigwait(&signals, &received) != 0) continue;
@@ -148,7 +149,7 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     const long maxSockets = store::RaiseDescriptorLimit();
 
-    store::Server server(home);
+    server::Server server(home);
     monitor::TerminalLogPrinter printer(server.Shared().Log(), stdout,
                                         monitor::TerminalLogPrinter::WantsColours(stdout));
     if (const auto failure = server.InitDatabase()) {

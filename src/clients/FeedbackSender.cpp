@@ -3,11 +3,12 @@
 #include "clients/MailMessage.h"
 #include "clients/Pop3Client.h"
 #include "clients/SmtpMailer.h"
+#include "Version.h"
 
 namespace tolvane::clients {
 
 std::string FeedbackBody(const FeedbackForm& form) {
-    return form.name + "\r\n" + form.email + "\r\n\r\n" + form.message + "\r\n\r\nTolvane-Daemon Version 0.2 - Build 7";
+    return form.name + "\r\n" + form.email + "\r\n\r\n" + form.message + "\r\n\r\nTolvane-Daemon Version " TOLVANE_VERSION " - Build 7";
 }
 
 bool SendFeedback(const store::FeedbackEndpoints& endpoints, const FeedbackForm& form, FeedbackProgress& progress,

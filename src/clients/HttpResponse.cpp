@@ -1,6 +1,7 @@
 #include "clients/HttpResponse.h"
 
-#include <cctype>
+#include "net/AsciiText.h"
+
 #include <charconv>
 #include <cstdint>
 
@@ -10,18 +11,10 @@ namespace {
 constexpr std::string_view kHeaderEnd = "\r\n\r\n";
 constexpr std::string_view kLengthField = "\r\ncontent-length:";
 
-bool SameLetters(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-
 // Where the field begins in the header (searched without regard to case), or npos.
 std::size_t FindField(std::string_view header, std::string_view field) {
     for (std::size_t at = 0; at + field.size() <= header.size(); ++at)
-        if (SameLetters(header.substr(at, field.size()), field)) return at;
+        if (net::SameIgnoringAsciiCase(header.substr(at, field.size()), field)) return at;
     return std::string_view::npos;
 }
 

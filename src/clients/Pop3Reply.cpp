@@ -1,13 +1,12 @@
 #include "clients/Pop3Reply.h"
 
-#include <cctype>
+#include "net/AsciiText.h"
 
 namespace tolvane::clients {
 namespace {
 
 bool StartsWithOk(std::string_view line) {
-    return line.size() >= 3 && line[0] == '+' && std::toupper(static_cast<unsigned char>(line[1])) == 'O' &&
-           std::toupper(static_cast<unsigned char>(line[2])) == 'K';
+    return line.size() >= 3 && line[0] == '+' && net::SameIgnoringAsciiCase(line.substr(1, 2), "OK");
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include "ftp/VerbMatch.h"
 #include "monitor/RecordStamp.h"
 #include "store/ProfileReadScope.h"
+#include "Version.h"
 
 #include <algorithm>
 #include <chrono>
@@ -116,7 +117,7 @@ void ControlConnection::SendGreeting() {
     server_->Registry().Requests().InsertTop(
         RowKey(),
         {std::to_string(connectionNumber_), address, "?", monitor::FormatRecordStampNow(), "?"});
-    SendLeadingLines("220-Tolvane-D v0.2 --*** Beta ***--\r\n"
+    SendLeadingLines("220-Tolvane-D v" TOLVANE_VERSION " --*** Beta ***--\r\n"
                      "xxx-Get your FREE Version at https://tolvane.dev\r\n"
                      "xxx-\r\n");
     if (serverOffline_) {

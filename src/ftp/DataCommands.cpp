@@ -58,7 +58,7 @@ std::optional<SpeedLimit> ControlConnection::SpeedLimitFor(TransferKind kind) co
         std::tm local{};
         localtime_r(&now, &local);
         const auto rules = store::ReadList(account.dynamicRuleFile, "SPEED-LIMIT", "DynamicSpeedLimitRule", 0);
-        dynamicSpeed = SpeedFor(DynamicLimit(rules, local), kind);
+        dynamicSpeed = SpeedFor(store::DynamicLimit(rules, local), kind);
     }
     return ApplySpeedLimit(account.speedLimitMode, staticSpeed, dynamicSpeed);
 }

@@ -2,6 +2,7 @@
 
 #include "ftp/FileSystem.h"
 #include "ftp/PathResolver.h"
+#include "store/DirectoryRules.h"
 
 namespace tolvane::ftp {
 
@@ -32,11 +33,12 @@ PermissionSet ControlConnection::FolderPermissions(const std::string& folder) co
         if (home.empty() || !(real.ends_with('/') ? real : real + '/').starts_with(home)) return DefaultPermissions();
     }
     std::vector<std::string> rules = login_.AccessingRules();
-    for (std::string& rule : rules) {
-        const std::size_t comma = rule.rfind(',');
-        if (comma == std::string::npos || comma == 0) continue;
-        const std::string rulePath = realPathOf(PathResolver::Normalise(rule.substr(0, comma) + "/"));
-        if (!rulePath.empty()) rule.replace(0, comma, rulePath);
+    for (std::string& text : rules) {
+        const store::AccessingRule rule = store::ParseAccessingRule(text);
+        // A text without a comma has no letters part to keep beside a followed path.
+        if (rule.path.empty() || rule.path == text) continue;
+        const std::string rulePath = realPathOf(PathResolver::Normalise(rule.path + "/"));
+        if (!rulePath.empty()) text = rulePath + ',' + rule.letters;
     }
     return ComputePermissions(rules, real);
 }

@@ -1,6 +1,7 @@
 #include "ftp/ListingLine.h"
 
-#include <algorithm>
+#include "net/AsciiText.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdio>
@@ -12,9 +13,6 @@ constexpr std::string_view kLinkExtension = ".lnk";
 constexpr std::string_view kModeOwnerGroup = "rwx------   1 user     group ";
 constexpr std::array<const char*, 12> kMonths{"Jan", "Feb", "Mar", "Apr", "Mai", "Jun",
                                               "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
-
-// ASCII only: tolower() on a byte above 127 is undefined, and locale case rules would differ.
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 // A time localtime_r cannot represent shows as the epoch rather than as garbage.
 std::tm LocalTime(std::time_t when) {
@@ -51,7 +49,7 @@ bool IsShellLinkName(std::string_view name) {
     const std::size_t dot = name.find('.');
     if (dot == std::string_view::npos) return false;
     const std::string_view extension = name.substr(dot);
-    return std::ranges::equal(extension, kLinkExtension, [](char a, char b) { return LowerAscii(a) == b; });
+    return net::SameIgnoringAsciiCase(extension, kLinkExtension);
 }
 
 std::optional<std::string> FormatListingLine(const ListingEntry& entry, bool hideHidden, bool showRelativePath) {

@@ -1,8 +1,8 @@
 #include "ftp/ControlConnection.h"
 
 #include "ftp/FileSystem.h"
-#include "ftp/IpAccess.h"
 #include "monitor/RecordStamp.h"
+#include "store/IpRules.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -129,7 +129,7 @@ void ControlConnection::USER(const CommandRequest& request) {
                "421 Too Many Users on this Account - try later\r\n");
         return;
     }
-    login_.LoadSettings(login_.OwnSettingsFile(), name);
+    login_.LoadSettings(login_.OwnSettingsFile());
     ApplyAccountSettings();
     login_.userAccepted = true;
     SendReply("331 Need password.\r\n");
@@ -144,7 +144,7 @@ void ControlConnection::LoadAccount(const std::string& name) {
     if (homeDirectory_.starts_with('/')) homeDirectory_ = PathResolver::Normalise(homeDirectory_ + "/");
     SetCurrentDirectory(homeDirectory_);
     permissions_ = FolderPermissions(homeDirectory_);
-    login_.LoadSettings(login_.accountFiles.accountFile, name);
+    login_.LoadSettings(login_.accountFiles.accountFile);
     ApplyAccountSettings();
 }
 
@@ -163,7 +163,7 @@ void ControlConnection::ReloadAccountIfRequested() {
     if (!accountReloadRequested_.exchange(false) || !login_.loggedIn) return;
     const std::string name = UserName();
     LoadAccount(name);
-    login_.LoadSettings(login_.OwnSettingsFile(), name);
+    login_.LoadSettings(login_.OwnSettingsFile());
     ApplyAccountSettings();
     server_->Registry().Connections().SetCell(RowKey(), monitor::ConnectionColumns::CurrentDir,
                                               CurrentDirectory());
@@ -189,7 +189,7 @@ void ControlConnection::PASS(const CommandRequest& request) {
         Close();
         return;
     }
-    if (!CheckIpAccess(store::ReadAccountList(login_.accountFiles, "IPAccess", "IPAccessRule", 0), ClientAddress())) {
+    if (!store::CheckIpAccess(store::ReadAccountList(login_.accountFiles, "IPAccess", "IPAccessRule", 0), ClientAddress())) {
         Refuse("Wrong IP for Account Access", "530 Not logged in. Access from your IP not allowed.\r\n");
         return;
     }

@@ -4,9 +4,9 @@
 
 namespace tolvane::ftp {
 
-void LoginState::LoadSettings(std::filesystem::path source, const std::string& name) {
+void LoginState::LoadSettings(std::filesystem::path source) {
     settingsSource = std::move(source);
-    account = store::LoadAccountSettings(settingsSource, accountFiles.settingsFile, name);
+    account = store::LoadAccountSettings(settingsSource, accountFiles.settingsFile);
 }
 
 std::filesystem::path LoginState::OwnSettingsFile() const {

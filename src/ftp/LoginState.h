@@ -22,7 +22,7 @@ struct LoginState {
     store::AccountSettings account;
 
     // Loads the account's settings with `source` as the file of everything but the speed keys.
-    void LoadSettings(std::filesystem::path source, const std::string& name);
+    void LoadSettings(std::filesystem::path source);
     // The group file for a group member, else the account file.
     std::filesystem::path OwnSettingsFile() const;
     std::string UserInformation(std::string_view key) const;

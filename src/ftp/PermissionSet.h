@@ -8,41 +8,31 @@
 
 namespace tolvane::ftp {
 
-// One flag per rule letter, in the order R W E D C L M r d c I.
+// One flag per store::Permission.
 struct PermissionSet {
-    bool read = false;             // R: RETR
-    bool write = false;            // W: STOR, APPE
-    bool execute = false;          // E: checked by no command
-    bool deleteFiles = false;      // D: DELE
-    bool renameFile = false;       // C: RNFR/RNTO of a file
-    bool list = false;             // L: LIST
-    bool makeDirectory = false;    // M: MKD
-    bool removeDirectory = false;  // r: RMD
-    bool deny = false;             // d: the directory cannot be entered
-    bool renameDirectory = false;  // c: RNFR/RNTO of a directory
-    bool inherit = false;          // I: the rule also covers the directories below its own
+    bool read = false;
+    bool write = false;
+    bool execute = false;
+    bool deleteFiles = false;
+    bool renameFile = false;
+    bool list = false;
+    bool makeDirectory = false;
+    bool removeDirectory = false;
+    bool deny = false;
+    bool renameDirectory = false;
+    bool inherit = false;
 
     friend bool operator==(const PermissionSet&, const PermissionSet&) = default;
 };
 
-// Each flag whose letter occurs in `letters` (case-sensitive: 'R' read, 'r' remove directory).
+// Each flag whose letter occurs in `letters`.
 PermissionSet PermissionsFromLetters(std::string_view letters);
 
 // The set of a directory no rule applies to: nothing but deny.
 PermissionSet DefaultPermissions();
 
-// Picks the rule for `directory` out of the rule texts "<path>,<letters>" (rules[0] is
-// AccessingRules1) and returns its 1-based index, 0 when none applies.
-//
-// Rule paths and directories are folder paths ending in '/'; one written without it is read
-// as if it had it, so rule "/srv/ftp" is the folder "/srv/ftp/" and never covers
-// "/srv/ftpold/". A rule with an empty path applies nowhere. Paths compare without regard to
-// ASCII case. A rule whose path equals the directory wins at once, whatever its letters;
-// otherwise the longest rule marked 'I' (inherit) or 'd' (deny) whose path the directory
-// begins with applies, the earlier one among equally long paths.
-int SelectRule(const std::vector<std::string>& rules, std::string_view directory);
-
-// The letters of the selected rule, or the default set when none applies.
+// The letters of the rule store::SelectRule picks out of the rule texts for `directory`, or
+// the default set when none applies.
 PermissionSet ComputePermissions(const std::vector<std::string>& rules, std::string_view directory);
 
 }  // namespace tolvane::ftp

@@ -2,12 +2,11 @@
 
 // Choosing the rate cap of one transfer when its command starts.
 
+#include "store/SpeedRules.h"
+
 #include <cstdint>
-#include <ctime>
 #include <optional>
-#include <string>
 #include <string_view>
-#include <vector>
 
 namespace tolvane::ftp {
 
@@ -21,20 +20,7 @@ struct SpeedLimit {
     bool operator==(const SpeedLimit&) const = default;
 };
 
-// kb/s per kind, from the dynamic rule in force; 0 means no limit.
-struct DynamicSpeeds {
-    double receiving = 0, sending = 0, listing = 0;
-};
-
-// Evaluates the rule texts "<day>-<H:M>-<H:M>-<recv>,<send>,<list>" (rules[0] is
-// DynamicSpeedLimitRule0) at the local time `now`; only weekday, hour and minute count. A rule
-// is in force on its weekday (full English name, exact) or "Everyday", from its first minute to
-// its last one included; a window that crosses midnight never is. Among the rules in force the
-// shortest window, counted in whole hours, wins; the earlier rule on ties. No rule in force:
-// all zero.
-DynamicSpeeds DynamicLimit(const std::vector<std::string>& rules, const std::tm& now);
-
-double SpeedFor(const DynamicSpeeds& speeds, TransferKind kind);
+double SpeedFor(const store::DynamicSpeeds& speeds, TransferKind kind);
 
 // The limit to set on a new data socket for the account's mode: "-1" switches it off,
 // "Static" and "Dynamic" take the given kb/s value; any other text yields nothing, so the

@@ -9,13 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "store/AccountSettings.h"
-
 namespace tolvane::store {
-
-inline constexpr int kCommandSucceeded = 0;
-inline constexpr int kCommandFailed = 1;
-inline constexpr int kCommandMisused = 2;
 
 struct CommandStreams {
     std::istream& in;  // the password with --password-stdin
@@ -26,9 +20,5 @@ struct CommandStreams {
 // `words` starts with "iphome", "user" or "group"; returns the exit code.
 int RunAccountCommand(const std::filesystem::path& serverHome, const std::vector<std::string>& words,
                       CommandStreams streams);
-
-// The values a save would have to write to reproduce the file's editor-owned
-// keys, read the way the editor reads them.
-AccountValues ReadAccountValues(const std::filesystem::path& file);
 
 }  // namespace tolvane::store

@@ -71,7 +71,6 @@ double LoginSpeed(const ProfileFile& file, std::string_view key) {
 
 void LoadIdentity(const ProfileFile& source, AccountSettings& settings) {
     settings.password = LoginText(source, kUserinformation, "Password", "");
-    settings.rootDirectory = LoginText(source, kUserinformation, "RootDir", "");
     settings.ipHome = LoginText(source, kUserinformation, "IPHome", "");
     if (settings.ipHome.empty()) settings.ipHome = kAllIpHomes;
 }
@@ -102,7 +101,6 @@ void LoadRatio(const ProfileFile& source, AccountSettings& settings) {
     settings.download = source.ReadInt(kRatio, "Download", 0);
     settings.upload = source.ReadInt(kRatio, "Upload", 0);
     settings.credit = source.ReadInt(kRatio, "Credit", 0);
-    settings.currentCredit = settings.credit;
 }
 
 void LoadLogging(const ProfileFile& source, AccountSettings& settings) {
@@ -190,6 +188,34 @@ void SetSpeedLimit(ProfileEditor& editor, const AccountValues& values) {
     editor.Set(kSpeedLimit, "ListingSpeed", values.listingSpeed);
     editor.Set(kSpeedLimit, "Enabled", SpeedLimitModeText(values.speedLimitMode));
     SetList(editor, kSpeedLimit, "DynamicSpeedLimitRule", 0, values.dynamicSpeedLimitRules);
+}
+
+// ---- reading back what the editor wrote ----------------------------------
+
+// The editor shows a stored "-1" as an empty field.
+std::string FieldText(const ProfileFile& profile, std::string_view section, std::string_view key) {
+    std::string text = profile.ReadString(section, key, "");
+    return text == "-1" ? std::string() : text;
+}
+
+bool NotFalse(const ProfileFile& profile, std::string_view section, std::string_view key) {
+    return profile.ReadString(section, key, "FALSE") != "FALSE";
+}
+
+bool IsTrue(const ProfileFile& profile, std::string_view section, std::string_view key) {
+    return profile.ReadString(section, key, "FALSE") == "TRUE";
+}
+
+std::string TimeoutMinutes(const ProfileFile& profile) {
+    const int seconds = profile.ReadInt("MISC-OPTIONS", "Timeout", -1);
+    return seconds <= 0 ? std::string() : std::to_string((seconds + 59) / 60);
+}
+
+SpeedLimitMode StoredSpeedMode(const ProfileFile& profile) {
+    const std::string mode = profile.ReadString("SPEED-LIMIT", "Enabled", "-1");
+    if (mode == "Dynamic") return SpeedLimitMode::Dynamic;
+    if (mode == "Static") return SpeedLimitMode::Static;
+    return SpeedLimitMode::None;
 }
 
 // ---- entries -------------------------------------------------------------
@@ -348,16 +374,13 @@ std::vector<std::string> ReadAccountList(const AccountFiles& files, std::string_
     return values;
 }
 
-AccountSettings LoadAccountSettings(const fs::path& sourceFile, const fs::path& settingsFile,
-                                    std::string_view userName) {
+AccountSettings LoadAccountSettings(const fs::path& sourceFile, const fs::path& settingsFile) {
     const ProfileFile source = ProfileFile::Load(sourceFile);
     const std::optional<ProfileFile> separate =
         settingsFile == sourceFile ? std::nullopt : std::optional(ProfileFile::Load(settingsFile));
     const ProfileFile& group = separate ? *separate : source;
 
     AccountSettings settings;
-    settings.sourceFile = sourceFile;
-    settings.userName = userName;
     LoadIdentity(source, settings);
     LoadLimits(source, group, settings);
     settings.dynamicRuleFile = settingsFile;
@@ -376,6 +399,40 @@ bool WriteAccount(const fs::path& file, const AccountValues& values) {
     SetLogging(editor, values);
     SetSpeedLimit(editor, values);
     return editor.Save();
+}
+
+AccountValues ReadAccountValues(const fs::path& file) {
+    const ProfileFile profile = ProfileFile::Load(file);
+    AccountValues values;
+    values.password = profile.ReadString("Userinformation", "Password", "");
+    values.rootDir = profile.ReadString("Userinformation", "RootDir", "");
+    for (const std::string& text : ReadList(profile, "Userinformation", "AccessingRules", 1))
+        values.accessingRules.push_back(ParseAccessingRule(text));
+    values.disableAccount = NotFalse(profile, "MISC-OPTIONS", "DisableAccount");
+    values.hideHidden = NotFalse(profile, "MISC-OPTIONS", "HideHidden");
+    values.showRelativePath = NotFalse(profile, "MISC-OPTIONS", "ShowRelativePath");
+    values.allow = NotFalse(profile, "MISC-OPTIONS", "Allow");
+    values.maxUsers = FieldText(profile, "MISC-OPTIONS", "MaxUsers");
+    values.loginMessage = profile.ReadString("MISC-OPTIONS", "LoginMessage", "");
+    values.timeoutMinutes = TimeoutMinutes(profile);
+    values.multipleLogins = FieldText(profile, "MISC-OPTIONS", "MultipleLogins");
+    values.ratioEnabled = NotFalse(profile, "RATIO", "RatioEnabled");
+    values.ratioType = profile.ReadString("RATIO", "RatioType", "");
+    values.upload = FieldText(profile, "RATIO", "Upload");
+    values.download = FieldText(profile, "RATIO", "Download");
+    values.credit = FieldText(profile, "RATIO", "Credit");
+    values.ipAccessRules = ReadList(profile, "IPAccess", "IPAccessRule", 0);
+    values.logEnabled = IsTrue(profile, "Logging", "Enabled");
+    values.filenameMask = profile.ReadString("Logging", "FilenameMask", kDefaultLogFilenameMask);
+    values.logFtpCommands = IsTrue(profile, "Logging", "LogFTPCommands");
+    values.logFtpReplies = IsTrue(profile, "Logging", "LogFTPReplies");
+    values.logSystemMessages = IsTrue(profile, "Logging", "LogSystemMessages");
+    values.receivingSpeed = FieldText(profile, "SPEED-LIMIT", "ReceivingSpeed");
+    values.sendingSpeed = FieldText(profile, "SPEED-LIMIT", "SendingSpeed");
+    values.listingSpeed = FieldText(profile, "SPEED-LIMIT", "ListingSpeed");
+    values.speedLimitMode = StoredSpeedMode(profile);
+    values.dynamicSpeedLimitRules = ReadList(profile, "SPEED-LIMIT", "DynamicSpeedLimitRule", 0);
+    return values;
 }
 
 // ---- numbered lists ------------------------------------------------------

@@ -88,9 +88,12 @@ std::vector<std::string> ReadAccountList(const AccountFiles& files, std::string_
 // Timeout and the SPEED-LIMIT mode, sending and receiving speeds come from
 // `settingsFile`, everything else from `sourceFile`.
 AccountSettings LoadAccountSettings(const std::filesystem::path& sourceFile,
-                                    const std::filesystem::path& settingsFile, std::string_view userName);
+                                    const std::filesystem::path& settingsFile);
 // Rewrites every key the editor owns, in one replacement; other keys stay.
 bool WriteAccount(const std::filesystem::path& file, const AccountValues& values);
+// The values a save would have to write to reproduce the file's editor-owned keys, read the
+// way the editor reads them.
+AccountValues ReadAccountValues(const std::filesystem::path& file);
 
 // ---- numbered lists ----
 // Values of <prefix><firstIndex>, <prefix><firstIndex + 1>, ... up to the first that reads "ERROR".

@@ -3,6 +3,8 @@
 // The two shapes of one account: what a session loads at login, and what the
 // account editor saves.
 
+#include "store/DirectoryRules.h"
+
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -17,10 +19,7 @@ inline constexpr std::string_view kDefaultLogFilenameMask = "%DATE-%TIME-%USER-%
 
 // The per-session copy of an account's settings, filled by LoadAccountSettings.
 struct AccountSettings {
-    std::string userName;
     std::string password;
-    std::string rootDirectory;
-    std::filesystem::path sourceFile;
     std::string ipHome{kAllIpHomes};  // the one local address the account may log in at
     bool showRelativePath = false;
     int timeout = -1;  // seconds of idle time; -1: none
@@ -35,7 +34,6 @@ struct AccountSettings {
     int upload = 0;
     int download = 0;
     std::int32_t credit = 0;
-    std::int32_t currentCredit = 0;
     std::string speedLimitMode = "-1";  // "Static", "Dynamic" or anything else for none
     double sendingSpeed = 0.0;          // kb/s
     double receivingSpeed = 0.0;
@@ -46,12 +44,6 @@ struct AccountSettings {
     bool logFtpCommands = false;
     bool logFtpReplies = false;
     bool logSystemMessages = false;
-};
-
-// A directory rule: permission letters out of "RWDECLMrdcI" for a local directory path.
-struct AccessingRule {
-    std::string path;
-    std::string letters;
 };
 
 enum class SpeedLimitMode { None, Static, Dynamic };
@@ -87,11 +79,5 @@ struct AccountValues {
     SpeedLimitMode speedLimitMode = SpeedLimitMode::None;
     std::vector<std::string> dynamicSpeedLimitRules;  // "<day>-<from>-<till>-<recv>,<send>,<list>"
 };
-
-// "<path>,<letters>" with the letters in the stored order R W D E C L M r d c I;
-// letters outside that set are dropped.
-std::string FormatAccessingRule(const AccessingRule& rule);
-// Path before the first comma, letters after it.
-AccessingRule ParseAccessingRule(std::string_view text);
 
 }  // namespace tolvane::store

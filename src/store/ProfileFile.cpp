@@ -1,5 +1,6 @@
 #include "store/ProfileFile.h"
 
+#include "net/AsciiText.h"
 #include "store/ProfileReadScope.h"
 #include "store/ProfileSnapshotCache.h"
 
@@ -51,16 +52,8 @@ std::string_view Trim(std::string_view text) {
     return text;
 }
 
-char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-std::string ToLower(std::string_view text) {
-    std::string lower(text);
-    std::transform(lower.begin(), lower.end(), lower.begin(), LowerAscii);
-    return lower;
-}
-
 std::string MapKey(std::string_view section, std::string_view key) {
-    return ToLower(section) + '\n' + ToLower(key);
+    return net::LowerAsciiText(section) + '\n' + net::LowerAsciiText(key);
 }
 
 // ---- reading -------------------------------------------------------------
@@ -305,8 +298,7 @@ void RemoveTemporaryCopiesIn(const fs::path& folder) {
 // ---- conversions ---------------------------------------------------------
 
 bool SameProfileName(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
+    return net::SameIgnoringAsciiCase(a, b);
 }
 
 int ParseProfileInt(std::string_view text) {

@@ -1,5 +1,6 @@
 #include "ui/AccountIpAccessPage.h"
 
+#include "store/IpRules.h"
 #include "ui/EditorPrompts.h"
 
 #include <QComboBox>
@@ -73,9 +74,9 @@ void AccountIpAccessPage::FitRuleColumn() { ruleList_->setColumnWidth(0, ruleLis
 void AccountIpAccessPage::Load(const store::AccountValues& values) {
     ruleList_->clear();
     for (const std::string& rule : values.ipAccessRules) {
-        const QString text = FromStd(rule);
-        const int colon = text.indexOf(':');
-        ruleList_->insertTopLevelItem(0, RuleRow(text.left(colon), colon < 0 ? QString() : text.mid(colon + 1)));
+        const auto parsed = store::ParseIpRule(rule);
+        ruleList_->insertTopLevelItem(0, parsed ? RuleRow(FromStd(parsed->type), FromStd(parsed->pattern))
+                                                : RuleRow(FromStd(rule), QString()));
     }
     enableBox_->setChecked(!values.ipAccessRules.empty());
     EnableControls();

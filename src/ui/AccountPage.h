@@ -8,6 +8,7 @@
 #include <QWidget>
 
 #include <string>
+#include <string_view>
 
 namespace tolvane::ui {
 
@@ -28,7 +29,9 @@ protected:
     EditorPrompts& prompts_;
 };
 
-inline QString FromStd(const std::string& text) { return QString::fromStdString(text); }
+inline QString FromStd(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
 inline std::string ToStd(const QString& text) { return text.toStdString(); }
 
 inline QLineEdit* NamedEdit(const char* objectName, QWidget* parent) {

@@ -17,24 +17,24 @@ namespace tolvane::ui {
 namespace {
 
 struct LetterControl {
-    char letter;
+    store::Permission permission;
     const char* label;
     const char* objectName;
 };
 
 // The rule boxes in their groups: file rules, directory rules, sub-directories.
 constexpr std::array<LetterControl, 11> kLetterControls{{
-    {'R', "Read", "ruleRead"},
-    {'W', "Write", "ruleWrite"},
-    {'D', "Delete", "ruleDelete"},
-    {'C', "Rename", "ruleFileRename"},
-    {'E', "Execute", "ruleExecute"},
-    {'L', "List", "ruleList"},
-    {'M', "Make", "ruleMake"},
-    {'r', "Remove", "ruleRemove"},
-    {'c', "Rename", "ruleDirRename"},
-    {'d', "Deny", "ruleDeny"},
-    {'I', "Inherit Rules to Sub-Directories", "ruleInherit"},
+    {store::Permission::Read, "Read", "ruleRead"},
+    {store::Permission::Write, "Write", "ruleWrite"},
+    {store::Permission::Delete, "Delete", "ruleDelete"},
+    {store::Permission::RenameFile, "Rename", "ruleFileRename"},
+    {store::Permission::Execute, "Execute", "ruleExecute"},
+    {store::Permission::List, "List", "ruleList"},
+    {store::Permission::MakeDirectory, "Make", "ruleMake"},
+    {store::Permission::RemoveDirectory, "Remove", "ruleRemove"},
+    {store::Permission::RenameDirectory, "Rename", "ruleDirRename"},
+    {store::Permission::Deny, "Deny", "ruleDeny"},
+    {store::Permission::Inherit, "Inherit Rules to Sub-Directories", "ruleInherit"},
 }};
 constexpr int kFileRuleCount = 5;
 constexpr int kDirectoryRuleCount = 4;
@@ -99,7 +99,7 @@ QWidget* AccountRightsPage::BuildRulesBox() {
         auto* column = new QVBoxLayout(group);
         for (int i = first; i < first + count; ++i) {
             const LetterControl& control = kLetterControls[static_cast<std::size_t>(i)];
-            letterBoxes_[static_cast<std::size_t>(i)] = {control.letter, NamedBox(control.label, control.objectName, group)};
+            letterBoxes_[static_cast<std::size_t>(i)] = {control.permission, NamedBox(control.label, control.objectName, group)};
             column->addWidget(letterBoxes_[static_cast<std::size_t>(i)].box);
             connect(letterBoxes_[static_cast<std::size_t>(i)].box, &QCheckBox::clicked, this, [this] { TakeLetters(); });
         }
@@ -147,7 +147,7 @@ void AccountRightsPage::BrowseRoot() {
 void AccountRightsPage::AddFolder() {
     const QString folder = WithTrailingSlash(prompts_.ChooseFolder(rootEdit_->text()));
     if (folder.isEmpty()) return;
-    // A rule's path ends at its first comma.
+    // Older readers of the account file end a rule's path at its first comma.
     if (folder.contains(',')) {
         prompts_.ShowMessage("A folder whose path contains a comma cannot have a rule.");
         return;
@@ -185,9 +185,9 @@ void AccountRightsPage::ShowSelectedRule() {
     deleteFolderButton_->setEnabled(selected);
     for (const LetterBox& entry : letterBoxes_) {
         entry.box->setChecked(selected &&
-                              rules_[static_cast<std::size_t>(row)].letters.find(entry.letter) != std::string::npos);
+                              store::Grants(rules_[static_cast<std::size_t>(row)].letters, entry.permission));
         // No command checks Execute: the box shows the stored letter and keeps it.
-        entry.box->setEnabled(selected && entry.letter != 'E');
+        entry.box->setEnabled(selected && entry.permission != store::Permission::Execute);
     }
 }
 
@@ -196,7 +196,7 @@ void AccountRightsPage::TakeLetters() {
     if (row < 0 || row >= static_cast<int>(rules_.size())) return;
     std::string letters;
     for (const LetterBox& entry : letterBoxes_)
-        if (entry.box->isChecked()) letters += entry.letter;
+        if (entry.box->isChecked()) letters += store::LetterOf(entry.permission);
     rules_[static_cast<std::size_t>(row)].letters = letters;
 }
 

@@ -25,7 +25,7 @@ public:
 
 private:
     struct LetterBox {
-        char letter;
+        store::Permission permission;
         QCheckBox* box;
     };
 

@@ -1,5 +1,6 @@
 #include "ui/AccountSpeedLimitPage.h"
 
+#include "store/SpeedRules.h"
 #include "ui/EditorPrompts.h"
 
 #include <QComboBox>
@@ -8,24 +9,20 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
 namespace tolvane::ui {
 namespace {
 
-const QStringList kDays = {"Everyday", "Monday", "Tuesday", "Wednesday", "Thursday", "Friday", "Saturday", "Sunday"};
-
-bool IsTime(const QString& text) {
-    static const QRegularExpression kTime("^([01]?[0-9]|2[0-3]):[0-5]?[0-9]$");
-    return kTime.match(text).hasMatch();
+QStringList Days() {
+    QStringList days;
+    for (const std::string_view day : store::kSpeedRuleDays) days << FromStd(day);
+    return days;
 }
 
-bool IsSpeed(const QString& text) {
-    static const QRegularExpression kSpeed("^[0-9]{1,9}(\\.[0-9]{0,9})?$");
-    return kSpeed.match(text).hasMatch();
-}
+bool IsTime(const QString& text) { return store::IsSpeedRuleTime(ToStd(text)); }
+bool IsSpeed(const QString& text) { return store::IsSpeedValue(ToStd(text)); }
 
 // An empty speed field means no limit for that kind.
 QString SpeedText(const QLineEdit* edit) {
@@ -36,8 +33,11 @@ QString SpeedText(const QLineEdit* edit) {
 // Columns Day, From, Till, speeds; the stored text rides along so that a rule the editor
 // cannot split is saved back unchanged.
 QTreeWidgetItem* RuleRow(const QString& rule) {
-    const QStringList parts = rule.split('-');
-    auto* item = parts.size() == 4 ? new QTreeWidgetItem(parts) : new QTreeWidgetItem(QStringList{rule});
+    const std::string text = ToStd(rule);
+    const auto parts = store::SplitSpeedRule(text);
+    auto* item = parts ? new QTreeWidgetItem({FromStd(parts->day), FromStd(parts->from), FromStd(parts->till),
+                                              FromStd(parts->speeds)})
+                       : new QTreeWidgetItem(QStringList{rule});
     item->setData(0, Qt::UserRole, rule);
     return item;
 }
@@ -86,7 +86,7 @@ QWidget* AccountSpeedLimitPage::BuildDynamicBox() {
     connect(ruleList_, &QTreeWidget::currentItemChanged, this, [this] { ShowSelectedRule(); });
     dayBox_ = new QComboBox(box);
     dayBox_->setObjectName("dayBox");
-    dayBox_->addItems(kDays);
+    dayBox_->addItems(Days());
     dayBox_->setCurrentIndex(-1);
     fromEdit_ = SpeedEdit("fromEdit", box);
     tillEdit_ = SpeedEdit("tillEdit", box);
@@ -204,12 +204,14 @@ void AccountSpeedLimitPage::RemoveRule() {
 void AccountSpeedLimitPage::ShowSelectedRule() {
     const QTreeWidgetItem* item = ruleList_->currentItem();
     if (!item || item->text(3).isEmpty()) return;
-    dayBox_->setCurrentIndex(kDays.indexOf(item->text(0)));
+    dayBox_->setCurrentIndex(Days().indexOf(item->text(0)));
     fromEdit_->setText(item->text(1));
     tillEdit_->setText(item->text(2));
-    const QStringList speeds = item->text(3).split(',');
-    const QList<QLineEdit*> edits = {ruleReceivingEdit_, ruleSendingEdit_, ruleListingEdit_};
-    for (int i = 0; i < edits.size(); ++i) edits[i]->setText(i < speeds.size() ? speeds[i] : QString());
+    const std::string speeds = ToStd(item->text(3));
+    const auto [receiving, sending, listing] = store::SplitSpeeds(speeds);
+    ruleReceivingEdit_->setText(FromStd(receiving));
+    ruleSendingEdit_->setText(FromStd(sending));
+    ruleListingEdit_->setText(FromStd(listing));
 }
 
 }  // namespace tolvane::ui

@@ -1,7 +1,7 @@
 #include "ui/MainWindow.h"
 
 #include "store/AccountDatabase.h"
-#include "store/Server.h"
+#include "server/Server.h"
 #include "ui/ContactDialog.h"
 #include "ui/EditorPrompts.h"
 #include "ui/LogPane.h"
@@ -10,6 +10,7 @@
 #include "ui/SettingsDialog.h"
 #include "ui/UpdateCheckDialog.h"
 #include "ui/UserDatabaseDialog.h"
+#include "Version.h"
 
 #include <QAction>
 #include <QApplication>
@@ -35,7 +36,7 @@ void ShowModeless(QDialog* dialog) {
 
 }  // namespace
 
-MainWindow::MainWindow(store::Server& server, bool onlineAtStartup, QWidget* parent)
+MainWindow::MainWindow(server::Server& server, bool onlineAtStartup, QWidget* parent)
     : QMainWindow(parent), server_(server), onlineAtStartup_(onlineAtStartup) {
     auto* splitter = new QSplitter(Qt::Horizontal, this);
     monitorPane_ = new MonitorPane(server_, splitter);
@@ -44,7 +45,7 @@ MainWindow::MainWindow(store::Server& server, bool onlineAtStartup, QWidget* par
     splitter->addWidget(logPane_);
     splitter->setSizes({500, 500});
     setCentralWidget(splitter);
-    setWindowTitle("Tolvane-D v0.2 - Beta");
+    setWindowTitle("Tolvane-D v" TOLVANE_VERSION " - Beta");
     resize(1100, 600);
     BuildActions();
     BuildMenus();
@@ -103,7 +104,7 @@ void MainWindow::BuildActions() {
     aboutAction_->setShortcut(QKeySequence("Ctrl+A"));
     connect(aboutAction_, &QAction::triggered, this, [this] {
         QMessageBox::about(this, "About Tolvane-D",
-                           "Tolvane-D v0.2 - Beta\n\nAn FTP server for Linux with a live log, a live monitor "
+                           "Tolvane-D v" TOLVANE_VERSION " - Beta\n\nAn FTP server for Linux with a live log, a live monitor "
                            "and an account database of plain profile files.");
     });
 }
@@ -183,7 +184,7 @@ void MainWindow::RefreshTitle() {
     if (users == lastUserRows_ && transfers == lastTransferRows_) return;
     lastUserRows_ = users;
     lastTransferRows_ = transfers;
-    setWindowTitle(QString("(%1,%2) - Tolvane-D v0.2 - Beta").arg(users).arg(transfers));
+    setWindowTitle(QString("(%1,%2) - Tolvane-D v" TOLVANE_VERSION " - Beta").arg(users).arg(transfers));
     if (tray_ && tray_->isVisible()) tray_->setToolTip(QString("Tolvane-D (%1 Users,%2 Transfers)").arg(users).arg(transfers));
 }
 

@@ -10,7 +10,7 @@ class QAction;
 class QMenu;
 class QToolBar;
 
-namespace tolvane::store {
+namespace tolvane::server {
 class Server;
 }
 
@@ -25,7 +25,7 @@ class MainWindow : public QMainWindow {
     Q_OBJECT
 
 public:
-    MainWindow(store::Server& server, bool onlineAtStartup, QWidget* parent = nullptr);
+    MainWindow(server::Server& server, bool onlineAtStartup, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     LogPane& Log() const { return *logPane_; }
@@ -53,7 +53,7 @@ private:
     void AddTrayIcon();
     void OpenHomeFile(const std::filesystem::path& file);
 
-    store::Server& server_;
+    server::Server& server_;
     const bool onlineAtStartup_;
     LogPane* logPane_ = nullptr;
     MonitorPane* monitorPane_ = nullptr;

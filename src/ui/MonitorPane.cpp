@@ -1,6 +1,6 @@
 #include "ui/MonitorPane.h"
 
-#include "store/Server.h"
+#include "server/Server.h"
 #include "ui/CreditDialog.h"
 #include "ui/ExtendedInfoDialog.h"
 #include "ui/SpeedLimitDialog.h"
@@ -42,7 +42,7 @@ QStringList Texts(const std::vector<std::string>& cells) {
 
 }  // namespace
 
-MonitorPane::MonitorPane(store::Server& server, QWidget* parent)
+MonitorPane::MonitorPane(server::Server& server, QWidget* parent)
     : QTabWidget(parent),
       server_(server),
       creditPrompt_(&CreditDialog::Ask),

@@ -17,7 +17,7 @@ class QAction;
 class QMenu;
 class QTreeWidget;
 
-namespace tolvane::store {
+namespace tolvane::server {
 class Server;
 }
 
@@ -44,7 +44,7 @@ public:
     // Lists follow their tables at most this often.
     static constexpr int kMinSyncIntervalMs = 100;
 
-    explicit MonitorPane(store::Server& server, QWidget* parent = nullptr);
+    explicit MonitorPane(server::Server& server, QWidget* parent = nullptr);
     ~MonitorPane() override;
 
     MonitorPane(const MonitorPane&) = delete;
@@ -88,7 +88,7 @@ private:
     void ChangeSpeedLimit();
     void ClearList();
 
-    store::Server& server_;
+    server::Server& server_;
     std::array<List, 3> lists_;
     QAction* creditAction_ = nullptr;
     QAction* speedAction_ = nullptr;

@@ -1,6 +1,6 @@
 #include "ui/ServerVariablesDialog.h"
 
-#include "store/Server.h"
+#include "server/Server.h"
 
 #include "ui/MonitorPane.h"
 
@@ -12,7 +12,7 @@
 
 namespace tolvane::ui {
 
-ServerVariablesDialog::ServerVariablesDialog(store::Server& server, QWidget* parent)
+ServerVariablesDialog::ServerVariablesDialog(server::Server& server, QWidget* parent)
     : QDialog(parent), server_(server) {
     setObjectName("serverVariablesDialog");
     setWindowTitle("Winsock2_API_Socket Debugging Window");

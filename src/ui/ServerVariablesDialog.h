@@ -5,7 +5,7 @@
 class QLabel;
 class QTreeWidget;
 
-namespace tolvane::store {
+namespace tolvane::server {
 class Server;
 }
 
@@ -17,12 +17,12 @@ class ServerVariablesDialog : public QDialog {
     Q_OBJECT
 
 public:
-    explicit ServerVariablesDialog(store::Server& server, QWidget* parent = nullptr);
+    explicit ServerVariablesDialog(server::Server& server, QWidget* parent = nullptr);
 
     void Refill();
 
 private:
-    store::Server& server_;
+    server::Server& server_;
     QTreeWidget* list_ = nullptr;
     QLabel* noIpHome_ = nullptr;
 };

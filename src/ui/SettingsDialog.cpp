@@ -1,7 +1,7 @@
 #include "ui/SettingsDialog.h"
 
 #include "store/ProfileFile.h"
-#include "store/Server.h"
+#include "server/Server.h"
 #include "ui/ColourList.h"
 #include "ui/Language.h"
 
@@ -75,7 +75,7 @@ QCheckBox* NamedBox(const QString& text, const char* objectName, QWidget* parent
 
 }  // namespace
 
-SettingsDialog::SettingsDialog(store::Server& server, QWidget* parent)
+SettingsDialog::SettingsDialog(server::Server& server, QWidget* parent)
     : QDialog(parent), server_(server), settingsFile_(server.Shared().SettingsFile()) {
     setWindowTitle(tr("FTP Server Settings"));
     auto* tabs = new QTabWidget(this);

@@ -12,7 +12,7 @@ class QLabel;
 class QLineEdit;
 class QTreeWidget;
 
-namespace tolvane::store {
+namespace tolvane::server {
 class Server;
 }
 
@@ -27,7 +27,7 @@ class SettingsDialog : public QDialog {
     Q_OBJECT
 
 public:
-    SettingsDialog(store::Server& server, QWidget* parent = nullptr);
+    SettingsDialog(server::Server& server, QWidget* parent = nullptr);
 
     // The confirmation; a refused value keeps the dialog open.
     void accept() override;
@@ -51,7 +51,7 @@ private:
     void ChangeRunAtSystemStart(bool on);
     void BrowseWelcomeFile();
 
-    store::Server& server_;
+    server::Server& server_;
     const std::filesystem::path settingsFile_;
     int portAtOpening_ = 0;
     bool runAsSystemServiceAtOpening_ = false;

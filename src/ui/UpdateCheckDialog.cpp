@@ -2,6 +2,7 @@
 
 #include "clients/UpdateCheckSocket.h"
 #include "store/ClientEndpoints.h"
+#include "Version.h"
 
 #include <QDateTime>
 #include <QDialogButtonBox>
@@ -14,7 +15,7 @@
 namespace tolvane::ui {
 namespace {
 
-constexpr const char* kInstalledVersion = "0.2";
+constexpr const char* kInstalledVersion = TOLVANE_VERSION;
 constexpr const char* kInstalledBuild = "15";
 constexpr int kProgressMilliseconds = 750;
 constexpr int kFinishMilliseconds = 100;

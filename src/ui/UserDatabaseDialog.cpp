@@ -1,6 +1,5 @@
 #include "ui/UserDatabaseDialog.h"
 
-#include "store/AccountCommands.h"
 #include "store/AccountDatabase.h"
 #include "ui/AccountIpAccessPage.h"
 #include "ui/AccountLoggingPage.h"

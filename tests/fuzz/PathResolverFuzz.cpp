@@ -2,8 +2,8 @@
 // resolves outside the home, and every resolved path is already normalised; the rule chosen for
 // a folder covers it, and no covering rule beats it.
 #include "ftp/PathResolver.h"
-#include "ftp/PermissionSet.h"
-#include "store/AccountSettings.h"
+#include "net/AsciiText.h"
+#include "store/DirectoryRules.h"
 #include "FuzzInput.h"
 
 #include <cstdlib>
@@ -26,12 +26,6 @@ std::string AsFolder(std::string path) {
     return path;
 }
 
-bool SameIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-           });
-}
-
 void CheckInside(const ftp::ResolvedDirectory& resolved, const std::string& home, bool relative) {
     if (resolved.Refused()) return;
     Check(IsNormalFolder(resolved.path));
@@ -40,7 +34,7 @@ void CheckInside(const ftp::ResolvedDirectory& resolved, const std::string& home
 
 void CheckRuleChoice(const std::vector<std::string>& rules, const std::string& directory) {
     const std::string folder = AsFolder(directory);
-    const int chosen = ftp::SelectRule(rules, directory);
+    const int chosen = store::SelectRule(rules, directory);
     Check(chosen >= 0 && chosen <= static_cast<int>(rules.size()));
     int firstExact = 0;
     std::size_t longestBelow = 0;
@@ -48,9 +42,9 @@ void CheckRuleChoice(const std::vector<std::string>& rules, const std::string& d
         const auto rule = store::ParseAccessingRule(rules[i]);
         if (rule.path.empty()) continue;
         const std::string path = AsFolder(rule.path);
-        if (SameIgnoringCase(path, folder) && firstExact == 0) firstExact = static_cast<int>(i) + 1;
+        if (net::SameIgnoringAsciiCase(path, folder) && firstExact == 0) firstExact = static_cast<int>(i) + 1;
         const bool reachesBelow = rule.letters.find_first_of("Id") != std::string::npos;
-        if (reachesBelow && folder.size() >= path.size() && SameIgnoringCase(folder.substr(0, path.size()), path))
+        if (reachesBelow && net::BeginsIgnoringAsciiCase(folder, path))
             longestBelow = std::max(longestBelow, path.size());
     }
     if (firstExact != 0) return Check(chosen == firstExact);

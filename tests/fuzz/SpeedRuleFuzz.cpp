@@ -15,7 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     now.tm_min = data[2] % 61;
     fuzz::Lines lines(data + 3, size - 3);
     const std::string mode = lines.Next();
-    const ftp::DynamicSpeeds speeds = ftp::DynamicLimit(lines.Rest(), now);
+    const store::DynamicSpeeds speeds = store::DynamicLimit(lines.Rest(), now);
     for (const auto kind : {ftp::TransferKind::Sending, ftp::TransferKind::Receiving, ftp::TransferKind::Listing}) {
         const double speed = ftp::SpeedFor(speeds, kind);
         if (!std::isfinite(speed)) std::abort();

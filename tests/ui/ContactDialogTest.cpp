@@ -1,5 +1,5 @@
 #include "store/ProfileFile.h"
-#include "store/Server.h"
+#include "server/Server.h"
 #include "ui/ContactDialog.h"
 #include "ui/MainWindow.h"
 #include "ui/SendProgressDialog.h"
@@ -121,7 +121,7 @@ private slots:
 
     void theHelpMenuOpensBothDialogs() {
         std::filesystem::create_directories(home_.path() / "server");
-        store::Server server(home_.path() / "server");
+        server::Server server(home_.path() / "server");
         QVERIFY(!server.InitDatabase());
         {
             ui::MainWindow window(server, false);

@@ -1,4 +1,4 @@
-#include "store/Server.h"
+#include "server/Server.h"
 #include "ui/LogPane.h"
 #include "ui/MainWindow.h"
 #include "ui/UserDatabaseDialog.h"
@@ -25,7 +25,7 @@ private slots:
         home_ = std::make_unique<TempFolder>();
         port_ = testing::FreePort();
         testing::AddIpHomeWithUser(home_->path(), port_, "u");
-        server_ = std::make_unique<store::Server>(home_->path());
+        server_ = std::make_unique<server::Server>(home_->path());
         QVERIFY(!server_->InitDatabase());
         window_ = std::make_unique<ui::MainWindow>(*server_, true);
     }
@@ -92,7 +92,7 @@ private slots:
 private:
     std::unique_ptr<TempFolder> home_;
     std::uint16_t port_ = 0;
-    std::unique_ptr<store::Server> server_;
+    std::unique_ptr<server::Server> server_;
     std::unique_ptr<ui::MainWindow> window_;
 };
 

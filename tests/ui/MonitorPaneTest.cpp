@@ -2,7 +2,7 @@
 #include "ftp/DataSocket.h"
 #include "store/AccountDatabase.h"
 #include "store/ProfileFile.h"
-#include "store/Server.h"
+#include "server/Server.h"
 #include "ui/CreditDialog.h"
 #include "ui/ExtendedInfoDialog.h"
 #include "ui/MonitorPane.h"
@@ -133,7 +133,7 @@ private:
     std::uint16_t port_ = 0;
     std::string root_;
     std::filesystem::path usersDir_;
-    std::unique_ptr<store::Server> server_;
+    std::unique_ptr<server::Server> server_;
     std::unique_ptr<MonitorPane> pane_;
 };
 
@@ -179,7 +179,7 @@ void MonitorPaneTest::init() {
         user.credit = "1200";
     });
     addUser("f", [](store::AccountValues&) {});
-    server_ = std::make_unique<store::Server>(home_->path());
+    server_ = std::make_unique<server::Server>(home_->path());
     QVERIFY(!server_->InitDatabase());
     server_->CreateServerSockets();
     server_->GoOnline();
@@ -540,7 +540,7 @@ void MonitorPaneTest::serverVariablesShowTheFirstIpHome() {
     client.reset();
     server_->Shutdown();
     TempFolder empty;
-    store::Server idle(empty.path());
+    server::Server idle(empty.path());
     ui::ServerVariablesDialog none(idle);
     auto* noneList = none.findChild<QTreeWidget*>("variablesList");
     QCOMPARE(noneList->topLevelItemCount(), 5);

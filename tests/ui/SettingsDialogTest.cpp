@@ -1,6 +1,6 @@
 #include "store/ProfileFile.h"
 #include "store/ProgramSettings.h"
-#include "store/Server.h"
+#include "server/Server.h"
 #include "ui/ColourList.h"
 #include "ui/Language.h"
 #include "ui/SettingsDialog.h"
@@ -101,7 +101,7 @@ void WriteBytes(const fs::path& file, const QByteArray& bytes) {
     WriteText(file, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
 }
 
-int CreatingSocketsLines(store::Server& server) {
+int CreatingSocketsLines(server::Server& server) {
     int count = 0;
     for (const auto& record : server.Shared().Log().Records())
         count += record.text.starts_with(" - Creating Server-Sockets ...") ? 1 : 0;
@@ -115,7 +115,7 @@ class SettingsDialogTest : public QObject {
 
 private:
     std::unique_ptr<TempFolder> folder_;
-    std::unique_ptr<store::Server> server_;
+    std::unique_ptr<server::Server> server_;
     std::optional<QByteArray> configHome_;
 
     fs::path Home() const { return folder_->path(); }
@@ -136,7 +136,7 @@ private slots:
         folder_ = std::make_unique<TempFolder>();
         if (qEnvironmentVariableIsSet("XDG_CONFIG_HOME")) configHome_ = qgetenv("XDG_CONFIG_HOME");
         qputenv("XDG_CONFIG_HOME", QByteArray::fromStdString((Home() / "config").string()));
-        server_ = std::make_unique<store::Server>(Home());
+        server_ = std::make_unique<server::Server>(Home());
     }
 
     void cleanup() {

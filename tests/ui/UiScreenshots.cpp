@@ -6,7 +6,7 @@
 #include "TestClient.h"
 #include "TestHome.h"
 #include "store/AccountDatabase.h"
-#include "store/Server.h"
+#include "server/Server.h"
 #include "ui/ExtendedInfoDialog.h"
 #include "ui/MainWindow.h"
 #include "ui/MonitorPane.h"
@@ -146,7 +146,7 @@ int main(int argc, char** argv) {
     QDir().mkpath(folder);
     TempFolder home;
     const std::uint16_t port = PrepareHome(home.path());
-    store::Server server(home.path());
+    server::Server server(home.path());
     server.InitDatabase();
     ui::MainWindow window(server, true);
     server.AnnounceStart(1024);

@@ -1,6 +1,6 @@
 #include "store/AccountCommands.h"
 #include "store/AccountDatabase.h"
-#include "store/Server.h"
+#include "server/Server.h"
 #include "ui/EditorPrompts.h"
 #include "ui/UserDatabaseDialog.h"
 
@@ -89,7 +89,7 @@ private slots:
         title_ = "127.0.0.1-" + std::to_string(port_);
         root_ = testing::AddIpHomeWithUser(home_->path(), port_, "u");
         database_ = store::DatabaseDir(home_->path());
-        server_ = std::make_unique<store::Server>(home_->path());
+        server_ = std::make_unique<server::Server>(home_->path());
         QVERIFY(!server_->InitDatabase());
         // The default home would listen on port 21 of every address.
         store::IpHome fullMachine = store::ReadIpHome(store::IpHomeFile(database_, store::kDefaultIpHome));
@@ -447,7 +447,7 @@ private:
     std::string title_;
     std::string root_;
     fs::path database_;
-    std::unique_ptr<store::Server> server_;
+    std::unique_ptr<server::Server> server_;
     std::unique_ptr<ui::UserDatabaseDialog> dialog_;
 };
 

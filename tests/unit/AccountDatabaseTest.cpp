@@ -26,7 +26,7 @@ protected:
     }
     AccountSettings LoadUser(std::string_view text) {
         AddUser("u", text);
-        return LoadAccountSettings(UserFile(users, "u"), UserFile(users, "u"), "u");
+        return LoadAccountSettings(UserFile(users, "u"), UserFile(users, "u"));
     }
 
     TempFolder home;
@@ -85,13 +85,12 @@ TEST_F(AccountDatabaseTest, GroupMemberTakesFixedKeysFromTheGroupFile) {
     EXPECT_EQ(ReadAccountList(files, "Userinformation", "AccessingRules", 1), Texts{"/group/,RL"});
 
     // First load at USER: the member's own file, except the keys fixed to the group.
-    const AccountSettings first = LoadAccountSettings(files.accountFile, files.settingsFile, "ann");
+    const AccountSettings first = LoadAccountSettings(files.accountFile, files.settingsFile);
     EXPECT_EQ(first.password, "member-pw");
-    EXPECT_EQ(first.rootDirectory, "/member/");
     EXPECT_TRUE(first.disableAccount);
     EXPECT_EQ(first.maxUsers, 1);
     EXPECT_EQ(first.loginMessage, "/member.txt");
-    EXPECT_EQ(first.currentCredit, 100);
+    EXPECT_EQ(first.credit, 100);
     EXPECT_DOUBLE_EQ(first.listingSpeed, 1.0);
     EXPECT_EQ(first.timeout, 120);
     EXPECT_EQ(first.speedLimitMode, "Dynamic");
@@ -99,8 +98,7 @@ TEST_F(AccountDatabaseTest, GroupMemberTakesFixedKeysFromTheGroupFile) {
     EXPECT_DOUBLE_EQ(first.receivingSpeed, 2.5);
     EXPECT_EQ(first.dynamicRuleFile, files.settingsFile);
 
-    const AccountSettings second = LoadAccountSettings(files.settingsFile, files.settingsFile, "ann");
-    EXPECT_EQ(second.sourceFile, files.settingsFile);
+    const AccountSettings second = LoadAccountSettings(files.settingsFile, files.settingsFile);
     EXPECT_FALSE(second.disableAccount);
     EXPECT_EQ(second.loginMessage, "/group.txt");
     EXPECT_DOUBLE_EQ(second.listingSpeed, 2.0);
@@ -108,7 +106,7 @@ TEST_F(AccountDatabaseTest, GroupMemberTakesFixedKeysFromTheGroupFile) {
 
 TEST_F(AccountDatabaseTest, NameWithoutAccountReadsErrorAndDefaults) {
     EXPECT_EQ(ReadAccountKey({}, "Userinformation", "RootDir"), "ERROR");
-    const AccountSettings none = LoadAccountSettings({}, {}, "ghost");
+    const AccountSettings none = LoadAccountSettings({}, {});
     EXPECT_EQ(none.ipHome, ">> All IP Homes <<");
     EXPECT_EQ(none.multipleLogins, 1);
     EXPECT_EQ(none.timeout, -1);
@@ -256,7 +254,6 @@ TEST_F(AccountDatabaseTest, HostileAccountFilesReadAsDefaults) {
     EXPECT_FALSE(settings.logEnabled) << "a header without ']' opens no section";
     EXPECT_EQ(settings.credit, INT_MAX);
     EXPECT_EQ(settings.password.size(), 1023u);
-    EXPECT_EQ(settings.rootDirectory, "/srv/");
 }
 
 TEST_F(AccountDatabaseTest, DatabaseThatIsAFileBehavesAsEmpty) {

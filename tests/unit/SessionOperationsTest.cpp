@@ -1,7 +1,7 @@
 #include "ftp/ControlConnection.h"
 #include "ftp/DataSocket.h"
 #include "store/AccountDatabase.h"
-#include "store/Server.h"
+#include "server/Server.h"
 #include "TempFolder.h"
 #include "TestClient.h"
 #include "TestHome.h"
@@ -40,7 +40,7 @@ protected:
         ASSERT_TRUE(store::WriteIpHome(store::IpHomeFile(database, title), ipHome));
         ASSERT_TRUE(store::CreateUser(store::UsersDir(database, title), "u"));
         ASSERT_TRUE(store::WriteAccount(store::UserFile(store::UsersDir(database, title), "u"), user));
-        server_ = std::make_unique<store::Server>(home_.path());
+        server_ = std::make_unique<server::Server>(home_.path());
         ASSERT_FALSE(server_->InitDatabase());
         server_->CreateServerSockets();
         server_->GoOnline();
@@ -82,7 +82,7 @@ protected:
     TempFolder home_;
     std::uint16_t port_ = testing::FreePort();
     std::string root_;
-    std::unique_ptr<store::Server> server_;
+    std::unique_ptr<server::Server> server_;
 };
 
 TEST_F(SessionOperationsTest, ClosingADownloadAnswersItAsFailed) {

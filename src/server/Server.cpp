@@ -1,16 +1,17 @@
-#include "store/Server.h"
+#include "server/Server.h"
 
 #include "ftp/ControlConnection.h"
 #include "monitor/ServerLog.h"
 #include "net/WorkerThreads.h"
 #include "store/AccountDatabase.h"
 #include "store/ProfileFile.h"
+#include "Version.h"
 
 #include <chrono>
 #include <sys/socket.h>
 #include <thread>
 
-namespace tolvane::store {
+namespace tolvane::server {
 namespace fs = std::filesystem;
 namespace {
 
@@ -42,8 +43,8 @@ std::uint16_t PortNumber(const std::string& text) {
 
 // Every local address for the default IP home, else the stored dotted quad; anything else
 // is nothing to bind to.
-std::optional<net::Endpoint> BindAddress(const IpHome& settings, std::uint16_t port) {
-    if (settings.name == kDefaultIpHome) return net::Endpoint::AnyIPv4(port);
+std::optional<net::Endpoint> BindAddress(const store::IpHome& settings, std::uint16_t port) {
+    if (settings.name == store::kDefaultIpHome) return net::Endpoint::AnyIPv4(port);
     const auto address = net::Endpoint::Parse(settings.serverIp, port);
     if (!address || address->Family() != AF_INET) return std::nullopt;
     return address;
@@ -53,7 +54,7 @@ std::optional<net::Endpoint> BindAddress(const IpHome& settings, std::uint16_t p
 
 Server::Server(const fs::path& home)
     : home_(home), shared_(std::make_shared<ftp::ServerShared>(FolderText(home))) {
-    shared_->SetWelcomeFile(ReadProfileString(home_ / "Settings.ini", "FTPServer-Options", "WelcomeMsg", ""));
+    shared_->SetWelcomeFile(store::ReadProfileString(home_ / "Settings.ini", "FTPServer-Options", "WelcomeMsg", ""));
 }
 
 Server::~Server() { Shutdown(); }
@@ -63,27 +64,27 @@ void Server::LogSystem(const std::string& text) { shared_->Log().AppendLine(text
 void Server::LogError(const std::string& text) { shared_->Log().AppendLine(text, monitor::ErrorMessage); }
 
 std::optional<std::string> Server::InitDatabase() {
-    const fs::path database = DatabaseDir(home_);
-    const fs::path fullMachine = IpHomeDir(database, kDefaultIpHome);
+    const fs::path database = store::DatabaseDir(home_);
+    const fs::path fullMachine = store::IpHomeDir(database, store::kDefaultIpHome);
     if (!EnsureDirectory(database)) return "Failed to create UserDatabase directory, terminating (DATABASE)";
     std::error_code error;
     const bool freshDefaultHome = !fs::is_directory(fullMachine, error);
     if (!EnsureDirectory(fullMachine))
         return "Failed to create UserDatabase directory, terminating (DATABASE\\FULL MACHINE)";
-    if (!EnsureDirectory(UsersDir(database, kDefaultIpHome)))
+    if (!EnsureDirectory(store::UsersDir(database, store::kDefaultIpHome)))
         return "Failed to create UserDatabase directory, terminating (DATABASE\\FULL MACHINE\\USERS)";
-    if (!EnsureDirectory(GroupsDir(database, kDefaultIpHome)))
+    if (!EnsureDirectory(store::GroupsDir(database, store::kDefaultIpHome)))
         return "Failed to create UserDatabase directory, terminating (DATABASE\\FULL MACHINE\\GROUPS)";
-    if (!EnsureDirectory(LoggingDir(home_))) return "Failed to create Logging directory , terminating (LOGGING)";
+    if (!EnsureDirectory(store::LoggingDir(home_))) return "Failed to create Logging directory , terminating (LOGGING)";
     // Only a newly made default home gets its file: an administrator may have deleted it.
-    if (freshDefaultHome) WriteDefaultIpHome(IpHomeFile(database, kDefaultIpHome));
-    RemoveLeftoverCopies(database);
+    if (freshDefaultHome) store::WriteDefaultIpHome(store::IpHomeFile(database, store::kDefaultIpHome));
+    store::RemoveLeftoverCopies(database);
     return std::nullopt;
 }
 
 void Server::AnnounceStart(long maxSockets) {
     auto& log = shared_->Log();
-    log.AppendRaw("Tolvane-D v0.2\r\n", 0xFF0000, false, true);
+    log.AppendRaw("Tolvane-D v" TOLVANE_VERSION "\r\n", 0xFF0000, false, true);
     log.AppendRaw("An FTP server for Linux, with a live log and an account database of plain\r\n"
                   "profile files. One worker thread per connection.\r\n\r\n",
                   monitor::SystemMessage, false, true);
@@ -98,16 +99,16 @@ void Server::CreateServerSockets() {
     CloseListeners();
     slots_.clear();
     LogSystem(" - Creating Server-Sockets ...\r\n");
-    const fs::path database = DatabaseDir(home_);
-    const std::vector<std::string> titles = ListTitles(database, kIpHomeExtension);
+    const fs::path database = store::DatabaseDir(home_);
+    const std::vector<std::string> titles = store::ListTitles(database, store::kIpHomeExtension);
     if (titles.empty())
         LogError(" - No IP Home found,check your server configuration.\r\nIf problem still exists please reinstall ...\r\n");
-    for (const std::string& title : titles) BringUp(IpHomeFile(database, title));
+    for (const std::string& title : titles) BringUp(store::IpHomeFile(database, title));
     socketsCreated_ = true;
 }
 
 void Server::BringUp(const fs::path& ipHomeFile) {
-    const IpHome settings = ReadIpHome(ipHomeFile);
+    const store::IpHome settings = store::ReadIpHome(ipHomeFile);
     const std::string label = " - " + settings.serverName + "-(" + settings.serverIp + ":" + settings.serverPort + ")";
     if (settings.disabled == 1) {
         LogSystem(label + " ,disabled.\r\n");
@@ -201,4 +202,4 @@ std::vector<std::shared_ptr<ftp::ServedIpHome>> Server::ServedIpHomes() const {
     return homes;
 }
 
-}  // namespace tolvane::store
+}  // namespace tolvane::server

@@ -1,9 +1,10 @@
-#include "ftp/IpAccess.h"
+#include "store/IpRules.h"
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 
-namespace tolvane::ftp {
+namespace tolvane::store {
 namespace {
 
 constexpr std::size_t kComponents = 4;
@@ -22,11 +23,32 @@ std::optional<std::array<std::string_view, kComponents>> SplitDotted(std::string
     return parts;
 }
 
+bool IsAddressComponent(std::string_view part) {
+    if (part == "*") return true;
+    if (part.empty() || part.size() > 3 || part.find_first_not_of("0123456789") != std::string_view::npos) return false;
+    int value = 0;
+    for (const char digit : part) value = value * 10 + (digit - '0');
+    return value <= 255;
+}
+
 bool MoreSpecific(const PatternMatch& a, const PatternMatch& b) {
     return a.wildcards < b.wildcards || (a.wildcards == b.wildcards && a.weight < b.weight);
 }
 
 }  // namespace
+
+std::optional<IpRule> ParseIpRule(std::string_view text) {
+    const std::size_t colon = text.find(':');
+    if (colon == std::string_view::npos) return std::nullopt;
+    return IpRule{text.substr(0, colon), text.substr(colon + 1)};
+}
+
+bool IsValidIpRule(std::string_view text) {
+    const auto rule = ParseIpRule(text);
+    if (!rule || (rule->type != "Allow" && rule->type != "Deny")) return false;
+    const auto parts = SplitDotted(rule->pattern);
+    return parts && std::ranges::all_of(*parts, IsAddressComponent);
+}
 
 std::optional<PatternMatch> MatchIpPattern(std::string_view pattern, std::string_view address) {
     const auto patternParts = SplitDotted(pattern);
@@ -46,18 +68,18 @@ std::optional<PatternMatch> MatchIpPattern(std::string_view pattern, std::string
 
 bool CheckIpAccess(const std::vector<std::string>& rules, std::string_view address) {
     if (rules.empty()) return true;
-    const std::string* chosen = nullptr;
+    std::optional<IpRule> chosen;
     PatternMatch best;
-    for (const std::string& rule : rules) {
-        const std::size_t colon = rule.find(':');
-        if (colon == std::string::npos) continue;
-        const auto match = MatchIpPattern(std::string_view(rule).substr(colon + 1), address);
-        if (match && (chosen == nullptr || MoreSpecific(*match, best))) {
-            chosen = &rule;
+    for (const std::string& text : rules) {
+        const auto rule = ParseIpRule(text);
+        if (!rule) continue;
+        const auto match = MatchIpPattern(rule->pattern, address);
+        if (match && (!chosen || MoreSpecific(*match, best))) {
+            chosen = rule;
             best = *match;
         }
     }
-    return chosen != nullptr && std::string_view(*chosen).substr(0, chosen->find(':')) == "Allow";
+    return chosen && chosen->type == "Allow";
 }
 
-}  // namespace tolvane::ftp
+}  // namespace tolvane::store

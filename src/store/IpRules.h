@@ -1,13 +1,14 @@
 #pragma once
 
-// Which client addresses an account admits.
+// IP rules "<type>:<pattern>" such as "Allow:192.168.*.*": which client addresses an account
+// admits.
 
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace tolvane::ftp {
+namespace tolvane::store {
 
 // How specific a matching pattern is: the number of '*' components, and the sum of their
 // weights 8, 4, 2, 1 (first to fourth component). Lower is more specific in both.
@@ -15,6 +16,18 @@ struct PatternMatch {
     int wildcards = 0;
     int weight = 0;
 };
+
+struct IpRule {
+    std::string_view type;  // "Allow" admits, anything else refuses
+    std::string_view pattern;
+};
+
+// Type before the first colon, pattern after it; a text without a colon is no rule.
+std::optional<IpRule> ParseIpRule(std::string_view text);
+
+// What the account commands accept: type "Allow" or "Deny", and four components each '*' or
+// a number up to 255 of at most three digits.
+bool IsValidIpRule(std::string_view text);
 
 // Matches a dotted pattern such as "192.168.*.*" against a dotted address. Pattern and address
 // must both have exactly four components; '*' matches any component, every other component
@@ -27,4 +40,4 @@ std::optional<PatternMatch> MatchIpPattern(std::string_view pattern, std::string
 // matches: refused. A rule without ':' has no pattern and matches nothing.
 bool CheckIpAccess(const std::vector<std::string>& rules, std::string_view address);
 
-}  // namespace tolvane::ftp
+}  // namespace tolvane::store

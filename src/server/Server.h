@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-namespace tolvane::store {
+namespace tolvane::server {
 
 // The server as a whole, UI-neutral: the database folders, one listening socket per enabled IP
 // home, the online flag and the shutdown. Hosted by the window and by the daemon alike.
@@ -59,4 +59,4 @@ private:
     std::vector<Slot> slots_;
 };
 
-}  // namespace tolvane::store
+}  // namespace tolvane::server

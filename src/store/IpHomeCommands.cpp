@@ -1,0 +1,116 @@
+#include "store/IpHomeCommands.h"
+
+#include "store/AccountDatabase.h"
+#include "store/AccountDisplay.h"
+#include "store/CommandError.h"
+#include "store/CommandPlaces.h"
+#include "store/CommandValues.h"
+#include "store/ProfileFile.h"
+
+#include <arpa/inet.h>
+
+namespace tolvane::store::cli {
+namespace fs = std::filesystem;
+namespace {
+
+int IpHomeList(const fs::path& serverHome, const Arguments& arguments, std::ostream& out) {
+    ExpectPositionals(arguments, 0, "no arguments");
+    const fs::path database = DatabaseDir(serverHome);
+    for (const std::string& title : ListTitles(database, kIpHomeExtension)) {
+        const IpHome home = ReadIpHome(IpHomeFile(database, title));
+        out << title << '\t' << (home.disabled == 1 ? "disabled" : "enabled") << '\t' << home.serverName << '\n';
+    }
+    return kCommandSucceeded;
+}
+
+std::string Port(std::string_view text) {
+    if (!IsDigits(text) || ParseProfileInt(text) < 1 || ParseProfileInt(text) > 65535)
+        Misused("PORT must be a number from 1 to 65535, got " + Quoted(text));
+    return std::to_string(ParseProfileInt(text));
+}
+
+std::string Address(std::string_view text) {
+    in_addr address{};
+    if (inet_pton(AF_INET, std::string(text).c_str(), &address) != 1)
+        Misused("ADDRESS must be a dotted IPv4 address, got " + Quoted(text));
+    return std::string(text);
+}
+
+int OptionalCount(const Arguments& arguments, std::string_view option) {
+    const auto text = arguments.Last(option);
+    return text ? ParseProfileInt(Count(option, *text)) : -1;
+}
+
+int IpHomeAdd(const fs::path& serverHome, const Arguments& arguments, std::ostream& out) {
+    ExpectPositionals(arguments, 2, "ADDRESS PORT");
+    IpHome home;
+    home.serverIp = Address(arguments.positionals[0]);
+    home.serverPort = Port(arguments.positionals[1]);
+    home.name = home.serverIp + "-" + home.serverPort;
+    home.serverName = arguments.Last("--name").value_or(home.name);
+    home.maxUsers = OptionalCount(arguments, "--max-users");
+    home.maxTransfers = OptionalCount(arguments, "--max-transfers");
+    home.disabled = arguments.Has("--disabled") ? 1 : 0;
+    home.storeOverwrite = arguments.Has("--overwrite") ? 1 : 0;
+    const fs::path database = DatabaseDir(serverHome);
+    if (IsFile(IpHomeFile(database, home.name))) Failed("IP home " + Quoted(home.name) + " already exists");
+    std::error_code error;
+    fs::create_directories(database, error);
+    if (error || !CreateIpHome(database, home.name)) {
+        DeleteIpHome(database, home.name);
+        Failed(CannotWrite(database));
+    }
+    if (!WriteIpHome(IpHomeFile(database, home.name), home)) {
+        DeleteIpHome(database, home.name);
+        Failed(CannotWrite(database));
+    }
+    out << "added IP home " << home.name << '\n';
+    return kCommandSucceeded;
+}
+
+std::string LimitText(int limit) { return limit < 0 ? "no limit" : std::to_string(limit); }
+
+int IpHomeShow(const fs::path& serverHome, const Arguments& arguments, std::ostream& out) {
+    ExpectPositionals(arguments, 1, "TITLE");
+    const HomeFolders folders = ExistingIpHome(serverHome, arguments.positionals[0]);
+    const IpHome home = ReadIpHome(IpHomeFile(DatabaseDir(serverHome), folders.title));
+    out << home.name << '\n';
+    ShowLine(out, "name", home.serverName);
+    ShowLine(out, "address", home.name == kDefaultIpHome ? "all local addresses" : home.serverIp);
+    ShowLine(out, "port", home.serverPort);
+    ShowLine(out, "max users", LimitText(home.maxUsers));
+    ShowLine(out, "max transfers", LimitText(home.maxTransfers));
+    ShowLine(out, "disabled", OnOff(home.disabled == 1));
+    ShowLine(out, "overwrite", OnOff(home.storeOverwrite > 0));
+    ShowLine(out, "users", std::to_string(ListTitles(folders.usersDir, kUserExtension).size()));
+    ShowLine(out, "groups", std::to_string(ListTitles(folders.groupsDir, kGroupExtension).size()));
+    return kCommandSucceeded;
+}
+
+int IpHomeRemove(const fs::path& serverHome, const Arguments& arguments, std::ostream& out) {
+    ExpectPositionals(arguments, 1, "TITLE");
+    const std::string& title = arguments.positionals[0];
+    if (title == kDefaultIpHome) Failed(Quoted(title) + " is the default IP home and cannot be removed");
+    ExistingIpHome(serverHome, title);
+    if (!DeleteIpHome(DatabaseDir(serverHome), title)) Failed("cannot remove IP home " + Quoted(title) + " completely");
+    out << "removed IP home " << title << '\n';
+    return kCommandSucceeded;
+}
+
+}  // namespace
+
+const std::vector<Option>& IpHomeOptionList() {
+    static const std::vector<Option> kIpHomeOptions = {{"--name", true},      {"--max-users", true},
+                                                       {"--max-transfers", true}, {"--overwrite", false},
+                                                       {"--disabled", false},  {"--help", false}};
+    return kIpHomeOptions;
+}
+
+int RunIpHome(const fs::path& serverHome, const std::string& verb, const Arguments& arguments, std::ostream& out) {
+    if (verb == "list") return IpHomeList(serverHome, arguments, out);
+    if (verb == "add") return IpHomeAdd(serverHome, arguments, out);
+    if (verb == "show") return IpHomeShow(serverHome, arguments, out);
+    return IpHomeRemove(serverHome, arguments, out);
+}
+
+}  // namespace tolvane::store::cli

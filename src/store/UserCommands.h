@@ -1,0 +1,17 @@
+#pragma once
+
+// "tolvaned user list|add|show|rename|remove|set".
+
+#include "store/AccountCommands.h"
+#include "store/CommandArguments.h"
+
+#include <filesystem>
+#include <ostream>
+#include <string>
+
+namespace tolvane::store::cli {
+
+int RunUser(const std::filesystem::path& serverHome, const std::string& verb, const Arguments& arguments,
+            CommandStreams streams);
+
+}  // namespace tolvane::store::cli
