@@ -132,19 +132,42 @@ def crowd_member(port, count, pipe):
         session.sock.close()
 
 
-def time_greeting(port):
+def first_reply(port):
+    """A new client, the last line of the first reply it was sent, and the milliseconds it took."""
     started = time.perf_counter()
-    with socket.create_connection(("127.0.0.1", port), timeout=30) as client:
-        buffer = b""
-        while final_reply_line(buffer) is None:
-            chunk = client.recv(4096)
-            if not chunk:
-                raise ConnectionError("closed before the greeting ended: %r" % buffer)
-            buffer += chunk
-        elapsed = time.perf_counter() - started
-    if final_reply_line(buffer)[0][:4] != b"220 ":
-        raise ConnectionError("not greeted: %r" % buffer)
-    return elapsed * 1000
+    client = socket.create_connection(("127.0.0.1", port), timeout=30)
+    buffer = b""
+    while final_reply_line(buffer) is None:
+        chunk = client.recv(4096)
+        if not chunk:
+            client.close()
+            raise ConnectionError("closed before a whole reply: %r" % buffer)
+        buffer += chunk
+    return client, final_reply_line(buffer)[0].decode("latin-1"), (time.perf_counter() - started) * 1000
+
+
+def time_greeting(port):
+    client, line, elapsed = first_reply(port)
+    client.close()
+    if not line.startswith("220 "):
+        raise ConnectionError("not greeted: %r" % line)
+    return elapsed
+
+
+def overfill(port):
+    """Greets new clients until one is refused; returns how many were greeted, the refusal and its
+    milliseconds."""
+    greeted = []
+    try:
+        while True:
+            client, line, elapsed = first_reply(port)
+            if not line.startswith("220 "):
+                client.close()
+                return len(greeted), line, elapsed
+            greeted.append(client)
+    finally:
+        for client in greeted:
+            client.close()
 
 
 def figures(daemon):
@@ -208,6 +231,10 @@ def main():
             print("greeting of a new client: median %.1f ms, max %.1f ms over %d"
                   % (statistics.median(greetings), max(greetings), len(greetings)))
 
+            raise_own_limit(options.limit)
+            greeted, refusal, refused_in = overfill(port)
+            print("%d more clients greeted, then the next refused in %.1f ms: %r" % (greeted, refused_in, refusal))
+
             answered = 0
             for _, pipe in members:
                 pipe.send("noop")
@@ -217,7 +244,8 @@ def main():
             for process, pipe in members:
                 pipe.send("end")
                 process.join()
-            ok = held == options.sessions and answered == held and max(greetings) < 100
+            ok = (held == options.sessions and answered == held and max(greetings) < 100
+                  and refusal == "421 Out of Network sockets, please try later")
             print("result:", "ok" if ok else "FAILED")
             return 0 if ok else 1
         finally:
