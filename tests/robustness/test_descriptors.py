@@ -14,6 +14,9 @@ REFUSAL = "421 Out of Network sockets, please try later\r\n"
 HEADROOM = 12
 
 
+# UBSan checks a dynamic type by writing the memory to a pipe: with no descriptor left it opens none
+# and reports every such check as an invalid vptr.
+@unittest.skipIf(os.environ.get("TOLVANE_SANITIZER") == "asan", "UBSan needs a descriptor for its type checks")
 class OutOfDescriptors(HomeTestCase, unittest.TestCase):
     def setUp(self):
         home = self.make_home()
