@@ -8,7 +8,7 @@
 #include <fcntl.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <sys/eventfd.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -35,15 +35,49 @@ std::optional<Endpoint> NameOf(int fd, Query query) {
     return Endpoint::FromSockaddr(reinterpret_cast<const sockaddr*>(&address), length);
 }
 
+// Other threads wake a worker with this signal instead of through a second descriptor per socket,
+// which halved the sessions a descriptor limit allows. Workers keep it blocked except inside
+// ppoll, which lets it through atomically: a signal sent at any other moment stays pending and
+// ends the next wait at once.
+void IgnoreWake(int) {}
+
+int InstallWakeHandler() {
+    struct sigaction action {};
+    action.sa_handler = IgnoreWake;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;  // without SA_RESTART, so that the wait ends
+    sigaction(SIGRTMIN, &action, nullptr);
+    return SIGRTMIN;
+}
+
+int WakeSignal() {
+    static const int signal = InstallWakeHandler();
+    return signal;
+}
+
+// The calling worker's signal mask with the wake signal let through.
+const sigset_t& MaskDuringWaits() {
+    thread_local const sigset_t mask = [] {
+        sigset_t current;
+        pthread_sigmask(SIG_SETMASK, nullptr, &current);
+        sigdelset(&current, WakeSignal());
+        return current;
+    }();
+    return mask;
+}
+
+int PollWithWakes(pollfd& watched, int milliseconds) {
+    const timespec limit{milliseconds / 1000, static_cast<long>(milliseconds % 1000) * 1'000'000};
+    return ::ppoll(&watched, 1, &limit, &MaskDuringWaits());
+}
+
 }  // namespace
 
-EventSocket::EventSocket()
-    : transport_(std::make_unique<PlainTransport>(fd_)), wakeFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+EventSocket::EventSocket() : transport_(std::make_unique<PlainTransport>(fd_)) {}
 
 EventSocket::~EventSocket() {
     const int fd = fd_.exchange(-1);
     if (fd >= 0) ::close(fd);
-    if (wakeFd_ >= 0) ::close(wakeFd_);
 }
 
 bool EventSocket::Create(std::uint16_t port, bool noWorker) {
@@ -98,10 +132,7 @@ bool EventSocket::RefreshLocalAddress() {
 }
 
 bool EventSocket::StartWorker() {
-    if (wakeFd_ < 0) {
-        Close();
-        return false;
-    }
+    WakeSignal();  // its handler is in place before any worker can be signalled
     hasWorker_.store(true);
     auto self = shared_from_this();
     const bool started = WorkerThreads::Instance().Start([self]() { self->RunWorker(); });
@@ -205,9 +236,11 @@ void EventSocket::Close() {
     closeRequested_.store(true);
     if (hasWorker_.load()) {
         // The descriptor lives as long as the object, so it is never reused under a running
-        // poll or a late send; shutting it down now stops all traffic at once.
+        // poll or a late send; shutting it down now stops all traffic at once, and the hang-up
+        // ends every wait for the socket, on any thread.
         ShutDown();
-        if (!OnWorkerThread()) Wake();  // the worker looks at the request before every wait
+        // The worker looks at the request before every wait, and may wait without its socket.
+        if (!OnWorkerThread()) Wake();
         return;
     }
     const int fd = fd_.exchange(-1);
@@ -273,10 +306,10 @@ short EventSocket::PollFor(short events, std::chrono::milliseconds timeout) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) return 0;
-        pollfd watched[2] = {{fd_.load(), events, 0}, {wakeFd_, POLLIN, 0}};
-        const int ready = ::poll(watched, 2, static_cast<int>(left.count()));
+        pollfd watched{fd_.load(), events, 0};
+        const int ready = ::poll(&watched, 1, static_cast<int>(left.count()));
         if (ready < 0 && errno != EINTR) return 0;
-        if (watched[0].revents != 0) return watched[0].revents;
+        if (watched.revents != 0) return closeRequested_.load() ? 0 : watched.revents;
     }
     return 0;
 }
@@ -311,9 +344,11 @@ bool EventSocket::PauseFor(std::chrono::milliseconds duration) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) return true;
-        pollfd wake{wakeFd_, POLLIN, 0};
-        if (::poll(&wake, 1, static_cast<int>(left.count())) < 0 && errno != EINTR) return !closeRequested_.load();
-        if (wake.revents & POLLIN) DrainWake();
+        // Nothing asked for: only the hang-up of a close (or of a broken connection, which needs
+        // no more pacing) ends the pause early.
+        pollfd watched{fd_.load(), 0, 0};
+        const int ready = ::poll(&watched, 1, static_cast<int>(left.count()));
+        if ((ready < 0 && errno != EINTR) || watched.revents != 0) return !closeRequested_.load();
     }
     return false;
 }
@@ -323,18 +358,35 @@ bool EventSocket::IsOpen() const { return fd_.load() >= 0 && !closeRequested_.lo
 bool EventSocket::OnWorkerThread() const { return workerId_.load() == std::this_thread::get_id(); }
 
 void EventSocket::Wake() {
-    if (wakeFd_ < 0) return;
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t written = ::write(wakeFd_, &one, sizeof one);
+    // Real-time signals queue; one that is still on its way already ends the next wait.
+    if (wakePending_.exchange(true)) return;
+    std::lock_guard lock(workerThreadMutex_);
+    if (workerThread_) pthread_kill(*workerThread_, WakeSignal());
 }
 
-void EventSocket::DrainWake() {
-    std::uint64_t count = 0;
-    [[maybe_unused]] const ssize_t drained = ::read(wakeFd_, &count, sizeof count);
+// Called before the worker reads what it is asked to wait for: a request made after it sends a
+// new signal.
+void EventSocket::DrainWake() { wakePending_.store(false); }
+
+void EventSocket::RegisterWorker() {
+    sigset_t wake;
+    sigemptyset(&wake);
+    sigaddset(&wake, WakeSignal());
+    pthread_sigmask(SIG_BLOCK, &wake, nullptr);
+    std::lock_guard lock(workerThreadMutex_);
+    workerThread_ = pthread_self();
+}
+
+// The thread goes on to serve other sockets, or ends and is joined: a joined thread must never
+// be signalled. A late signal to a thread that serves another socket costs it one more pass.
+void EventSocket::UnregisterWorker() {
+    std::lock_guard lock(workerThreadMutex_);
+    workerThread_.reset();
 }
 
 void EventSocket::RunWorker() {
     workerId_.store(std::this_thread::get_id());
+    RegisterWorker();
     for (;;) {
         const int events = WaitForEvents();
         if (events < 0) break;
@@ -346,6 +398,7 @@ void EventSocket::RunWorker() {
         DeliverEvents(events);
     }
     lastError_.store(errno);
+    UnregisterWorker();
     // The descriptor is closed with the object, not here: other threads that still hold the
     // object (a late reply, a kick) must never write to a number the next accept reuses.
     closeRequested_.store(true);
@@ -382,20 +435,21 @@ short EventSocket::RequestedPollEvents(int mask) const {
 
 int EventSocket::WaitForEvents() {
     for (;;) {
+        DrainWake();
         if (closeRequested_.load() || fd_.load() < 0) return -1;
         const int mask = eventMask_.load();
         const short wanted = silenced_ ? 0 : RequestedPollEvents(mask);
-        pollfd watched[2] = {{wanted != 0 ? fd_.load() : -1, wanted, 0}, {wakeFd_, POLLIN, 0}};
-        const int ready = ::poll(watched, 2, kWaitMilliseconds);
+        // Left out when nothing is wanted: an unconnected or silenced socket reports a hang-up on
+        // every pass.
+        pollfd watched{wanted != 0 ? fd_.load() : -1, wanted, 0};
+        const int ready = PollWithWakes(watched, kWaitMilliseconds);
         if (ready < 0) {
-            if (errno == EINTR) continue;
+            if (errno == EINTR) continue;  // woken: the request is read afresh
             return -1;
         }
         if (ready == 0) return kQuietWait;
-        if (watched[1].revents & POLLIN) DrainWake();
-        if (watched[0].revents == 0) continue;
-        if (watched[0].revents & POLLNVAL) return -1;
-        const int events = TranslatePollEvents(watched[0].revents, mask);
+        if (watched.revents & POLLNVAL) return -1;
+        const int events = TranslatePollEvents(watched.revents, mask);
         if (events != 0) return events;
     }
 }

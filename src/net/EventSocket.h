@@ -4,7 +4,9 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <pthread.h>
 #include <string>
 #include <sys/types.h>
 #include <thread>
@@ -29,8 +31,9 @@ enum SocketEvent : int {
 // One TCP endpoint. In event mode a worker thread of its own waits for network events (one
 // second at most per wait) and calls the handlers; the worker owns the object through a
 // shared_ptr, so objects in event mode must be made with std::make_shared. In plain mode the
-// socket is blocking and used directly by its owner. The bytes themselves go through the
-// socket's Transport, plain TCP unless another is set.
+// socket is blocking and used directly by its owner. Either way the object holds one descriptor,
+// its socket: other threads wake the worker with a signal (see Wake). The bytes themselves go
+// through the socket's Transport, plain TCP unless another is set.
 class EventSocket : public std::enable_shared_from_this<EventSocket> {
 public:
     EventSocket();
@@ -123,6 +126,8 @@ private:
     bool CompleteConnect();
     void Wake();
     void DrainWake();
+    void RegisterWorker();
+    void UnregisterWorker();
     // Stops all traffic; the descriptor itself stays open as long as the object.
     void ShutDown();
     void FailOpen(int error);
@@ -130,7 +135,9 @@ private:
 
     std::atomic<int> fd_{-1};
     std::unique_ptr<Transport> transport_;
-    int wakeFd_ = -1;
+    std::atomic<bool> wakePending_{false};      // a wake-up signal is on its way to the worker
+    std::mutex workerThreadMutex_;
+    std::optional<pthread_t> workerThread_;     // under the mutex: set while it may be signalled
     std::atomic<bool> closeRequested_{false};
     std::atomic<bool> hasWorker_{false};
     std::atomic<std::thread::id> workerId_{};

@@ -74,7 +74,6 @@ void WorkerThreads::Serve(std::function<void()> body) {
     do {
         body();
         body = nullptr;  // whatever the body captured is gone before it counts as ended
-        pthread_setname_np(pthread_self(), kParkedName);
         lock.lock();
         --running_;
         changed_.notify_all();
@@ -94,6 +93,8 @@ bool WorkerThreads::AwaitNextBody(std::unique_lock<std::mutex>& lock, std::funct
     // Shared with Start, which wakes it after letting go of the lock.
     const auto self = std::make_shared<Parked>();
     parked_.push_back(self);
+    // Only now: a thread that shows as parked is one that Start can hand the next body.
+    pthread_setname_np(pthread_self(), kParkedName);
     self->handedOver.wait_for(lock, kParkedLifetime, [&] { return self->body || retiring_; });
     if (!self->body) {
         std::erase(parked_, self);

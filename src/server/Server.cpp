@@ -123,7 +123,14 @@ void Server::BringUp(const fs::path& ipHomeFile) {
     ipHome->userLimit = settings.maxUsers;
 
     const std::uint16_t port = PortNumber(settings.serverPort);
-    auto listener = std::make_shared<net::ListenSocket>(ftp::ControlConnection::FactoryFor(shared_, ipHome));
+    // Out of descriptors, a client is refused the way a passive data connection is, and the
+    // refusal is logged as that connection's reply.
+    static const std::string kOutOfSockets = "421 Out of Network sockets, please try later\r\n";
+    auto listener = std::make_shared<net::ListenSocket>(
+        ftp::ControlConnection::FactoryFor(shared_, ipHome), kOutOfSockets, [shared = shared_](int number) {
+            shared->Log().AppendLine(" -[" + std::to_string(number) + "]- " + kOutOfSockets, monitor::ServerReply,
+                                     false, true);
+        });
     const auto local = BindAddress(settings, port);
     const bool listening = port != 0 && local && listener->CreateAt(*local) && listener->Listen(SOMAXCONN);
     if (!listening) listener->Close();

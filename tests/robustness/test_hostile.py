@@ -155,8 +155,8 @@ class Passwords(HostileTestCase):
         sys.stderr.write("\n%d password guesses, %.0f per second\n" % (guesses, rate))
         self.assertFalse(any("guess" in line for line in self.daemon.output()))
         self.client("rel")
-        self.assertEqual(self.daemon.wait_for_resources(self.idle[0] + 2, self.idle[1] + 1),
-                         (self.idle[0] + 2, self.idle[1] + 1))
+        self.assertEqual(self.daemon.wait_for_resources(self.idle[0] + 1, self.idle[1] + 1),
+                         (self.idle[0] + 1, self.idle[1] + 1))
 
 
 class OverlongArguments(HostileTestCase):
@@ -192,8 +192,8 @@ class OverlongArguments(HostileTestCase):
             self.one_reply_each(c, self.VERBS)
             self.assertEqual(c.command("QUIT " + "q" * 4000), "221 Good Bye!")
             self.assertEqual(sorted(os.listdir(root)), entries)
-        self.assertEqual(self.daemon.wait_for_resources(self.idle[0] + 2, self.idle[1] + 1),
-                         (self.idle[0] + 2, self.idle[1] + 1))
+        self.assertEqual(self.daemon.wait_for_resources(self.idle[0] + 1, self.idle[1] + 1),
+                         (self.idle[0] + 1, self.idle[1] + 1))
 
 
 if __name__ == "__main__":

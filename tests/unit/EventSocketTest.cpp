@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
+#include <iterator>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -82,6 +84,11 @@ protected:
     void TearDown() override { WorkerThreads::Instance().JoinAll(); }
 };
 
+std::size_t OpenDescriptors() {
+    const std::filesystem::directory_iterator entries("/proc/self/fd");
+    return static_cast<std::size_t>(std::distance(begin(entries), end(entries)));
+}
+
 TEST_F(EventSocketTest, HandlersOfOneWakeUpRunInTheFixedOrderAndWriteIsAnnouncedOnce) {
     PlainListener listener;
     TestClient client(listener.Port());
@@ -147,6 +154,38 @@ TEST_F(EventSocketTest, QuietSocketGetsIdleTicksAndCloseFromAnotherThreadEndsItA
     EXPECT_TRUE(client.WaitClosed(1s));
 }
 
+// An unconnected socket is not in its worker's poll set (it would report a hang-up on every
+// pass), so only the wake-up makes the worker see a listen or a close before its wait of a
+// second ends with an idle tick.
+TEST_F(EventSocketTest, EachSocketHoldsOneDescriptorAndWakesReachAWorkerWaitingWithoutIt) {
+    const std::size_t before = OpenDescriptors();
+    std::vector<std::shared_ptr<RecordingSocket>> sockets;
+    for (int i = 0; i < 20; ++i) {
+        sockets.push_back(std::make_shared<RecordingSocket>());
+        ASSERT_TRUE(sockets.back()->CreateAt(*Endpoint::Parse("127.0.0.1")));
+    }
+    EXPECT_EQ(OpenDescriptors(), before + sockets.size());
+
+    const auto listener = sockets.back();
+    sockets.pop_back();
+    for (const auto& socket : sockets) socket->Close();
+    for (const auto& socket : sockets) {
+        ASSERT_TRUE(Eventually([&] { return socket->Ended(); }));
+        EXPECT_EQ(socket->Calls(), std::vector<std::string>{});
+    }
+
+    ASSERT_TRUE(listener->Listen(SOMAXCONN));
+    {
+        TestClient client(listener->LocalPort());
+        ASSERT_TRUE(Eventually([&] { return listener->Count("accept") > 0; }));
+    }
+    EXPECT_EQ(listener->Calls().front(), "accept");
+    listener->Close();
+    ASSERT_TRUE(Eventually([&] { return listener->Ended(); }));
+    sockets.clear();
+    EXPECT_EQ(OpenDescriptors(), before + 1);  // the listener, still held here
+}
+
 TEST_F(EventSocketTest, EveryWorkerIsJoinedWhenAllSocketsAreClosed) {
     PlainListener listener;
     const std::size_t before = WorkerThreads::Instance().Running();
@@ -201,7 +240,8 @@ TEST_F(EventSocketTest, FailedConnectEndsTheWorkerWithoutConnectEvent) {
     }
     for (int attempt = 0; attempt < 500; ++attempt) {
         auto connecting = std::make_shared<RecordingSocket>();
-        ASSERT_TRUE(connecting->Create(0));
+        // Not from 127.0.0.1: a socket that drew the closed port as its own would connect to itself.
+        ASSERT_TRUE(connecting->CreateAt(*Endpoint::Parse("127.0.0.2")));
         std::atomic<bool> connectDone{false};
         std::thread waker([&] {
             while (!connectDone.load()) connecting->SetEventMask(kAllEvents);
