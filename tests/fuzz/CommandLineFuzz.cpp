@@ -1,7 +1,8 @@
 // A whole control session fed arbitrary bytes: the line splitter, the dispatcher and every
-// command handler behind it, with two real accounts in a real server home. The session's own
-// socket is only bound (never connected): replies are dropped and data connections in active
-// mode fail at once, so an input takes no network time and never reaches another host. A folder
+// command handler behind it, with two real accounts in a real server home. Its bytes go through
+// a substitute transport that drops replies; its own socket is only bound (never connected), so
+// data connections in active mode fail at once, an input takes no network time and never
+// reaches another host. A folder
 // beside the account homes must come out of every input untouched.
 #include "ftp/ControlConnection.h"
 #include "net/WorkerThreads.h"
