@@ -45,10 +45,12 @@ std::weak_ptr<monitor::RowOwner> ControlConnection::RowKey() {
 
 std::string ControlConnection::Tag() const { return " -[" + std::to_string(connectionNumber_) + "]- "; }
 
-std::string ControlConnection::ClientAddress() const {
+net::Endpoint ControlConnection::Client() const {
     std::lock_guard lock(recordMutex_);
-    return clientAddress_;
+    return client_;
 }
+
+std::string ControlConnection::ClientAddress() const { return Client().Address(); }
 
 void ControlConnection::SendReply(std::string_view reply) { Transmit(reply, false); }
 
@@ -107,11 +109,11 @@ void ControlConnection::OnSend() {
 }
 
 void ControlConnection::SendGreeting() {
-    const auto peer = PeerName();
-    const std::string address = peer ? peer->Address() : std::string();
+    const net::Endpoint peer = PeerName().value_or(net::Endpoint{});
+    const std::string address = peer.Address();
     {
         std::lock_guard lock(recordMutex_);
-        clientAddress_ = address;
+        client_ = peer;
     }
     SystemMessage(Tag() + "Connected to " + address + "\r\n", monitor::SystemMessage);
     server_->Registry().Requests().InsertTop(

@@ -57,6 +57,8 @@ public:
     std::weak_ptr<monitor::RowOwner> RowKey();
 
     int ConnectionNumber() const { return connectionNumber_; }
+    // The client's address and port, once greeted; its address alone as text.
+    net::Endpoint Client() const;
     std::string ClientAddress() const;
     // " -[n]- ", the tag of this session's log lines.
     std::string Tag() const;
@@ -181,7 +183,7 @@ private:
     SessionLog sessionLog_;
     std::mutex replyMutex_;  // replies come from the session, its data sockets and the window
     mutable std::mutex recordMutex_;
-    std::string clientAddress_;
+    net::Endpoint client_;
 
     bool greetingSent_ = false;
     std::string pendingText_;

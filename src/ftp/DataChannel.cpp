@@ -32,7 +32,7 @@ void DataChannel::UseActivePort(int port) {
 void DataChannel::EnterPassiveMode() {
     // A listener that was never used would otherwise wait for a client forever.
     ClosePassiveListener();
-    auto listener = std::make_shared<PassiveListenSocket>(session_.ClientAddress());
+    auto listener = std::make_shared<PassiveListenSocket>(session_.Client());
     if (!listener->Create(0)) {
         session_.SendReply("421 Out of Network sockets, please try later\r\n");
         return;
@@ -145,7 +145,7 @@ void DataChannel::HandOver(const std::shared_ptr<DataSocket>& socket) {
         return;
     }
     const bool validPort = dataPort_ > 0 && dataPort_ <= 65535;
-    if (!validPort || !socket->Connect(session_.ClientAddress(), static_cast<std::uint16_t>(dataPort_)))
+    if (!validPort || !socket->Connect(session_.Client().WithPort(static_cast<std::uint16_t>(dataPort_))))
         socket->Close();
 }
 

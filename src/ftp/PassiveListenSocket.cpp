@@ -4,7 +4,7 @@
 
 namespace tolvane::ftp {
 
-PassiveListenSocket::PassiveListenSocket(std::string clientAddress) : clientAddress_(std::move(clientAddress)) {}
+PassiveListenSocket::PassiveListenSocket(net::Endpoint client) : client_(std::move(client)) {}
 
 void PassiveListenSocket::SetTarget(std::shared_ptr<DataSocket> target) {
     {
@@ -27,7 +27,7 @@ void PassiveListenSocket::OnAccept() {
     net::Endpoint peer;
     const int accepted = AcceptPending(peer);
     if (accepted < 0) return;
-    if (clientAddress_ != peer.Address()) {
+    if (!peer.SameAddress(client_)) {
         // Anyone else could take over the session's transfer.
         ::close(accepted);
         return;

@@ -6,7 +6,6 @@
 #include <condition_variable>
 #include <memory>
 #include <mutex>
-#include <string>
 
 namespace tolvane::ftp {
 
@@ -14,7 +13,7 @@ namespace tolvane::ftp {
 // own client address only, to the data socket that the next transfer command hands it.
 class PassiveListenSocket : public net::EventSocket {
 public:
-    explicit PassiveListenSocket(std::string clientAddress);
+    explicit PassiveListenSocket(net::Endpoint client);
 
     void SetTarget(std::shared_ptr<DataSocket> target);
     void Close() override;
@@ -26,7 +25,7 @@ protected:
 private:
     std::shared_ptr<DataSocket> WaitForTarget();
 
-    const std::string clientAddress_;
+    const net::Endpoint client_;
     std::mutex mutex_;
     std::condition_variable targetSet_;
     std::shared_ptr<DataSocket> target_;

@@ -218,6 +218,10 @@ bool EventSocket::Connect(const std::string& host, std::uint16_t port) {
 bool EventSocket::Connect(const Endpoint& remote) {
     const int fd = fd_.load();
     if (fd < 0) return false;
+    if (!remote.Valid()) {
+        errno = EAFNOSUPPORT;
+        return false;
+    }
     const bool eventMode = hasWorker_.load();
     // Connecting only once the connect is under way: a worker that polled the socket before it
     // would see a fresh socket's writable hang-up, with no error yet, and report a connection.
