@@ -3,9 +3,9 @@
 #include "net/PlainTransport.h"
 #include "net/WorkerThreads.h"
 
-#include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>

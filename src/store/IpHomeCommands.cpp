@@ -5,9 +5,8 @@
 #include "store/CommandError.h"
 #include "store/CommandPlaces.h"
 #include "store/CommandValues.h"
+#include "net/Endpoint.h"
 #include "store/ProfileFile.h"
-
-#include <arpa/inet.h>
 
 namespace tolvane::store::cli {
 namespace fs = std::filesystem;
@@ -30,8 +29,8 @@ std::string Port(std::string_view text) {
 }
 
 std::string Address(std::string_view text) {
-    in_addr address{};
-    if (inet_pton(AF_INET, std::string(text).c_str(), &address) != 1)
+    const auto address = net::Endpoint::Parse(text);
+    if (!address || address->Family() != AF_INET)
         Misused("ADDRESS must be a dotted IPv4 address, got " + Quoted(text));
     return std::string(text);
 }
