@@ -70,6 +70,8 @@ public:
 
     // The data side: its sockets take their in-progress flags from it.
     DataChannel& Data() { return data_; }
+    // The account's limit for a transfer of this kind starting now; none when it runs unpaced.
+    std::optional<SpeedLimit> SpeedLimitFor(TransferKind kind) const;
     // What the data sockets keep up to date.
     void AddDownloadedBytes(std::uint64_t bytes) { downloadedBytes_.fetch_add(bytes); }
     void AddUploadedBytes(std::uint64_t bytes) { uploadedBytes_.fetch_add(bytes); }
@@ -101,7 +103,7 @@ protected:
 
 private:
     // Like SendReply, for the leading lines of a reply that a later SendReply completes: the
-    // kernel holds them back, so that the whole reply leaves in one segment.
+    // transport holds them back, so that the whole reply leaves in one segment.
     void SendLeadingLines(std::string_view lines);
     void Transmit(std::string_view reply, bool more);
     // Every verb, in the order Dispatch tries them.
@@ -159,7 +161,6 @@ private:
     void STOR(const CommandRequest& request);
     void APPE(const CommandRequest& request);
     void StartUpload(std::string opening, const std::string& path, std::int64_t offset, bool overwrite);
-    std::optional<SpeedLimit> SpeedLimitFor(TransferKind kind) const;
     RatioTerms Ratio() const;
     std::shared_ptr<ControlConnection> Self();
     void WriteBackCredit();

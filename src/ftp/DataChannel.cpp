@@ -95,7 +95,7 @@ bool DataChannel::StartTransfer(TransferStart start) {
     if (start.fileCount) start.fileCount->fetch_add(1);
     ActiveFlag(start.kind).store(true);
     Track(start.kind, socket);
-    if (start.speedLimit) socket->SetSpeedLimit(*start.speedLimit);
+    if (const auto limit = session_.SpeedLimitFor(start.kind)) socket->SetSpeedLimit(*limit);
     HandOver(socket);
     return true;
 }

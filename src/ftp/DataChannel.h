@@ -7,7 +7,6 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 
 namespace tolvane::ftp {
@@ -22,7 +21,6 @@ struct TransferStart {
     std::string opening;
     bool openingAfterSocket = false;
     std::function<std::shared_ptr<DataSocket>()> makeSocket;
-    std::optional<SpeedLimit> speedLimit;
     std::atomic<int>* fileCount = nullptr;  // the session's figure a file transfer adds to
 };
 

@@ -79,8 +79,7 @@ void ControlConnection::LIST(const CommandRequest&) {
     };
     data_.StartTransfer({.kind = TransferKind::Listing,
                          .opening = "150 Opening ASCII data connection to bin/ls.\r\n",
-                         .makeSocket = makeSocket,
-                         .speedLimit = SpeedLimitFor(TransferKind::Listing)});
+                         .makeSocket = makeSocket});
 }
 
 void ControlConnection::WriteBackCredit() {

@@ -43,7 +43,6 @@ void ControlConnection::RETR(const CommandRequest& request) {
                              [this, &entry, offset] {
                                  return std::make_shared<FileSendSocket>(Self(), entry.path, offset, Ratio());
                              },
-                         .speedLimit = SpeedLimitFor(TransferKind::Sending),
                          .fileCount = &downloadedFiles_});
 }
 
@@ -80,7 +79,6 @@ void ControlConnection::StartUpload(std::string opening, const std::string& path
                              [this, &path, offset, overwrite] {
                                  return std::make_shared<FileReceiveSocket>(Self(), path, offset, overwrite, Ratio());
                              },
-                         .speedLimit = SpeedLimitFor(TransferKind::Receiving),
                          .fileCount = &uploadedFiles_});
 }
 

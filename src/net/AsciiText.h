@@ -21,6 +21,11 @@ inline bool SameIgnoringAsciiCase(std::string_view a, std::string_view b) {
     return std::ranges::equal(a, b, {}, LowerAscii, LowerAscii);
 }
 
+// One to `most` ASCII digits and nothing else.
+constexpr bool IsAsciiDigits(std::string_view text, std::size_t most) {
+    return !text.empty() && text.size() <= most && text.find_first_not_of("0123456789") == std::string_view::npos;
+}
+
 inline bool BeginsIgnoringAsciiCase(std::string_view text, std::string_view prefix) {
     return text.size() >= prefix.size() && SameIgnoringAsciiCase(text.substr(0, prefix.size()), prefix);
 }

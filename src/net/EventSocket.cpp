@@ -272,18 +272,13 @@ IoResult EventSocket::Receive(void* buffer, std::size_t length) {
 
 void EventSocket::SetTransport(std::unique_ptr<Transport> transport) { transport_ = std::move(transport); }
 
-// The event that lets a blocked transport go on: a receive that would block is answered by
-// the next read event anyway; a transport that must write first needs the write event.
+// A transport that must write before it can go on asks the worker for the next write event,
+// which it may be waiting without; a receive that would block is answered by the next read
+// event anyway.
 void EventSocket::NoteBlocked(const IoResult& result) {
-    if (result.WouldBlock() && result.waitFor == Readiness::Writable) NoteWouldBlock();
-}
-
-// Asks the worker for the next write event; it may be waiting without one.
-void EventSocket::NoteWouldBlock() {
+    if (!result.WouldBlock() || result.waitFor != Readiness::Writable) return;
     if (writeWanted_.exchange(true)) return;
-    const int error = errno;
     if (!OnWorkerThread()) Wake();
-    errno = error;
 }
 
 void EventSocket::ShutDown() {

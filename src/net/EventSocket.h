@@ -131,7 +131,6 @@ private:
     // Stops all traffic; the descriptor itself stays open as long as the object.
     void ShutDown();
     void FailOpen(int error);
-    void NoteWouldBlock();
 
     std::atomic<int> fd_{-1};
     std::unique_ptr<Transport> transport_;

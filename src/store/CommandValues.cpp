@@ -1,5 +1,6 @@
 #include "store/CommandValues.h"
 
+#include "net/AsciiText.h"
 #include "store/AccountDatabase.h"
 #include "store/CommandError.h"
 #include "store/IpRules.h"
@@ -34,9 +35,7 @@ void CheckEntryName(std::string_view kind, std::string_view name, std::string_vi
                " bytes");
 }
 
-bool IsDigits(std::string_view text) {
-    return !text.empty() && text.size() <= 9 && text.find_first_not_of("0123456789") == std::string_view::npos;
-}
+bool IsDigits(std::string_view text) { return net::IsAsciiDigits(text, 9); }
 
 std::string Count(std::string_view option, std::string_view text) {
     if (!IsDigits(text)) Misused(std::string(option) + ": expected a whole number, got " + Quoted(text));

@@ -1,5 +1,7 @@
 #include "store/IpRules.h"
 
+#include "net/AsciiText.h"
+
 #include <algorithm>
 #include <array>
 #include <cstddef>
@@ -25,7 +27,7 @@ std::optional<std::array<std::string_view, kComponents>> SplitDotted(std::string
 
 bool IsAddressComponent(std::string_view part) {
     if (part == "*") return true;
-    if (part.empty() || part.size() > 3 || part.find_first_not_of("0123456789") != std::string_view::npos) return false;
+    if (!net::IsAsciiDigits(part, 3)) return false;
     int value = 0;
     for (const char digit : part) value = value * 10 + (digit - '0');
     return value <= 255;

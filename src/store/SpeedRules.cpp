@@ -1,5 +1,6 @@
 #include "store/SpeedRules.h"
 
+#include "net/AsciiText.h"
 #include "store/ProfileFile.h"
 
 #include <algorithm>
@@ -31,10 +32,6 @@ std::pair<std::string_view, std::string_view> SplitAt(std::string_view text, cha
     const std::size_t at = text.find(separator);
     if (at == std::string_view::npos) return {text, {}};
     return {text.substr(0, at), text.substr(at + 1)};
-}
-
-bool IsDigits(std::string_view text, std::size_t most) {
-    return !text.empty() && text.size() <= most && text.find_first_not_of("0123456789") == std::string_view::npos;
 }
 
 // "H:M" as atoi reads each part; the int range of each part keeps the sum in 64 bits.
@@ -79,13 +76,13 @@ bool IsSpeedRuleTime(std::string_view text) {
     if (colon == std::string_view::npos) return false;
     const std::string_view hours = text.substr(0, colon);
     const std::string_view minutes = text.substr(colon + 1);
-    return IsDigits(hours, 2) && IsDigits(minutes, 2) && ParseProfileInt(hours) <= 23 && ParseProfileInt(minutes) <= 59;
+    return net::IsAsciiDigits(hours, 2) && net::IsAsciiDigits(minutes, 2) && ParseProfileInt(hours) <= 23 && ParseProfileInt(minutes) <= 59;
 }
 
 bool IsSpeedValue(std::string_view text) {
     const auto [whole, fraction] = SplitAt(text, '.');
     const bool hasPoint = text.find('.') != std::string_view::npos;
-    return IsDigits(whole, 9) && (!hasPoint || fraction.empty() || IsDigits(fraction, 9));
+    return net::IsAsciiDigits(whole, 9) && (!hasPoint || fraction.empty() || net::IsAsciiDigits(fraction, 9));
 }
 
 bool IsValidSpeedRule(std::string_view text) {
