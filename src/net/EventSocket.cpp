@@ -367,11 +367,14 @@ void EventSocket::Wake() {
 // new signal.
 void EventSocket::DrainWake() { wakePending_.store(false); }
 
+// Workers also keep SIGPIPE blocked: sendfile has no MSG_NOSIGNAL, and a download to a peer
+// that has just gone must end in EPIPE, not in the end of the process.
 void EventSocket::RegisterWorker() {
-    sigset_t wake;
-    sigemptyset(&wake);
-    sigaddset(&wake, WakeSignal());
-    pthread_sigmask(SIG_BLOCK, &wake, nullptr);
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, WakeSignal());
+    sigaddset(&blocked, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &blocked, nullptr);
     std::lock_guard lock(workerThreadMutex_);
     workerThread_ = pthread_self();
 }
