@@ -72,6 +72,10 @@ bool DataSocket::Pace(std::size_t bytes) {
     return PauseFor(pause);
 }
 
+double DataSocket::BytesPerSecond() const {
+    return Started() ? static_cast<double>(BytesMoved()) / SecondsRunning() : 0.0;
+}
+
 double DataSocket::SecondsRunning() const {
     const auto elapsed = std::chrono::steady_clock::now() - startTime_;
     return std::max(1.0, std::floor(std::chrono::duration<double>(elapsed).count()));

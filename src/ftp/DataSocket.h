@@ -43,6 +43,9 @@ public:
     SpeedLimit CurrentSpeedLimit() const;
     bool SpeedLimited() const override { return limitOn_.load(); }
     std::uint32_t SpeedLimitBytesPerSecond() const override { return limit_.load(); }
+    // A listing has no transfer row; the file transfers count their bytes.
+    std::int64_t BytesMoved() const override { return 0; }
+    double BytesPerSecond() const override;
 
     // This transfer as its monitor row knows it.
     std::weak_ptr<monitor::RowOwner> RowKey();

@@ -99,8 +99,9 @@ void FileReceiveSocket::UpdateProgress(bool force) {
     if (!force && now - lastProgress_ < kProgressInterval) return;
     lastProgress_ = now;
     auto& transfers = owner_->Server().Registry().Transfers();
-    transfers.SetCell(RowKey(), monitor::TransferColumns::Speed, RateText(bytesReceived_, SecondsRunning()));
-    transfers.SetCell(RowKey(), monitor::TransferColumns::Status, UploadStatusText(bytesReceived_));
+    const std::int64_t received = bytesReceived_.load();
+    transfers.SetCell(RowKey(), monitor::TransferColumns::Speed, RateText(received, SecondsRunning()));
+    transfers.SetCell(RowKey(), monitor::TransferColumns::Status, UploadStatusText(received));
 }
 
 void FileReceiveSocket::CloseTransfer() {

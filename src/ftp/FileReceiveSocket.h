@@ -24,6 +24,7 @@ public:
     // ABOR: the upload then ends silently when the client closes the data connection.
     void Abort() override { aborted_.store(true); }
     void CloseTransfer() override;
+    std::int64_t BytesMoved() const override { return bytesReceived_.load(); }
 
 protected:
     void OnReceive() override;
@@ -47,7 +48,7 @@ private:
     std::atomic<bool> aborted_{false};
     bool diskError_ = false;
     bool creditGiven_ = false;
-    std::int64_t bytesReceived_ = 0;
+    std::atomic<std::int64_t> bytesReceived_{0};
     std::chrono::steady_clock::time_point lastProgress_{};
 };
 

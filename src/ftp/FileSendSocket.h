@@ -33,6 +33,7 @@ public:
     void Abort() override;
     bool Done() const { return done_.load(); }
     void CloseTransfer() override { Finish(false); }
+    std::int64_t BytesMoved() const override { return bytesSent_.load(); }
 
 protected:
     void OnSend() override;

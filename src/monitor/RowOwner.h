@@ -26,6 +26,9 @@ public:
 // One session, as the window shows it and acts on it. Callable from any thread.
 class SessionHandle : public RowOwner {
 public:
+    // The farewell an administrator's kick sends before Kick.
+    static constexpr const char* kKickReply = "421 You have been kicked from the system, Have a nice day :)\r\n";
+
     SessionHandle* Session() override { return this; }
 
     // False once the session has ended.
@@ -62,6 +65,9 @@ public:
     virtual std::uint32_t SpeedLimitBytesPerSecond() const = 0;
     // A new limit in bytes per second, 0 for none; measuring starts anew.
     virtual void ChangeSpeedLimit(std::uint32_t bytesPerSecond) = 0;
+    // Bytes moved so far, and their mean rate over the whole seconds since the transfer began.
+    virtual std::int64_t BytesMoved() const = 0;
+    virtual double BytesPerSecond() const = 0;
 };
 
 // The session or transfer a row belongs to, kept alive by the returned pointer; null when the

@@ -1,6 +1,9 @@
 #include "monitor/TerminalLogPrinter.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <cstdlib>
 
 #include <algorithm>
 #include <cstdint>
@@ -75,10 +78,40 @@ std::string ColouredLine(const LogRecord& record) {
     return coloured.append(kResetStyle) + '\n';
 }
 
+// syslog priorities: err for errors, notice for the server's own messages, info for the dialogue.
+int JournalPriority(std::uint32_t kind) {
+    switch (kind) {
+    case ErrorMessage: return 3;
+    case RemoteCommand:
+    case ServerReply: return 6;
+    default: return 5;
+    }
+}
+
+std::string JournalLines(const LogRecord& record) {
+    const std::string prefix = '<' + std::to_string(JournalPriority(record.kind)) + '>';
+    const std::string plain = PlainLine(record);
+    std::string prefixed;
+    for (std::size_t start = 0; start < plain.size();) {
+        const std::size_t end = std::min(plain.find('\n', start), plain.size() - 1) + 1;
+        prefixed += prefix + plain.substr(start, end - start);
+        start = end;
+    }
+    if (!prefixed.empty() && prefixed.back() != '\n') prefixed += '\n';
+    return prefixed;
+}
+
+bool IsJournalStream(std::FILE* out) {
+    const char* stream = std::getenv("JOURNAL_STREAM");
+    struct stat status {};
+    if (stream == nullptr || out == nullptr || fstat(fileno(out), &status) != 0) return false;
+    return std::to_string(status.st_dev) + ':' + std::to_string(status.st_ino) == stream;
+}
+
 }  // namespace
 
-TerminalLogPrinter::TerminalLogPrinter(ServerLog& log, std::FILE* out, bool colours)
-    : log_(log), out_(out), colours_(colours),
+TerminalLogPrinter::TerminalLogPrinter(ServerLog& log, std::FILE* out, Style style)
+    : log_(log), out_(out), style_(style),
       writer_([this] { WriteUntilStopped(); }),
       subscription_(log.Subscribe([this](const LogRecord& record) { Print(record); })) {}
 
@@ -97,8 +130,15 @@ bool TerminalLogPrinter::WantsColours(std::FILE* out) {
     return out != nullptr && isatty(fileno(out)) == 1;
 }
 
+TerminalLogPrinter::Style TerminalLogPrinter::StyleFor(std::FILE* out) {
+    if (IsJournalStream(out)) return Style::JournalPriorities;
+    return WantsColours(out) ? Style::Colours : Style::Plain;
+}
+
 void TerminalLogPrinter::Print(const LogRecord& record) {
-    const std::string line = colours_ ? ColouredLine(record) : PlainLine(record);
+    const std::string line = style_ == Style::Colours            ? ColouredLine(record)
+                             : style_ == Style::JournalPriorities ? JournalLines(record)
+                                                                  : PlainLine(record);
     bool wake = false;
     {
         std::unique_lock lock(mutex_);

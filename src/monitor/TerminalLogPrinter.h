@@ -19,13 +19,20 @@ namespace tolvane::monitor {
 // printer ends is written before its destructor returns.
 class TerminalLogPrinter {
 public:
-    TerminalLogPrinter(ServerLog& log, std::FILE* out, bool colours);
+    // Colours for a terminal; a syslog priority before each line for the systemd journal, which
+    // files each line under it (errors as err); bare lines for anything else.
+    enum class Style { Plain, Colours, JournalPriorities };
+
+    TerminalLogPrinter(ServerLog& log, std::FILE* out, Style style);
     ~TerminalLogPrinter();
 
     TerminalLogPrinter(const TerminalLogPrinter&) = delete;
     TerminalLogPrinter& operator=(const TerminalLogPrinter&) = delete;
 
     static bool WantsColours(std::FILE* out);
+    // The journal when `out` is the stream systemd connected (JOURNAL_STREAM names it), else
+    // colours on a terminal, else plain.
+    static Style StyleFor(std::FILE* out);
 
 private:
     void Print(const LogRecord& record);
@@ -36,7 +43,7 @@ private:
 
     ServerLog& log_;
     std::FILE* const out_;
-    const bool colours_;
+    const Style style_;
     std::mutex mutex_;
     std::condition_variable pendingSet_;
     std::condition_variable pendingDrained_;

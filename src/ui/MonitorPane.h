@@ -40,7 +40,7 @@ public:
     // Asks for a transfer's new limit in kb/s; returns the current value to leave it.
     using SpeedPrompt = std::function<double(QWidget* parent, double currentKbPerSecond)>;
 
-    static constexpr const char* kKickReply = "421 You have been kicked from the system, Have a nice day :)\r\n";
+    static constexpr const char* kKickReply = monitor::SessionHandle::kKickReply;
     // Lists follow their tables at most this often.
     static constexpr int kMinSyncIntervalMs = 100;
 

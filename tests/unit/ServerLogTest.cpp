@@ -45,11 +45,11 @@ Texts TextsOf(const ServerLog& log) {
     return texts;
 }
 
-std::string PrintedBy(ServerLog& log, bool colours, void (*write)(ServerLog&)) {
+std::string PrintedBy(ServerLog& log, TerminalLogPrinter::Style style, void (*write)(ServerLog&)) {
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::tmpfile(), &std::fclose);
     EXPECT_FALSE(TerminalLogPrinter::WantsColours(file.get()));
     {
-        TerminalLogPrinter printer(log, file.get(), colours);
+        TerminalLogPrinter printer(log, file.get(), style);
         write(log);
     }
     log.AppendLine(" - after the printer\r\n", SystemMessage);
@@ -179,7 +179,7 @@ TEST(ServerLogConcurrency, UnsubscribedSubscriberIsNeverCalledAgain) {
 
 TEST(TerminalLogPrinter, PrintsOneLinePerRecordWhileItLives) {
     auto log = MakeLog();
-    const auto printed = PrintedBy(log, false, [](ServerLog& target) {
+    const auto printed = PrintedBy(log, TerminalLogPrinter::Style::Plain, [](ServerLog& target) {
         target.AppendRaw("Tolvane-D v0.2\r\n", 0xFF0000, false, true);
         target.AppendLine(" -[1]- 331-Password\r\n331 required\r\n", ServerReply);
         target.AppendLine(" - no line end", SystemMessage);
@@ -190,13 +190,25 @@ TEST(TerminalLogPrinter, PrintsOneLinePerRecordWhileItLives) {
 
 TEST(TerminalLogPrinter, ColoursByKindAndShowsErrorRepliesInRed) {
     auto log = MakeLog();
-    const auto printed = PrintedBy(log, true, [](ServerLog& target) {
+    const auto printed = PrintedBy(log, TerminalLogPrinter::Style::Colours, [](ServerLog& target) {
         target.AppendLine(" -[2]- 550 File not found.\r\n", ServerReply);
         target.AppendLine(" - custom\r\n", 0x123456, true, false);
         target.AppendRaw("banner\r\n", SystemMessage, false, false);
     });
     EXPECT_EQ(printed, "\x1b[0;1;32m" + kStamp + " -[2]-\x1b[0;1;31m 550 File not found.\x1b[0m\n" +
                            "\x1b[0;4;38;2;86;52;18m" + kStamp + " - custom\x1b[0m\n\x1b[0;34mbanner\n\x1b[0m");
+}
+
+TEST(TerminalLogPrinter, JournalStyleGivesEveryLineItsPriorityAndNoColours) {
+    auto log = MakeLog();
+    const auto printed = PrintedBy(log, TerminalLogPrinter::Style::JournalPriorities, [](ServerLog& target) {
+        target.AppendRaw("Tolvane-D v0.2\r\nsecond\r\n", 0xFF0000, false, true);
+        target.AppendLine(" - No IP Home found\r\n", ErrorMessage);
+        target.AppendLine(" -[2]- 550 File not found.\r\n", ServerReply);
+        target.AppendLine(" - no line end", SystemMessage);
+    });
+    EXPECT_EQ(printed, "<5>Tolvane-D v0.2\n<5>second\n<3>" + kStamp + " - No IP Home found\n<6>" + kStamp +
+                           " -[2]- 550 File not found.\n<5>" + kStamp + " - no line end\n");
 }
 
 TEST(TerminalLogPrinter, StalledOutputHoldsAppendersBackAndLosesNothing) {
@@ -210,7 +222,7 @@ TEST(TerminalLogPrinter, StalledOutputHoldsAppendersBackAndLosesNothing) {
     std::atomic<int> appended{0};
     std::string printed;
     {
-        TerminalLogPrinter printer(log, out, false);
+        TerminalLogPrinter printer(log, out, TerminalLogPrinter::Style::Plain);
         std::thread appender([&] {
             for (int i = 0; i < kRecords; ++i, ++appended) log.AppendRaw(record + "\r\n", SystemMessage, false, false);
         });

@@ -1,0 +1,48 @@
+#pragma once
+
+#include "control/ControlCommands.h"
+#include "control/UnixSocket.h"
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <variant>
+
+namespace tolvane::server {
+class Server;
+}
+
+namespace tolvane::control {
+
+// The server end of `tolvaned ctl`: a local socket in the server home, mode 0600, answered one
+// request at a time on a thread of its own. Only the server's own user and root are heard.
+class ControlSocket {
+public:
+    // Listens at the home's control socket, taking the place of one a dead server left behind;
+    // an error text when another server answers there or the socket cannot be made.
+    static std::variant<std::unique_ptr<ControlSocket>, std::string> Open(const std::filesystem::path& home,
+                                                                          server::Server& server,
+                                                                          std::function<void()> reload);
+    // Stops answering and removes the socket.
+    ~ControlSocket();
+    ControlSocket(const ControlSocket&) = delete;
+    ControlSocket& operator=(const ControlSocket&) = delete;
+
+private:
+    ControlSocket(std::filesystem::path path, UnixSocket listener, int wakeFd, server::Server& server,
+                  std::function<void()> reload);
+
+    void ServeUntilStopped();
+    void Respond(UnixSocket client);
+    bool Trusted(const UnixSocket& client) const;
+
+    const std::filesystem::path path_;
+    UnixSocket listener_;
+    const int wakeFd_;
+    ControlCommands commands_;
+    std::thread thread_;
+};
+
+}  // namespace tolvane::control
