@@ -78,18 +78,18 @@ bool ControlSocket::Trusted(const UnixSocket& client) const {
 
 void ControlSocket::Respond(UnixSocket client) {
     client.SetTimeout(kClientTimeout);
-    if (!Trusted(client)) {
-        client.SendAll(std::string(kErrorLine) + "refused: only the server's own user and root may administer it\n");
-        return;
-    }
+    client.SendAll(AnswerTo(client));
+    client.EndSending(kMaxRequestBytes);
+}
+
+std::string ControlSocket::AnswerTo(UnixSocket& client) {
+    if (!Trusted(client))
+        return std::string(kErrorLine) + "refused: only the server's own user and root may administer it\n";
     const auto line = client.ReceiveLine(kMaxRequestBytes);
     const auto request = line ? ParseRequest(*line) : std::nullopt;
-    if (!request) {
-        client.SendAll(std::string(kErrorLine) + "malformed request\n");
-        return;
-    }
+    if (!request) return std::string(kErrorLine) + "malformed request\n";
     const Answer answer = commands_.Run(*request);
-    client.SendAll(std::string(answer.ok ? kOkLine : kErrorLine) + answer.text);
+    return std::string(answer.ok ? kOkLine : kErrorLine) + answer.text;
 }
 
 }  // namespace tolvane::control

@@ -36,6 +36,7 @@ private:
 
     void ServeUntilStopped();
     void Respond(UnixSocket client);
+    std::string AnswerTo(UnixSocket& client);
     bool Trusted(const UnixSocket& client) const;
 
     const std::filesystem::path path_;

@@ -113,6 +113,11 @@ std::string UnixSocket::ReceiveAll(std::size_t limit) {
     return bytes;
 }
 
+void UnixSocket::EndSending(std::size_t limit) {
+    ::shutdown(fd_, SHUT_WR);
+    ReceiveAll(limit);
+}
+
 std::optional<uid_t> UnixSocket::PeerUid() const {
     ucred credentials{};
     socklen_t length = sizeof credentials;

@@ -35,6 +35,9 @@ public:
     std::optional<std::string> ReceiveLine(std::size_t limit);
     // Everything until the peer closes, cut off after `limit` bytes.
     std::string ReceiveAll(std::size_t limit);
+    // Says the last word and reads what the peer still sends, up to `limit` bytes: closing on
+    // unread bytes would reset the connection and could lose the answer.
+    void EndSending(std::size_t limit);
     // The user ID of the process at the other end.
     std::optional<uid_t> PeerUid() const;
 
