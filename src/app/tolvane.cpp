@@ -1,3 +1,4 @@
+#include "control/ControlClient.h"
 #include "store/ProgramSettings.h"
 #include "server/Server.h"
 #include "store/ServerHome.h"
@@ -13,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace {
@@ -68,12 +70,29 @@ std::optional<fs::path> ParseHome(int argc, char** argv, int& exitCode) {
     return home.value_or(store::DefaultServerHome());
 }
 
+// A tolvaned on the same home holds its ports: the window would fail to bind every one of them.
+bool ServedByDaemon(const fs::path& home) {
+    if (!control::ControlClient::Serves(home)) return false;
+    const std::string message = "A running tolvaned serves the server home " + home.string() +
+                                ".\nAdminister it with 'tolvaned ctl', or stop it before opening the window.";
+    std::fprintf(stderr, "tolvane: %s\n", message.c_str());
+    if (HasDisplay()) {
+        int argc = 1;
+        char name[] = "tolvane";
+        char* argv[] = {name, nullptr};
+        QApplication application(argc, argv);
+        QMessageBox::information(nullptr, "Tolvane-D", QString::fromStdString(message));
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     int exitCode = 0;
     const auto home = ParseHome(argc, argv, exitCode);
     if (!home) return exitCode;
+    if (ServedByDaemon(*home)) return 1;
     if (!HasDisplay()) {
         std::fputs("tolvane: no display to open the window on (DISPLAY is not set).\n"
                    "Run tolvaned to serve without a window.\n",

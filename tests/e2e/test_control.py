@@ -246,6 +246,18 @@ class ControlSocket(ControlTestCase):
         self.assertEqual(ctl(self.path).returncode, 2)
         self.assertEqual(ctl(self.path, "status").returncode, 0)
 
+    def test_the_window_on_a_served_home_says_so(self):
+        window = os.path.join(os.path.dirname(TOLVANED), "tolvane")
+        if not os.path.exists(window):
+            self.skipTest("the window is not built")
+        self.start()
+        environment = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
+        opened = subprocess.run([window, "--home", self.path], capture_output=True, text=True, timeout=30,
+                                env=environment)
+        self.assertEqual((opened.returncode, opened.stderr),
+                         (1, "tolvane: A running tolvaned serves the server home %s.\nAdminister it with 'tolvaned "
+                             "ctl', or stop it before opening the window.\n" % self.path))
+
     def test_a_second_server_on_the_home_is_refused_and_a_dead_servers_socket_is_replaced(self):
         self.start()
         second = subprocess.run([TOLVANED, "--home", self.path], capture_output=True, text=True, timeout=30)
