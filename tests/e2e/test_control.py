@@ -2,6 +2,8 @@
 import json
 import os
 import pwd
+import re
+import signal
 import socket
 import stat
 import subprocess
@@ -325,3 +327,39 @@ class ServiceUser(HomeTestCase, unittest.TestCase):
         self.assertEqual(daemon.stop(), 0)
         self.assertEqual(daemon.process.stderr.read(),
                          "tolvaned: warning: serving as root; give --user NAME to serve as an unprivileged user\n")
+
+
+class Systemd(HomeTestCase, unittest.TestCase):
+    def test_readiness_reload_and_stop_are_notified_and_the_journal_gets_priorities(self):
+        home = TransferHome(self)
+        folder = self.make_home()
+        notify_path = os.path.join(folder, "notify")
+        notify = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+        self.addCleanup(notify.close)
+        notify.bind(notify_path)
+        notify.settimeout(30)
+        journal = open(os.path.join(folder, "journal"), "w+")
+        self.addCleanup(journal.close)
+        stream = os.fstat(journal.fileno())
+        environment = dict(os.environ, NOTIFY_SOCKET=notify_path,
+                           JOURNAL_STREAM="%d:%d" % (stream.st_dev, stream.st_ino))
+        process = subprocess.Popen([TOLVANED, "--home", home.home, "--user", pwd.getpwuid(os.getuid()).pw_name],
+                                   stdout=journal, stderr=subprocess.PIPE, env=environment)
+        self.addCleanup(process.wait)
+        self.addCleanup(process.kill)
+        self.assertEqual(notify.recv(4096), b"READY=1")
+        self.assertEqual(home.client("u").command("NOOP"), "200 Command okay.")
+        write_ip_home(home.home, "zz", "127.0.0.1", home.port)  # its port is taken: an error at reload
+        process.send_signal(signal.SIGHUP)
+        self.assertEqual((notify.recv(4096), notify.recv(4096)), (b"RELOADING=1", b"READY=1"))
+        process.send_signal(signal.SIGTERM)
+        self.assertEqual(notify.recv(4096), b"STOPPING=1")
+        self.assertEqual(process.wait(30), 0)
+        journal.seek(0)
+        lines = journal.read().splitlines()
+        self.assertTrue(all(re.match(r"<[356]>", line) for line in lines), lines)
+        self.assertNotIn("\x1b", "".join(lines))
+        self.assertIn("- zz-(127.0.0.1:%d) ,failed." % home.port, [line[3:].split(" ", 1)[1] for line in lines
+                                                                    if line.startswith("<3>")])
+        self.assertIn("<5>Tolvane-D v0.2", lines)
+        self.assertTrue(any(line.startswith("<6>") and line.endswith("200 Command okay.") for line in lines))
