@@ -223,11 +223,11 @@ int main(int argc, char** argv) {
     if (serviceUser && Failed(serviceUser->RegainRoot())) return 1;
     server.CreateServerSockets();
     if (serviceUser && Failed(serviceUser->DropForGood())) return 1;
-    auto control = control::ControlSocket::Open(home, server, [&server] { Reload(server); });
-    if (const auto* failure = std::get_if<std::string>(&control)) {
-        std::fprintf(stderr, "tolvaned: %s\n", failure->c_str());
-        return 1;
-    }
+    // Serving matters more than administering: a home whose path is too long for a socket name
+    // is still served.
+    const auto control = control::ControlSocket::Open(home, server, [&server] { Reload(server); });
+    if (const auto* failure = std::get_if<std::string>(&control))
+        std::fprintf(stderr, "tolvaned: warning: %s; 'tolvaned ctl' cannot reach this server\n", failure->c_str());
     if (!options->offline) server.GoOnline();
     sd_notify(0, "READY=1");
     return Serve(server, signals);

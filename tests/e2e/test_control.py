@@ -248,6 +248,18 @@ class ControlSocket(ControlTestCase):
         self.assertEqual(ctl(self.path).returncode, 2)
         self.assertEqual(ctl(self.path, "status").returncode, 0)
 
+    def test_a_home_too_deep_for_a_socket_name_is_served_without_one(self):
+        deep = os.path.join(self.make_home(), "d" * 120)
+        daemon = Daemon(deep, "--demo")
+        self.addCleanup(daemon.stop)
+        self.assertTrue(daemon.wait_for_line(" - Server is Online ..."), daemon.output())
+        answer = ctl(deep, "status")
+        self.assertEqual(answer.returncode, 1)
+        self.assertIn("File name too long", answer.stderr)
+        self.assertEqual(daemon.stop(), 0)
+        self.assertIn("tolvaned: warning: cannot make the control socket %s/tolvaned.sock: File name too long; "
+                      "'tolvaned ctl' cannot reach this server\n" % deep, daemon.process.stderr.read())
+
     def test_the_window_on_a_served_home_says_so(self):
         window = os.path.join(os.path.dirname(TOLVANED), "tolvane")
         if not os.path.exists(window):
