@@ -2,6 +2,7 @@
 import json
 import os
 import pwd
+import random
 import re
 import signal
 import socket
@@ -11,7 +12,8 @@ import time
 import unittest
 
 from accounts import TransferHome
-from tolvane import TOLVANED, Daemon, HomeTestCase, RawClient, connect_data, free_port, read_to_end, write_ip_home
+from tolvane import (TOLVANED, Daemon, HomeTestCase, RawClient, connect_data, free_port, prepare_home, read_to_end,
+                     user_file, write_account, write_ip_home)
 
 MiB = 1 << 20
 COMPLETE = "226 Transfer complete."
@@ -34,6 +36,26 @@ def listing(home, what):
     if answer.returncode != 0:
         raise AssertionError(answer.stderr)
     return json.loads(answer.stdout)
+
+
+def low_port():
+    """A free port below 1024, which only root or the bind capability may take."""
+    while True:
+        port = random.randint(600, 1000)
+        with socket.socket() as probe:
+            try:
+                probe.bind(("127.0.0.1", port))
+                return port
+            except OSError:
+                continue
+
+
+def login(port):
+    client = RawClient(port)
+    try:
+        return client.login("u", "pw")
+    finally:
+        client.close()
 
 
 def control_socket(home):
@@ -314,6 +336,37 @@ class ServiceUser(HomeTestCase, unittest.TestCase):
         self.assertEqual(ctl(home.home, "status").returncode, 0)  # root may administer it
         self.assertEqual(daemon.stop(), 0)
         self.assertNotIn("warning", daemon.process.stderr.read())
+
+    def test_an_unprivileged_user_holding_the_bind_capability_serves_and_reloads_low_ports(self):
+        home = self.make_home()
+        os.chmod(home, 0o777)
+        port = second = low_port()
+        while second == port:
+            second = low_port()
+        ip_home = prepare_home(home, port)
+        write_account(user_file(home, ip_home, "u"), password="pw", root=home + "/", rules=[home + "/,RLI"])
+        self.addCleanup(subprocess.run, ["chown", "-R", "root:root", home])
+        subprocess.run(["chown", "-R", "nobody:nogroup", home], check=True)
+        process = subprocess.Popen(["setpriv", "--reuid", "nobody", "--regid", "nogroup", "--clear-groups",
+                                    "--inh-caps", "+net_bind_service", "--ambient-caps", "+net_bind_service",
+                                    TOLVANED, "--home", home], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                                   text=True)
+        self.addCleanup(process.wait)
+        self.addCleanup(process.kill)
+        for _ in range(500):
+            if ctl(home, "status").returncode == 0:
+                break
+            time.sleep(0.02)
+        self.assertEqual(login(port), '230 User "u" logged in.')
+        write_ip_home(home, "127.0.0.1-%d" % second, "127.0.0.1", second)
+        write_account(user_file(home, "127.0.0.1-%d" % second, "u"), password="pw", root=home + "/",
+                      rules=[home + "/,RLI"])
+        subprocess.run(["chown", "-R", "nobody:nogroup", home], check=True)
+        self.assertEqual(ctl(home, "reload").stdout, "reloaded: 2 IP homes\n")
+        self.assertEqual(login(second), '230 User "u" logged in.')
+        process.terminate()
+        self.assertEqual(process.wait(30), 0)
+        self.assertEqual(process.stderr.read(), "")
 
     def test_refusals_say_why(self):
         home = self.make_home()
