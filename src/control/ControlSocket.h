@@ -21,7 +21,9 @@ namespace tolvane::control {
 class ControlSocket {
 public:
     // Listens at the home's control socket, taking the place of one a dead server left behind;
-    // an error text when another server answers there or the socket cannot be made.
+    // an error text when another server answers there or the socket cannot be made. Call it
+    // before the server goes online: the socket's mode comes from a umask, which is the whole
+    // process's, and no session may be making a file meanwhile.
     static std::variant<std::unique_ptr<ControlSocket>, std::string> Open(const std::filesystem::path& home,
                                                                           server::Server& server,
                                                                           std::function<void()> reload);
