@@ -347,10 +347,11 @@ class ServiceUser(HomeTestCase, unittest.TestCase):
         write_account(user_file(home, ip_home, "u"), password="pw", root=home + "/", rules=[home + "/,RLI"])
         self.addCleanup(subprocess.run, ["chown", "-R", "root:root", home])
         subprocess.run(["chown", "-R", "nobody:nogroup", home], check=True)
-        process = subprocess.Popen(["setpriv", "--reuid", "nobody", "--regid", "nogroup", "--clear-groups",
-                                    "--inh-caps", "+net_bind_service", "--ambient-caps", "+net_bind_service",
-                                    TOLVANED, "--home", home], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                   text=True)
+        # As the unit starts it: no way to gain privileges, the bind capability and nothing else.
+        process = subprocess.Popen(["setpriv", "--no-new-privs", "--reuid", "nobody", "--regid", "nogroup",
+                                    "--clear-groups", "--inh-caps", "+net_bind_service", "--ambient-caps",
+                                    "+net_bind_service", TOLVANED, "--home", home],
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         self.addCleanup(process.wait)
         self.addCleanup(process.kill)
         for _ in range(500):
