@@ -127,8 +127,9 @@ Answer ControlCommands::Status(bool json) const {
     const std::string transfers = std::to_string(registry.Transfers().Count());
     const std::string pid = std::to_string(getpid());
     if (json)
-        return Ok("{\"online\":" + std::string(online ? "true" : "false") + ",\"pid\":" + pid + ",\"sessions\":" + sessions +
-                  ",\"transfers\":" + transfers + ",\"home\":" + JsonString(server_.Home().string()) + "}\n");
+        return Ok("{\"online\":" + std::string(online ? "true" : "false") + ",\"pid\":" + pid +
+                  ",\"sessions\":" + sessions + ",\"transfers\":" + transfers +
+                  ",\"home\":" + JsonString(server_.Home().string()) + "}\n");
     return Ok(TextTable({{"state", online ? "online" : "offline"},
                          {"pid", pid},
                          {"sessions", sessions},
@@ -174,12 +175,14 @@ Answer ControlCommands::Transfers(bool json) {
         const std::string id = std::to_string(ids_.IdOf(row.owner));
         const std::string bytes = std::to_string(transfer->BytesMoved());
         const std::string rate = Number(transfer->BytesPerSecond());
+        const std::string limit =
+            transfer->SpeedLimited() ? std::to_string(transfer->SpeedLimitBytesPerSecond()) : "null";
         if (json) {
             objects.push_back("{\"id\":" + id + ",\"connection\":" + JsonString(Cell(row, Column::Id)) +
                               ",\"direction\":\"" + Direction(row) + "\",\"file\":" +
                               JsonString(Cell(row, Column::Filename)) + ",\"bytes\":" + bytes +
                               ",\"bytes_per_second\":" + rate + ",\"limit_bytes_per_second\":" +
-                              (transfer->SpeedLimited() ? std::to_string(transfer->SpeedLimitBytesPerSecond()) : "null") +
+                              limit +
                               ",\"ip_home\":" + JsonString(Cell(row, Column::IpHome)) + "}");
         } else {
             table.push_back({id, Cell(row, Column::Id), Direction(row), bytes, rate, LimitText(*transfer),
@@ -197,7 +200,8 @@ Answer ControlCommands::Requests(bool json) const {
         if (json) {
             objects.push_back("{\"connection\":" + JsonString(Cell(row, Column::Id)) + ",\"address\":" +
                               JsonString(Cell(row, Column::Ip)) + ",\"succeeded\":" +
-                              JsonString(Cell(row, Column::Succeed)) + ",\"time\":" + JsonString(Cell(row, Column::Time)) +
+                              JsonString(Cell(row, Column::Succeed)) + ",\"time\":" +
+                              JsonString(Cell(row, Column::Time)) +
                               ",\"reason\":" + JsonString(Cell(row, Column::Reason)) + "}");
         } else {
             table.push_back(row.cells);

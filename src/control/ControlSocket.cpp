@@ -29,17 +29,18 @@ std::variant<std::unique_ptr<ControlSocket>, std::string> ControlSocket::Open(co
     if (fs::exists(status)) {
         if (!fs::is_socket(status)) return path.string() + " is there and is no socket; remove it first";
         UnixSocket probe;
-        if (probe.Connect(path)) return "another tolvaned serves this server home (its control socket " + path.string() + " answers)";
+        if (probe.Connect(path))
+            return "another tolvaned serves this server home (its control socket " + path.string() + " answers)";
         fs::remove(path, error);
     }
     UnixSocket listener;
     if (!listener.Listen(path)) return Failure("cannot make the control socket", path);
     const int wakeFd = ::eventfd(0, EFD_CLOEXEC);
     if (wakeFd < 0) return Failure("cannot make a wake-up descriptor for", path);
-    return std::unique_ptr<ControlSocket>(new ControlSocket(path, std::move(listener), wakeFd, server, std::move(reload)));
+    return std::make_unique<ControlSocket>(Key(), path, std::move(listener), wakeFd, server, std::move(reload));
 }
 
-ControlSocket::ControlSocket(fs::path path, UnixSocket listener, int wakeFd, server::Server& server,
+ControlSocket::ControlSocket(Key, fs::path path, UnixSocket listener, int wakeFd, server::Server& server,
                              std::function<void()> reload)
     : path_(std::move(path)),
       listener_(std::move(listener)),

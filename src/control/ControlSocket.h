@@ -19,6 +19,12 @@ namespace tolvane::control {
 // The server end of `tolvaned ctl`: a local socket in the server home, mode 0600, answered one
 // request at a time on a thread of its own. Only the server's own user and root are heard.
 class ControlSocket {
+    // Only Open makes one.
+    class Key {
+        friend class ControlSocket;
+        Key() = default;
+    };
+
 public:
     // Listens at the home's control socket, taking the place of one a dead server left behind;
     // an error text when another server answers there or the socket cannot be made. Call it
@@ -27,15 +33,14 @@ public:
     static std::variant<std::unique_ptr<ControlSocket>, std::string> Open(const std::filesystem::path& home,
                                                                           server::Server& server,
                                                                           std::function<void()> reload);
+    ControlSocket(Key, std::filesystem::path path, UnixSocket listener, int wakeFd, server::Server& server,
+                  std::function<void()> reload);
     // Stops answering and removes the socket.
     ~ControlSocket();
     ControlSocket(const ControlSocket&) = delete;
     ControlSocket& operator=(const ControlSocket&) = delete;
 
 private:
-    ControlSocket(std::filesystem::path path, UnixSocket listener, int wakeFd, server::Server& server,
-                  std::function<void()> reload);
-
     void ServeUntilStopped();
     void Respond(UnixSocket client);
     std::string AnswerTo(UnixSocket& client);

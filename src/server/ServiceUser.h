@@ -14,7 +14,8 @@ class ServiceUser {
 public:
     // The user and group by name (the group defaults to the user's own); an error text when
     // either is unknown.
-    static std::variant<ServiceUser, std::string> LookUp(const std::string& user, const std::optional<std::string>& group);
+    static std::variant<ServiceUser, std::string> LookUp(const std::string& user,
+                                                         const std::optional<std::string>& group);
 
     // Files made meanwhile belong to the service user; root can still be taken back.
     std::optional<std::string> BecomeEffective() const;
