@@ -71,11 +71,15 @@ std::shared_ptr<ControlConnection> ControlConnection::Self() {
     return std::static_pointer_cast<ControlConnection>(shared_from_this());
 }
 
+// The folder is opened now: what the client reaches by its data connection is what was checked.
 void ControlConnection::LIST(const CommandRequest&) {
-    const auto makeSocket = [this] {
+    OpenedEntry folder = OpenListedFolder(CurrentDirectory());
+    if (folder.denied) return RefusePermission();
+    const auto opened = std::make_shared<FileHandle>(std::move(folder.handle));
+    const auto makeSocket = [this, opened] {
         ListingOptions options{login_.account.hideHidden, showRelativePath_, std::nullopt, Credit()};
         if (login_.account.ratioEnabled) options.ratio = Ratio();
-        return std::make_shared<ListingSocket>(Self(), CurrentDirectory(), std::move(options));
+        return std::make_shared<ListingSocket>(Self(), CurrentDirectory(), std::move(*opened), std::move(options));
     };
     data_.StartTransfer({.kind = TransferKind::Listing,
                          .opening = "150 Opening ASCII data connection to bin/ls.\r\n",

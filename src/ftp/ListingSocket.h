@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ftp/DataSocket.h"
+#include "ftp/FileHandle.h"
 #include "ftp/FileSendSocket.h"
 
 #include <dirent.h>
@@ -20,7 +21,9 @@ struct ListingOptions {
 // Sends the listing of one directory (LIST), produced entry by entry while it is sent.
 class ListingSocket : public DataSocket {
 public:
-    ListingSocket(std::shared_ptr<ControlConnection> owner, std::string directory, ListingOptions options);
+    // `folder` was opened by the command (none: the listing is empty); `directory` names it.
+    ListingSocket(std::shared_ptr<ControlConnection> owner, std::string directory, FileHandle folder,
+                  ListingOptions options);
     ~ListingSocket() override;
 
     bool StartTransfer() override;
@@ -39,6 +42,7 @@ private:
     void Finish();
 
     const std::string directory_;
+    FileHandle folder_;
     const ListingOptions options_;
     std::unique_ptr<DIR, DirectoryCloser> entries_;
     std::string pending_;
