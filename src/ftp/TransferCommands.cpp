@@ -27,9 +27,8 @@ OpenedEntry ControlConnection::OpenChecked(const std::string& path, bool folder,
     const FileHandle reference = OpenReference(path, folder);
     if (!reference) return {};
     const std::string real = DescriptorPath(reference.Get());
-    const PermissionSet permissions =
-        real.empty() ? DefaultPermissions() : FolderPermissions(real.substr(0, real.rfind('/') + 1));
-    if (permissions.deny || !(permissions.*letter)) return {FileHandle{}, true};
+    const PermissionSet permissions = real.empty() ? PermissionSet{} : PermissionsOf(real.substr(0, real.rfind('/') + 1));
+    if (!(permissions.*letter)) return {FileHandle{}, true};
     return {Reopen(reference.Get(), flags)};
 }
 
