@@ -13,12 +13,6 @@ bool IsAbort(const std::string& verb) {
     return SameVerb(verb, "ABOR") || verb.find("ABOR") != std::string::npos;
 }
 
-// The folder whose rules govern what opening an entry reaches: a link counts where it leads.
-std::string TargetFolder(const ResolvedEntry& entry) {
-    const std::string real = RealPath(entry.path);
-    return real.substr(0, real.rfind('/') + 1);
-}
-
 }  // namespace
 
 // Tried in this order; USER, PASS, HELP, ABOR, FEAT, OPTS and AUTH are served before login.
@@ -141,7 +135,7 @@ bool ControlConnection::Permitted(const CommandRow& command, const CommandReques
                (entry.Refused() || PermissionsOf(entry.directory).*command.letter);
     case RuleFolder::Target:
         return entry.refusal != PathRefusal::Outside &&
-               (entry.Refused() || PermissionsOf(TargetFolder(entry)).*command.letter);
+               (entry.Refused() || PermissionsOf(RealFolderOf(entry.path)).*command.letter);
     }
     return true;
 }

@@ -14,6 +14,9 @@ namespace {
 // How long a reply may wait for a client that does not read before the session gives up.
 constexpr std::chrono::seconds kReplyWriteTimeout{20};
 constexpr std::size_t kReceiveBlock = 1024;
+// How long a transfer of an account without a time-out may wait for its data connection or
+// move nothing.
+constexpr int kDefaultDataTimeout = 60;
 
 std::size_t LineContentLength(const std::string& line) {
     const bool crlf = line.size() >= 2 && line[line.size() - 2] == '\r';
@@ -222,7 +225,7 @@ bool ControlConnection::SilentTooLong() const {
 
 void ControlConnection::OnIdleTick() {
     ReloadAccountIfRequested();
-    if (data_.TransferRunning()) {
+    if (data_.MovedSinceLastTick()) {
         idleTicks_.store(0);
     } else {
         idleTicks_.fetch_add(1);
@@ -230,11 +233,14 @@ void ControlConnection::OnIdleTick() {
     if (SilentTooLong()) TimeOut();
 }
 
+int ControlConnection::DataTimeout() const { return accountTimeout_ > 0 ? accountTimeout_ : kDefaultDataTimeout; }
+
 void ControlConnection::TimeOut() {
     SystemMessage(" -[" + std::to_string(connectionNumber_) + "]- Timed out : " + UserName() +
                       " - IP : " + ClientAddress() + "\r\n",
                   monitor::SystemMessage);
     RemoveConnectionsRow();
+    data_.TimeOutTransfers();
     SendReply("421 Connection timed-out.\r\n");
     Close();
 }

@@ -4,6 +4,8 @@
 #include "ftp/ServerShared.h"
 #include "ftp/CommandTable.h"
 #include "ftp/DataChannel.h"
+#include "ftp/FileHandle.h"
+#include "ftp/FileReceiveSocket.h"
 #include "ftp/FileSendSocket.h"
 #include "ftp/ListingSocket.h"
 #include "ftp/LoginState.h"
@@ -73,6 +75,9 @@ public:
 
     // The data side: its sockets take their in-progress flags from it.
     DataChannel& Data() { return data_; }
+    // How long a transfer may wait for its data connection or move nothing, in seconds: the
+    // account's time-out when it has one.
+    int DataTimeout() const;
     // The account's limit for a transfer of this kind starting now; none when it runs unpaced.
     std::optional<SpeedLimit> SpeedLimitFor(TransferKind kind) const;
     // What the data sockets keep up to date.
@@ -151,8 +156,18 @@ private:
     PermissionSet PermissionsOf(const std::string& directory) const;
     PermissionSet FolderPermissions(const std::string& folder) const;
     std::function<PermissionSet(const std::string& folder)> FolderRightsSnapshot() const;
+    // Local paths resolved once each, for the checks of one command.
+    class RealPaths {
+    public:
+        std::string Of(const std::string& path);
+
+    private:
+        std::vector<std::pair<std::string, std::string>> resolved_;
+    };
     static PermissionSet JudgeFolder(std::vector<std::string> rules, const std::string& homeDirectory, bool relative,
                                      const std::string& folder);
+    static std::vector<std::string> RealRules(std::vector<std::string> rules, RealPaths& realPaths);
+    bool RenameKeepsRules(const std::string& source, const std::string& target) const;
     ResolvedEntry ResolveName(const std::string& argument) const;
     void DELE(const CommandRequest& request);
     void MKD(const CommandRequest& request);
@@ -171,7 +186,11 @@ private:
     void RETR(const CommandRequest& request);
     void STOR(const CommandRequest& request);
     void APPE(const CommandRequest& request);
-    void StartUpload(std::string opening, const std::string& path, std::int64_t offset, bool overwrite);
+    OpenedEntry OpenChecked(const std::string& path, bool folder, bool PermissionSet::*letter, int flags) const;
+    // The folder a listing reads, opened and judged by its `L` letter now.
+    OpenedEntry OpenListedFolder(const std::string& folder) const;
+    OpenedEntry OpenUploadTarget(const ResolvedEntry& entry, UploadTarget& target) const;
+    void StartUpload(std::string opening, UploadTarget target, std::int64_t offset, bool overwrite);
     RatioTerms Ratio() const;
     std::shared_ptr<ControlConnection> Self();
     void WriteBackCredit();

@@ -24,14 +24,13 @@ std::string HostPortText(const net::Endpoint& host, std::uint16_t port) {
 void DataChannel::UseActivePort(int port) {
     if (passiveMode_) {
         passiveMode_ = false;
-        ClosePassiveListener();
+        DropPassiveListener();
     }
     dataPort_ = port;
 }
 
 void DataChannel::EnterPassiveMode(bool extended) {
-    // A listener that was never used would otherwise wait for a client forever.
-    ClosePassiveListener();
+    DropPassiveListener();
     auto listener = std::make_shared<PassiveListenSocket>(session_.Client());
     if (!listener->Create(0)) {
         session_.SendReply("421 Out of Network sockets, please try later\r\n");
@@ -100,6 +99,7 @@ bool DataChannel::StartTransfer(TransferStart start) {
     ActiveFlag(start.kind).store(true);
     Track(start.kind, socket);
     if (const auto limit = session_.SpeedLimitFor(start.kind)) socket->SetSpeedLimit(*limit);
+    socket->SetStallLimit(session_.DataTimeout());
     HandOver(socket);
     return true;
 }
@@ -127,6 +127,15 @@ std::shared_ptr<PassiveListenSocket> DataChannel::OpenPassiveListener() const {
     auto listener = passiveListener_.lock();
     lock.unlock();
     return listener && listener->IsOpen() ? listener : nullptr;
+}
+
+// A listener that was never used would otherwise wait for a client for ever; one that a transfer
+// command already holds serves that transfer, which ends with its own 226 or 426.
+void DataChannel::DropPassiveListener() {
+    std::unique_lock lock(dataMutex_);
+    auto listener = std::exchange(passiveListener_, {}).lock();
+    lock.unlock();
+    if (listener && !listener->HasTarget()) listener->Close();
 }
 
 void DataChannel::ClosePassiveListener() {
@@ -163,6 +172,14 @@ void DataChannel::Abort(const std::string& previousVerb) {
         upload->Abort();
 }
 
+void DataChannel::TimeOutTransfers() {
+    std::unique_lock lock(dataMutex_);
+    const std::shared_ptr<DataSocket> sockets[] = {downloadSocket_.lock(), uploadSocket_.lock(), listingSocket_.lock()};
+    lock.unlock();
+    for (const auto& socket : sockets)
+        if (socket) socket->TimeOut();
+}
+
 void DataChannel::EndTransfers() {
     std::unique_lock lock(dataMutex_);
     const std::shared_ptr<DataSocket> sockets[] = {downloadSocket_.lock(), uploadSocket_.lock(), listingSocket_.lock()};
@@ -172,8 +189,9 @@ void DataChannel::EndTransfers() {
     ClosePassiveListener();
 }
 
-bool DataChannel::TransferRunning() const {
-    return downloadActive_.load() || uploadActive_.load() || listingActive_.load();
+bool DataChannel::MovedSinceLastTick() {
+    const std::uint64_t moved = bytesMoved_.load();
+    return std::exchange(movedAtLastTick_, moved) != moved;
 }
 
 }  // namespace tolvane::ftp

@@ -4,6 +4,7 @@
 #include "ftp/SpeedLimit.h"
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -56,7 +57,12 @@ public:
     void Abort(const std::string& previousVerb);
     // Ends the data connections and the passive listener without replies: kick, session end.
     void EndTransfers();
-    bool TransferRunning() const;
+    // The session's time-out: each transfer ends with its own 425 or 426 first.
+    void TimeOutTransfers();
+    // What the data sockets add their moved bytes to; true once per idle tick of the session
+    // when some moved since the last: a stalled transfer does not keep its session alive.
+    void CountMoved(std::size_t bytes) { bytesMoved_.fetch_add(bytes); }
+    bool MovedSinceLastTick();
 
     // What the data sockets keep up to date.
     std::atomic<bool>& DownloadActiveFlag() { return downloadActive_; }
@@ -69,6 +75,7 @@ private:
     bool TransferAllowed(TransferKind kind);
     std::shared_ptr<PassiveListenSocket> OpenPassiveListener() const;
     void ClosePassiveListener();
+    void DropPassiveListener();
     bool PrepareActiveSocket(const std::shared_ptr<DataSocket>& socket);
     void Track(TransferKind kind, const std::shared_ptr<DataSocket>& socket);
     std::atomic<bool>& ActiveFlag(TransferKind kind);
@@ -86,6 +93,8 @@ private:
     std::atomic<bool> downloadActive_{false};
     std::atomic<bool> uploadActive_{false};
     std::atomic<bool> listingActive_{false};
+    std::atomic<std::uint64_t> bytesMoved_{0};
+    std::uint64_t movedAtLastTick_ = 0;  // the session's worker only
 };
 
 }  // namespace tolvane::ftp

@@ -20,6 +20,25 @@ void DataSocket::OnConnect() {
     if (!StartTransfer()) Cancel();  // it has answered already
 }
 
+// A tick comes after a second without events. A data connection that never comes up ends with
+// 425, a transfer that moves no byte for the limit with 426: neither holds its slot and worker
+// for ever.
+void DataSocket::OnIdleTick() {
+    stillTicks_ = bytesMoved_ == movedAtLastTick_ ? stillTicks_ + 1 : 0;
+    movedAtLastTick_ = bytesMoved_;
+    const int limit = stallLimit_.load();
+    if (limit > 0 && stillTicks_ >= limit) TimeOut();
+}
+
+void DataSocket::TimeOut() {
+    EndStalled(Started() ? "426 Data connection closed, transfer failed.\r\n" : "425 Can't open data connection.\r\n");
+}
+
+void DataSocket::EndStalled(std::string_view reply) {
+    if (Release()) owner_->SendReply(reply);
+    Cancel();
+}
+
 void DataSocket::OnWorkerExit() {
     Release();
     if (!started_.load() && !cancelled_.load()) {
@@ -34,10 +53,11 @@ std::weak_ptr<monitor::RowOwner> DataSocket::RowKey() {
     return std::static_pointer_cast<DataSocket>(weak_from_this().lock());
 }
 
-void DataSocket::Release() {
-    if (released_.exchange(true)) return;
+bool DataSocket::Release() {
+    if (released_.exchange(true)) return false;
     activeFlag_.store(false);
     if (holdsTransferSlot_) owner_->IpHome().runningTransfers.fetch_sub(1);
+    return true;
 }
 
 void DataSocket::MarkStarted() {
@@ -63,6 +83,8 @@ void DataSocket::ChangeSpeedLimit(std::uint32_t bytesPerSecond) {
 SpeedLimit DataSocket::CurrentSpeedLimit() const { return SpeedLimit{limitOn_.load(), limit_.load()}; }
 
 bool DataSocket::Pace(std::size_t bytes) {
+    bytesMoved_ += bytes;
+    owner_->Data().CountMoved(bytes);
     if (!limitOn_.load()) return IsOpen();
     const std::uint64_t limit = limit_.load();
     const std::uint64_t counted = bytesSincePause_.fetch_add(bytes) + bytes;

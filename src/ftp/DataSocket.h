@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 
 namespace tolvane::ftp {
 
@@ -30,6 +31,15 @@ public:
 
     // Ends the transfer without any reply: kick, session end.
     void Cancel();
+    bool Cancelled() const { return cancelled_.load(); }
+    // Ends the transfer with this reply (425 when its data connection never came up, 426 when
+    // it stopped moving), unless it has ended already.
+    virtual void EndStalled(std::string_view reply);
+    // The time-out's end: 425 before the data connection came up, 426 after.
+    void TimeOut();
+    // Seconds the transfer may wait for its data connection or move nothing; 0: no limit.
+    void SetStallLimit(int seconds) { stallLimit_.store(seconds); }
+    int StallLimit() const { return stallLimit_.load(); }
     // ABOR: ends the transfer with the reply its state calls for; a listing runs on.
     virtual void Abort() {}
     // Whether the session's in-progress flag of this kind is still up.
@@ -52,12 +62,12 @@ public:
 
 protected:
     void OnConnect() override;
+    void OnIdleTick() override;
     void OnWorkerExit() override;
 
     // Sleeps as long as the speed limit asks after `bytes` more have moved; false when the
     // socket was closed meanwhile.
     bool Pace(std::size_t bytes);
-    bool Cancelled() const { return cancelled_.load(); }
     bool Started() const { return started_.load(); }
     // StartTransfer calls this once the transfer really begins.
     void MarkStarted();
@@ -67,8 +77,9 @@ protected:
     const std::shared_ptr<ControlConnection> owner_;
 
     // The transfer slot and the session's in-progress flag, given back once: before the final
-    // reply, so that a client told of the end can start its next transfer at once.
-    void Release();
+    // reply, so that a client told of the end can start its next transfer at once. False when
+    // they were given back before.
+    bool Release();
 
 private:
 
@@ -82,6 +93,10 @@ private:
     std::atomic<bool> limitOn_{false};
     std::atomic<std::uint32_t> limit_{0};
     std::atomic<std::uint64_t> bytesSincePause_{0};
+    std::atomic<int> stallLimit_{0};
+    std::uint64_t bytesMoved_ = 0;  // the worker's own count, for the stall check
+    std::uint64_t movedAtLastTick_ = 0;
+    int stillTicks_ = 0;
 };
 
 }  // namespace tolvane::ftp

@@ -2,7 +2,10 @@
 
 #include "ftp/FileSystem.h"
 #include "ftp/PathResolver.h"
+#include "net/AsciiText.h"
 #include "store/DirectoryRules.h"
+
+#include <utility>
 
 namespace tolvane::ftp {
 
@@ -30,27 +33,52 @@ std::function<PermissionSet(const std::string& folder)> ControlConnection::Folde
 
 PermissionSet ControlConnection::JudgeFolder(std::vector<std::string> rules, const std::string& homeDirectory,
                                              bool relative, const std::string& folder) {
-    // The folder, the home and the rule paths are often one and the same.
-    std::vector<std::pair<std::string, std::string>> resolved;
-    const auto realPathOf = [&resolved](const std::string& path) {
-        for (const auto& [given, real] : resolved)
-            if (given == path) return real;
-        return resolved.emplace_back(path, RealPath(path)).second;
-    };
-    const std::string real = realPathOf(folder);
+    RealPaths realPaths;
+    const std::string real = realPaths.Of(folder);
     if (real.empty()) return DefaultPermissions();
+    // In relative mode nothing outside the home has rights.
     if (relative) {
-        const std::string home = realPathOf(homeDirectory);
+        const std::string home = realPaths.Of(homeDirectory);
         if (home.empty() || !(real.ends_with('/') ? real : real + '/').starts_with(home)) return DefaultPermissions();
     }
+    return ComputePermissions(RealRules(std::move(rules), realPaths), real);
+}
+
+// The folder, the home and the rule paths are often one and the same: each is resolved once.
+std::string ControlConnection::RealPaths::Of(const std::string& path) {
+    for (const auto& [given, real] : resolved_)
+        if (given == path) return real;
+    return resolved_.emplace_back(path, RealPath(path)).second;
+}
+
+// The account's rule texts with each path where it really lies.
+std::vector<std::string> ControlConnection::RealRules(std::vector<std::string> rules, RealPaths& realPaths) {
     for (std::string& text : rules) {
         const store::AccessingRule rule = store::ParseAccessingRule(text);
         // A text without a comma has no letters part to keep beside a followed path.
         if (rule.path.empty() || rule.path == text) continue;
-        const std::string rulePath = realPathOf(PathResolver::Normalise(rule.path + "/"));
+        const std::string rulePath = realPaths.Of(PathResolver::Normalise(rule.path + "/"));
         if (!rulePath.empty()) text = rulePath + ',' + rule.letters;
     }
-    return ComputePermissions(rules, real);
+    return rules;
+}
+
+// A folder keeps the rules that name it or anything below it only if they would say the same
+// at its new place; otherwise a rename would carry denied or read-only content out from under
+// its rule.
+bool ControlConnection::RenameKeepsRules(const std::string& source, const std::string& target) const {
+    RealPaths realPaths;
+    const std::string from = realPaths.Of(PathResolver::Normalise(source + "/"));
+    const std::string to = realPaths.Of(PathResolver::Normalise(target + "/"));
+    if (from.empty() || to.empty()) return false;
+    const std::vector<std::string> rules = RealRules(login_.AccessingRules(), realPaths);
+    for (const std::string& text : rules) {
+        const std::string rulePath = PathResolver::Normalise(store::ParseAccessingRule(text).path + "/");
+        if (!net::BeginsIgnoringAsciiCase(rulePath, from)) continue;
+        const std::string moved = to + rulePath.substr(from.size());
+        if (ComputePermissions(rules, rulePath) != ComputePermissions(rules, moved)) return false;
+    }
+    return true;
 }
 
 ResolvedEntry ControlConnection::ResolveName(const std::string& argument) const {
@@ -91,7 +119,9 @@ void ControlConnection::RMD(const CommandRequest& request) {
     }
 }
 
+// Every RNFR and every RNTO ends the rename pending before it, refused or not.
 void ControlConnection::RNFR(const CommandRequest& request) {
+    renamePending_ = false;
     const ResolvedEntry entry = ResolveName(request.argument);
     if (entry.refusal == PathRefusal::Outside) return RefusePermission();
     const EntryKind kind = entry.Refused() ? EntryKind::None : LookupEntry(entry.directory, entry.name);
@@ -109,18 +139,20 @@ void ControlConnection::RNFR(const CommandRequest& request) {
     SendReply(isFile ? "350 File found, ready for destination.\r\n" : "350 Directory found, ready for destination.\r\n");
 }
 
-// The letter depends on what RNFR found, so this check stays here.
+// The letter depends on what RNFR found, so this check stays here. The target's folder is
+// judged where it really lies, as for STOR.
 void ControlConnection::RNTO(const CommandRequest& request) {
+    const bool pending = std::exchange(renamePending_, false);
     const ResolvedEntry entry = ResolveName(request.argument);
-    const PermissionSet permissions = entry.Refused() ? PermissionSet{} : PermissionsOf(entry.directory);
+    const PermissionSet permissions = entry.Refused() ? PermissionSet{} : PermissionsOf(RealFolderOf(entry.path));
     if (entry.refusal == PathRefusal::Outside ||
         (!entry.Refused() && (renameIsFile_ ? !permissions.renameFile : !permissions.renameDirectory)))
         return RefusePermission();
-    if (!renamePending_) {
+    if (!pending) {
         SendReply("550 Call RNFR before using this command.\r\n");
         return;
     }
-    renamePending_ = false;
+    if (!entry.Refused() && !renameIsFile_ && !RenameKeepsRules(renameSource_, entry.path)) return RefusePermission();
     if (!entry.Refused() && RenameEntry(renameSource_, entry.path)) {
         SendReply("250 RNTO command succesful.\r\n");
     } else {

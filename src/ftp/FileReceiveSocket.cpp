@@ -1,10 +1,10 @@
 #include "ftp/FileReceiveSocket.h"
 
 #include "ftp/ControlConnection.h"
+#include "ftp/FileSystem.h"
 #include "ftp/TransferProgress.h"
 
 #include <cerrno>
-#include <fcntl.h>
 #include <unistd.h>
 
 namespace tolvane::ftp {
@@ -15,17 +15,24 @@ constexpr std::size_t kPacedBlock = 1024;
 
 }  // namespace
 
-FileReceiveSocket::FileReceiveSocket(std::shared_ptr<ControlConnection> owner, std::string filePath,
+FileReceiveSocket::FileReceiveSocket(std::shared_ptr<ControlConnection> owner, UploadTarget target,
                                      std::int64_t restartOffset, bool overwrite, RatioTerms ratio)
     : DataSocket(owner, owner->Data().UploadActiveFlag(), true),
-      filePath_(std::move(filePath)),
-      fileName_(filePath_.substr(filePath_.rfind('/') + 1)),
+      target_(std::move(target)),
+      fileName_(target_.name),
       restartOffset_(restartOffset),
       overwrite_(overwrite),
       ratio_(std::move(ratio)) {}
 
-FileReceiveSocket::~FileReceiveSocket() {
-    if (fileFd_ >= 0) ::close(fileFd_);
+FileReceiveSocket::~FileReceiveSocket() = default;
+
+// A file is started anew, or written into, only now that the data connection is there.
+bool FileReceiveSocket::OpenTarget() {
+    file_ = target_.file ? std::move(target_.file) : CreateIn(target_.folder.Get(), target_.name, overwrite_);
+    target_.folder = FileHandle{};
+    if (!file_) return false;
+    if (overwrite_ && ::ftruncate(file_.Get(), 0) != 0) return false;
+    return restartOffset_ == 0 || ::lseek(file_.Get(), restartOffset_, SEEK_SET) >= 0;
 }
 
 void FileReceiveSocket::Log(const std::string& text) {
@@ -33,9 +40,10 @@ void FileReceiveSocket::Log(const std::string& text) {
 }
 
 bool FileReceiveSocket::StartTransfer() {
-    const int flags = O_WRONLY | O_CREAT | O_NONBLOCK | O_CLOEXEC | (overwrite_ ? O_TRUNC : 0);
-    fileFd_ = ::open(filePath_.c_str(), flags, 0644);
-    if (fileFd_ < 0 || (restartOffset_ != 0 && ::lseek(fileFd_, restartOffset_, SEEK_SET) < 0)) {
+    std::lock_guard lock(endMutex_);  // an ABOR ends a transfer that starts now after its start
+    if (ended_) return false;          // aborted before the data connection came
+    if (!OpenTarget()) {
+        ended_ = true;
         owner_->SendReply("426 Data Connection closed,disk writing error, disk full ?.\r\n");
         Log("Closed, sending file \"" + fileName_ + "\" failed...\r\n");
         return false;
@@ -73,7 +81,7 @@ bool FileReceiveSocket::ReceiveAvailable() {
 
 bool FileReceiveSocket::WriteAll(const char* data, std::size_t length) {
     while (length > 0) {
-        const ssize_t written = ::write(fileFd_, data, length);
+        const ssize_t written = ::write(file_.Get(), data, length);
         if (written < 0 && errno == EINTR) continue;
         if (written <= 0) return false;
         data += written;
@@ -104,18 +112,44 @@ void FileReceiveSocket::UpdateProgress(bool force) {
     transfers.SetCell(RowKey(), monitor::TransferColumns::Status, UploadStatusText(received));
 }
 
-void FileReceiveSocket::CloseTransfer() {
+bool FileReceiveSocket::EndOnce() {
+    const bool first = !ended_;
+    ended_ = true;
+    return first;
+}
+
+void FileReceiveSocket::EndFailed(std::string_view reply) {
     Release();
-    owner_->SendReply("426 Data connection closed, transfer failed.\r\n");
+    owner_->SendReply(reply);
     owner_->Server().Registry().Transfers().Remove(RowKey());
+}
+
+void FileReceiveSocket::CloseTransfer() {
+    {
+        std::lock_guard lock(endMutex_);
+        if (EndOnce()) EndFailed("426 Data connection closed, transfer failed.\r\n");
+    }
+    Cancel();
+}
+
+void FileReceiveSocket::Abort() { EndStalled("426 Data connection closed, transfer failed.\r\n"); }
+
+void FileReceiveSocket::EndStalled(std::string_view reply) {
+    {
+        std::lock_guard lock(endMutex_);
+        if (!EndOnce()) return;
+        EndFailed(reply);
+        Log("Closed, sending file \"" + fileName_ + "\" failed...\r\n");
+    }
     Cancel();
 }
 
 // The client has closed the data connection (or the file refused a write): take what is still
 // on its way, then answer.
 void FileReceiveSocket::OnClose() {
+    std::lock_guard lock(endMutex_);
     // Without a start the data connection never came up; the worker's end answers 426.
-    if (aborted_.load() || !buffer_) {
+    if (!buffer_ || !EndOnce()) {
         Close();
         return;
     }

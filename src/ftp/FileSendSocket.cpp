@@ -3,9 +3,7 @@
 #include "ftp/ControlConnection.h"
 #include "ftp/TransferProgress.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace tolvane::ftp {
 namespace {
@@ -19,22 +17,19 @@ constexpr int kUnsentLimit = 128 * 1024;
 
 }  // namespace
 
-FileSendSocket::FileSendSocket(std::shared_ptr<ControlConnection> owner, std::string filePath,
+FileSendSocket::FileSendSocket(std::shared_ptr<ControlConnection> owner, FileHandle file, std::string fileName,
                                std::int64_t restartOffset, RatioTerms ratio)
     : DataSocket(owner, owner->Data().DownloadActiveFlag(), true),
-      filePath_(std::move(filePath)),
-      fileName_(filePath_.substr(filePath_.rfind('/') + 1)),
+      file_(std::move(file)),
+      fileName_(std::move(fileName)),
       restartOffset_(restartOffset),
       ratio_(std::move(ratio)) {}
 
-FileSendSocket::~FileSendSocket() {
-    if (fileFd_ >= 0) ::close(fileFd_);
-}
+FileSendSocket::~FileSendSocket() = default;
 
 bool FileSendSocket::StartTransfer() {
-    fileFd_ = ::open(filePath_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     struct stat status {};
-    if (fileFd_ < 0 || fstat(fileFd_, &status) != 0 || !S_ISREG(status.st_mode)) {
+    if (!file_ || fstat(file_.Get(), &status) != 0 || !S_ISREG(status.st_mode)) {
         Finish(false);
         return false;
     }
@@ -62,7 +57,7 @@ void FileSendSocket::OnSend() {
 // Sends the next block; false when the loop must wait for a write event or has ended.
 bool FileSendSocket::SendBlock() {
     const std::size_t block = CurrentSpeedLimit().on ? kPacedBlock : kLargeBlock;
-    const net::IoResult sent = SendFile(fileFd_, &position_, block);
+    const net::IoResult sent = SendFile(file_.Get(), &position_, block);
     if (sent.status == net::IoStatus::Ended) {
         done_.store(true);
         UpdateProgress(true);
@@ -107,18 +102,22 @@ void FileSendSocket::Abort() {
 }
 
 void FileSendSocket::FinishLocked(bool success) {
+    EndLocked(success ? "226 Transfer complete.\r\n" : "426 Data connection closed, transfer failed.\r\n", success);
+}
+
+void FileSendSocket::EndStalled(std::string_view reply) {
+    std::lock_guard lock(finishMutex_);
+    EndLocked(reply, false);
+}
+
+void FileSendSocket::EndLocked(std::string_view reply, bool success) {
     if (finished_.exchange(true)) return;
     owner_->Server().Registry().Transfers().Remove(RowKey());
     Release();
-    if (success) {
-        owner_->SendReply("226 Transfer complete.\r\n");
-        owner_->SystemMessage(owner_->Tag() + "Closed, sending file \"" + fileName_ + "\" successfull ...\r\n",
-                              monitor::SystemMessage);
-    } else {
-        owner_->SendReply("426 Data connection closed, transfer failed.\r\n");
-        owner_->SystemMessage(owner_->Tag() + "Closed, sending file \"" + fileName_ + "\" failed ...\r\n",
-                              monitor::SystemMessage);
-    }
+    owner_->SendReply(reply);
+    owner_->SystemMessage(owner_->Tag() + "Closed, sending file \"" + fileName_ + "\"" +
+                              (success ? " successfull ...\r\n" : " failed ...\r\n"),
+                          monitor::SystemMessage);
     Close();
 }
 

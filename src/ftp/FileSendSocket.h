@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ftp/DataSocket.h"
+#include "ftp/FileHandle.h"
 
 #include <atomic>
 #include <cstdint>
@@ -21,8 +22,9 @@ struct RatioTerms {
 // Sends one file to the client (RETR).
 class FileSendSocket : public DataSocket {
 public:
-    FileSendSocket(std::shared_ptr<ControlConnection> owner, std::string filePath, std::int64_t restartOffset,
-                   RatioTerms ratio);
+    // `file` was opened by the command; `fileName` names it in the log.
+    FileSendSocket(std::shared_ptr<ControlConnection> owner, FileHandle file, std::string fileName,
+                   std::int64_t restartOffset, RatioTerms ratio);
     ~FileSendSocket() override;
 
     bool StartTransfer() override;
@@ -34,6 +36,7 @@ public:
     bool Done() const { return done_.load(); }
     void CloseTransfer() override { Finish(false); }
     std::int64_t BytesMoved() const override { return bytesSent_.load(); }
+    void EndStalled(std::string_view reply) override;
 
 protected:
     void OnSend() override;
@@ -44,12 +47,12 @@ private:
     void Account(std::size_t sent);
     void UpdateProgress(bool force);
     void FinishLocked(bool success);
+    void EndLocked(std::string_view reply, bool success);
 
-    const std::string filePath_;
+    const FileHandle file_;
     const std::string fileName_;
     const std::int64_t restartOffset_;
     const RatioTerms ratio_;
-    int fileFd_ = -1;
     off_t position_ = 0;
     std::int64_t totalLength_ = 0;
     std::atomic<std::int64_t> bytesSent_{0};

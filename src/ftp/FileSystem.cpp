@@ -1,6 +1,7 @@
 #include "ftp/FileSystem.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
@@ -39,20 +40,6 @@ bool Exists(const std::string& path) {
     return LinkStatusOf(path, status);
 }
 
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
 bool IsRegularFile(int fd) {
     struct stat status {};
     return fd >= 0 && ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
@@ -82,8 +69,8 @@ bool DirectoryExists(const std::string& path) {
 bool FileOpenable(const std::string& path) {
     struct stat status {};
     if (!StatusOf(path, status) || !S_ISREG(status.st_mode)) return false;
-    const FileDescriptor file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    return IsRegularFile(file.get());
+    const FileHandle file(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    return IsRegularFile(file.Get());
 }
 
 EntryKind LookupEntry(const std::string& directory, const std::string& name) {
@@ -115,6 +102,44 @@ std::string RealPath(const std::string& path) {
     const std::string parent = RealPath(trimmed.substr(0, slash + 1));
     if (parent.empty()) return {};
     return parent + path.substr(slash + 1);
+}
+
+FileHandle OpenReference(const std::string& path, bool folder) {
+    if (!Usable(path)) return {};
+    FileHandle reference(::open(path.c_str(), O_PATH | O_CLOEXEC | (folder ? O_DIRECTORY : 0)));
+    struct stat status {};
+    if (!reference || ::fstat(reference.Get(), &status) != 0) return {};
+    if (folder ? !S_ISDIR(status.st_mode) : !S_ISREG(status.st_mode)) return {};
+    return reference;
+}
+
+std::string DescriptorPath(int fd) {
+    const std::string link = "/proc/self/fd/" + std::to_string(fd);
+    char target[PATH_MAX];
+    const ssize_t length = ::readlink(link.c_str(), target, sizeof target);
+    if (length <= 0 || static_cast<std::size_t>(length) >= sizeof target || target[0] != '/') return {};
+    std::string path(target, static_cast<std::size_t>(length));
+    struct stat status {};
+    if (::fstat(fd, &status) != 0 || status.st_nlink == 0) return {};  // removed: " (deleted)"
+    if (S_ISDIR(status.st_mode) && !path.ends_with('/')) path += '/';
+    return path;
+}
+
+FileHandle Reopen(int reference, int flags) {
+    const std::string link = "/proc/self/fd/" + std::to_string(reference);
+    return FileHandle(::open(link.c_str(), flags | O_CLOEXEC | O_NOCTTY));
+}
+
+FileHandle CreateIn(int folder, const std::string& name, bool replace) {
+    if (name.empty() || IsDotName(name) || name.find('/') != std::string::npos) return {};
+    const int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | (replace ? O_TRUNC : O_EXCL);
+    FileHandle file(::openat(folder, name.c_str(), flags, 0644));
+    return IsRegularFile(file.Get()) ? std::move(file) : FileHandle{};
+}
+
+std::string RealFolderOf(const std::string& path) {
+    const std::string real = RealPath(path);
+    return real.substr(0, real.rfind('/') + 1);
 }
 
 bool MakeDirectory(const std::string& path) { return Usable(path) && ::mkdir(path.c_str(), 0777) == 0; }

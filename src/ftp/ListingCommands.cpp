@@ -49,8 +49,11 @@ void ControlConnection::StartListing(const std::string& argument, ListingFormat 
         options.rightsOf = FolderRightsSnapshot();
     }
     if (login_.account.ratioEnabled) options.ratio = Ratio();
-    const auto makeSocket = [this, &folder, &options] {
-        return std::make_shared<ListingSocket>(Self(), folder, std::move(options));
+    // The folder is opened now: what the client reaches by its data connection is what was checked.
+    OpenedEntry opened = OpenListedFolder(folder);
+    if (opened.denied) return RefusePermission();
+    const auto makeSocket = [this, &folder, &opened, &options] {
+        return std::make_shared<ListingSocket>(Self(), folder, std::move(opened.handle), std::move(options));
     };
     data_.StartTransfer({.kind = TransferKind::Listing,
                          .opening = "150 Opening ASCII data connection to bin/ls.\r\n",

@@ -7,6 +7,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 
 namespace tolvane::ftp {
@@ -17,16 +18,22 @@ constexpr std::size_t kSendChunk = 64 * 1024;
 
 }  // namespace
 
-ListingSocket::ListingSocket(std::shared_ptr<ControlConnection> owner, std::string directory, ListingOptions options)
+ListingSocket::ListingSocket(std::shared_ptr<ControlConnection> owner, std::string directory, FileHandle folder,
+                             ListingOptions options)
     : DataSocket(owner, owner->Data().ListingActiveFlag(), false),
       directory_(std::move(directory)),
+      folder_(std::move(folder)),
       options_(std::move(options)) {}
 
 ListingSocket::~ListingSocket() = default;
 
 // A directory that cannot be read lists as empty.
 bool ListingSocket::StartTransfer() {
-    entries_.reset(opendir(directory_.c_str()));
+    if (folder_) {
+        const int fd = folder_.Release();
+        entries_.reset(fdopendir(fd));
+        if (!entries_) ::close(fd);
+    }
     now_ = std::time(nullptr);
     owner_->SystemMessage(owner_->Tag() + "Connected, Transfering List \"" + directory_ + "\" ...\r\n",
                           monitor::SystemMessage);
@@ -134,7 +141,7 @@ std::optional<std::string> ListingSocket::FactsLine(const std::string& name, con
 
 void ListingSocket::Finish() {
     finished_ = true;
-    Release();
+    if (!Release()) return Close();  // a time-out has answered already
     if (options_.ratio) {
         char text[256];
         std::snprintf(text, sizeof text, "226-Server is running ratio %i/%i, counting %s\r\n", options_.ratio->upload,

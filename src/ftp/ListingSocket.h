@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ftp/DataSocket.h"
+#include "ftp/FileHandle.h"
 #include "ftp/FileSendSocket.h"
 #include "ftp/PermissionSet.h"
 
@@ -37,7 +38,9 @@ struct ListingOptions {
 // sent.
 class ListingSocket : public DataSocket {
 public:
-    ListingSocket(std::shared_ptr<ControlConnection> owner, std::string directory, ListingOptions options);
+    // `folder` was opened by the command (none: the listing is empty); `directory` names it.
+    ListingSocket(std::shared_ptr<ControlConnection> owner, std::string directory, FileHandle folder,
+                  ListingOptions options);
     ~ListingSocket() override;
 
     bool StartTransfer() override;
@@ -60,6 +63,7 @@ private:
     void Finish();
 
     const std::string directory_;
+    FileHandle folder_;
     const ListingOptions options_;
     std::unique_ptr<DIR, DirectoryCloser> entries_;
     bool onlyNameGiven_ = false;

@@ -14,6 +14,25 @@ void PassiveListenSocket::SetTarget(std::shared_ptr<DataSocket> target) {
     targetSet_.notify_all();
 }
 
+bool PassiveListenSocket::HasTarget() {
+    std::lock_guard lock(mutex_);
+    return target_ != nullptr;
+}
+
+// A transfer whose client never connects ends with 425 after its limit; one that its session
+// dropped (the session ended) lets the listener go.
+void PassiveListenSocket::OnIdleTick() {
+    std::unique_lock lock(mutex_);
+    const std::shared_ptr<DataSocket> target = target_;
+    lock.unlock();
+    if (!target) return;
+    if (target->Cancelled()) return Close();
+    const int limit = target->StallLimit();
+    if (limit <= 0 || ++ticksWithTarget_ < limit) return;
+    target->TimeOut();
+    Close();
+}
+
 void PassiveListenSocket::Close() {
     {
         std::lock_guard lock(mutex_);
@@ -35,6 +54,8 @@ void PassiveListenSocket::OnAccept() {
     const std::shared_ptr<DataSocket> target = WaitForTarget();
     if (target && target->StartTransfer()) {
         Adopt(target, accepted);
+        // An ABOR between the start and the hand-over found no connection to close.
+        if (target->Cancelled()) target->Close();
     } else {
         ::close(accepted);
     }

@@ -16,10 +16,13 @@ public:
     explicit PassiveListenSocket(net::Endpoint client);
 
     void SetTarget(std::shared_ptr<DataSocket> target);
+    // A transfer command has handed its data socket over.
+    bool HasTarget();
     void Close() override;
 
 protected:
     void OnAccept() override;
+    void OnIdleTick() override;
     void OnWorkerExit() override;
 
 private:
@@ -30,6 +33,7 @@ private:
     std::condition_variable targetSet_;
     std::shared_ptr<DataSocket> target_;
     bool closing_ = false;
+    int ticksWithTarget_ = 0;  // the worker's own
 };
 
 }  // namespace tolvane::ftp

@@ -74,6 +74,8 @@ class Paths(HomeTestCase, unittest.TestCase):
         self.assertEqual(s.send("RNTO x"), "550 Call RNFR before using this command.")
         self.assertEqual(s.send("RNFR a.txt"), "350 File found, ready for destination.")
         self.assertEqual(s.send("RNFR missing"), "550 No such file or directory found.")
+        self.assertEqual(s.send("RNTO b.txt"), "550 Call RNFR before using this command.")
+        self.assertEqual(s.send("RNFR a.txt"), "350 File found, ready for destination.")
         self.assertEqual(s.send("RNTO b.txt"), "250 RNTO command succesful.")
         self.assertEqual(s.send("RNTO c.txt"), "550 Call RNFR before using this command.")
         self.assertEqual(s.send("RNFR new"), "350 Directory found, ready for destination.")

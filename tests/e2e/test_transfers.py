@@ -97,7 +97,10 @@ class TransferTestCase(HomeTestCase, unittest.TestCase):
 
     def start_unread_download(self, name="big.bin"):
         """A session whose download runs and blocks because nobody reads it."""
-        c = self.home.client()
+        return self.start_unread_download_as("u", name)
+
+    def start_unread_download_as(self, user, name="big.bin"):
+        c = self.home.client(user)
         data_socket = connect_data(c.pasv())
         self.addCleanup(data_socket.close)
         self.assertEqual(c.command("RETR " + name), "150 Using open data connection for transfering file %s." % name)
@@ -262,18 +265,27 @@ class Replies(TransferTestCase):
         self.assertNotIn("up.txt", log)
         self.assertTrue(self.daemon.wait_for_line(' -[1]- Connected, sending file "up.txt" successfull...'))
 
-    def test_a_running_transfer_keeps_its_session_from_timing_out(self):
+    def test_a_moving_transfer_keeps_its_session_alive_and_a_stalled_one_does_not(self):
+        # Paced to 100 KiB/s, the download moves for about five seconds: more than twice the
+        # time-out, with the control connection silent throughout. However slow the machine,
+        # the session may only time out after the transfer's own end.
+        data = payload(500 * KiB)
+        self.home.write("paced.bin", data)
         self.home.sparse("big.bin", 64 * MiB)
-        self.home.user("u", misc={"Timeout": "2"})
+        self.home.user("u", misc={"Timeout": "2"}, speed_limit={"Enabled": "Static", "SendingSpeed": "100"})
+        self.home.user("fast", misc={"Timeout": "2"})
         self.start()
-        c, download = self.start_unread_download()
-        time.sleep(4)  # twice the time-out, the control connection silent
-        self.assertLess(len(read_to_end(download)), 64 * MiB)
-        self.assertEqual(c.reply(), COMPLETE + "\r\n")
-        self.assertEqual(c.command("NOOP"), "200 Command okay.")
-        # Without a transfer the time-out applies again.
-        c.sock.settimeout(10)
+        c = self.home.client()
+        c.sock.settimeout(30)
+        self.assertEqual(c.transfer("RETR paced.bin")[1:], (data, COMPLETE))
         self.assertEqual(c.reply(), "421 Connection timed-out.\r\n")
+        self.assertTrue(c.closed())
+        # A download nobody reads moves nothing: it ends with 426 and its silent session with 421.
+        c, download = self.start_unread_download_as("fast")
+        c.sock.settimeout(30)
+        self.assertEqual(c.reply() + c.reply(), FAILED + "\r\n421 Connection timed-out.\r\n")
+        self.assertTrue(c.closed())
+        self.assertLess(len(read_to_end(download)), 64 * MiB)
 
     def test_rest_offsets(self):
         data = payload(1000)
@@ -392,10 +404,16 @@ class NoOverwrite(TransferTestCase):
         self.assertEqual(c.command("STOR old.txt"), "500 File already exists, delete first.")
         self.assertEqual(self.home.read("old.txt"), b"0123456789ABCDEF")
         self.assertEqual(c.transfer("STOR new.txt", upload=b"new")[2], COMPLETE)
-        self.assertEqual(c.transfer("STOR old.txt", upload=b"xy", rest=10)[2], COMPLETE)
-        self.assertEqual(self.home.read("old.txt"), b"0123456789xyCDEF")
+        # A restart rewrites nothing: only an upload resumed where the file ends may go on.
+        for offset in (0, 1, 10, 15):
+            self.assertEqual(c.transfer("STOR old.txt", upload=b"xy", rest=offset)[0],
+                             "500 File already exists, delete first.")
+        self.assertEqual(c.transfer("STOR old.txt", upload=b"xy", rest=17)[0],
+                         "550 File is smaller than pointer position.")
+        self.assertEqual(c.transfer("STOR old.txt", upload=b"xy", rest=16)[2], COMPLETE)
+        self.assertEqual(self.home.read("old.txt"), b"0123456789ABCDEFxy")
         self.assertEqual(c.transfer("APPE old.txt", upload=b"!")[2], COMPLETE)
-        self.assertEqual(self.home.read("old.txt"), b"0123456789xyCDEF!")
+        self.assertEqual(self.home.read("old.txt"), b"0123456789ABCDEFxy!")
         # A name with a drive keeps only its last component, in the reply too.
         self.assertEqual(c.transfer("STOR C:/temp/colon.txt", upload=b"c")[0],
                          "150 Binary data connection for file colon.txt.")
@@ -431,6 +449,27 @@ class DataConnections(TransferTestCase):
         self.assertEqual(c.transfer("RETR data.bin", passive=False),
                          ("150 Binary data connection for transfering file data.bin.", data, COMPLETE))
         self.assertTrue(refused_port(third_port))
+
+    def test_a_pasv_after_a_transfer_command_leaves_that_transfer_its_connection(self):
+        data = payload(300 * KiB)
+        self.home.write("data.bin", data)
+        self.start()
+        c = self.home.client()
+        for pipelined in (True, False):
+            with self.subTest(pipelined=pipelined):
+                port = c.pasv()
+                if pipelined:
+                    c.send("RETR data.bin\r\nPASV\r\n")
+                    self.assertEqual(c.reply(), "150 Using open data connection for transfering file data.bin.\r\n")
+                else:
+                    self.assertEqual(c.command("RETR data.bin"),
+                                     "150 Using open data connection for transfering file data.bin.")
+                    c.send("PASV\r\n")
+                self.assertRegex(c.reply(), r"^227 ")
+                data_socket = connect_data(port)
+                self.assertEqual(read_to_end(data_socket), data)
+                data_socket.close()
+                self.assertEqual(c.reply(), COMPLETE + "\r\n")
 
     def test_a_waiting_passive_connection_serves_a_later_command(self):
         self.home.write("a.txt", b"a")
@@ -660,13 +699,16 @@ class Abort(TransferTestCase):
         self.assertLess(len(read_to_end(data_socket)), 256 * MiB - 65536)
         data_socket.close()
         self.assertEqual(c.command("NOOP"), "200 Command okay.")
-        # An aborted upload ends without a reply when the client closes its data connection.
+        # An aborted upload ends at once, as a download does: its data connection is closed.
         data_socket = connect_data(c.pasv())
         self.assertEqual(c.command("STOR up.bin"), "150 Binary data connection for file up.bin.")
         data_socket.sendall(b"u" * 100000)
-        self.assertEqual(c.command("ABOR"), "226 ABOR command successful.")
+        self.assertEqual(c.command("ABOR"), FAILED)
+        self.assertEqual(c.reply(), "226 ABOR command successful.\r\n")
+        self.assertEqual(read_to_end(data_socket), b"")
         data_socket.close()
         self.assertEqual(c.command("NOOP"), "200 Command okay.")
+        self.assertEqual(c.transfer("STOR up.bin", upload=b"again")[2], COMPLETE)
 
     def test_abor_with_nothing_running(self):
         self.home.write("a.txt", b"a")
@@ -971,18 +1013,19 @@ class BadInput(TransferTestCase):
         self.assertEqual(c.command("RETR doomed.bin"), "550 File not found.")
         self.assert_back_to_idle(c)
 
-    def test_a_file_that_cannot_be_opened_when_the_connection_comes_up(self):
+    def test_a_file_is_opened_by_its_command(self):
         path = self.home.write("gone.bin", b"gone")
         os.makedirs(self.home.path("folder"))
         self.start()
         c = self.home.client()
+        # Removed between the 150 and the data connection: what the command opened is sent.
         port = c.pasv()
         self.assertEqual(c.command("RETR gone.bin"), "150 Using open data connection for transfering file gone.bin.")
         os.remove(path)
         data_socket = connect_data(port)
-        self.assertEqual(read_to_end(data_socket), b"")
+        self.assertEqual(read_to_end(data_socket), b"gone")
         data_socket.close()
-        self.assertEqual(c.reply(), FAILED + "\r\n")
+        self.assertEqual(c.reply(), COMPLETE + "\r\n")
         # An upload onto a directory cannot open its file either.
         port = c.pasv()
         reply = c.command("STOR folder")

@@ -10,16 +10,18 @@ import signal
 import socket
 import struct
 import subprocess
+import sys
 import threading
 import time
 import unittest
 
 from robust import HEAVY, raise_descriptor_limit, resident_kib  # noqa: F401 - also sets the import path
 from accounts import TransferHome
-from tolvane import BANNER, HomeTestCase, RawClient, connect_data, prepare_home, user_file
+from tolvane import ActiveListener, BANNER, HomeTestCase, RawClient, connect_data, prepare_home, user_file
 
 KiB, MiB = 1 << 10, 1 << 20
 COMPLETE = "226 Transfer complete."
+FAILED = "426 Data connection closed, transfer failed."
 DISK_FULL = "426 Data Connection closed,disk writing error, disk full ?."
 
 
@@ -234,6 +236,52 @@ class SlowAndGreedyClients(FaultTestCase):
         self.assertEqual(c.transfer("RETR small.bin")[1:], (b"small", COMPLETE))
         c.close()
         self.assert_back_to_idle()
+
+    def stalled_transfers(self):
+        """Two sessions whose downloads never move: one never connects its passive data connection,
+        one never reads its active one. Returns their control connections."""
+        never_connected = self.home.client("stall")
+        never_connected.pasv()
+        self.assertEqual(never_connected.command("RETR big.bin"),
+                         "150 Using open data connection for transfering file big.bin.")
+        never_read = self.home.client("stall")
+        listener = ActiveListener()
+        self.addCleanup(listener.close)
+        self.assertEqual(never_read.command("PORT " + listener.port_argument()), "200 PORT command succeed.")
+        self.assertEqual(never_read.command("RETR big.bin"), "150 Binary data connection for transfering file big.bin.")
+        self.addCleanup(listener.accept().close)
+        return never_connected, never_read
+
+    def test_stalled_data_connections_end_and_free_their_slots_threads_and_sessions(self):
+        self.home = TransferHome(self, max_transfers=2)
+        self.home.write("small.bin", b"small")
+        self.home.sparse("big.bin", 256 * MiB)
+        self.home.user("stall", misc={"Timeout": "3"})
+        self.start()
+        # While its session is kept busy, each transfer ends by itself: 425 when the data connection
+        # never came, 426 when nothing moved; the session goes on.
+        sessions = self.stalled_transfers()
+        stalled = (self.daemon.descriptors(), self.daemon.threads())
+        endings = dict(zip(sessions, ("425 Can't open data connection.", FAILED)))
+        while endings:
+            for session in list(endings):
+                reply = session.command("NOOP")
+                if reply != "200 Command okay.":  # the NOOP's own reply follows the transfer's
+                    self.assertEqual(reply, endings.pop(session))
+                    self.assertEqual(session.reply(), "200 Command okay.\r\n")
+        for session in sessions:
+            self.assertEqual(session.transfer("RETR small.bin")[1:], (b"small", COMPLETE))
+            self.assertEqual(session.command("QUIT"), "221 Good Bye!")
+        # Left silent, each session times out after its transfer's own end.
+        sessions = self.stalled_transfers()
+        for session, ending in zip(sessions, ("425 Can't open data connection.", FAILED)):
+            session.sock.settimeout(30)
+            self.assertEqual(session.reply() + session.reply(), ending + "\r\n421 Connection timed-out.\r\n")
+            self.assertTrue(session.closed())
+        self.assert_back_to_idle()
+        self.assert_served()
+        sys.stderr.write("\nstalled transfers: %d descriptors, %d threads at idle; %d, %d while two stalled; "
+                         "back to %d, %d\n" % (self.idle + stalled + (self.daemon.descriptors(), self.daemon.threads())))
 
     def test_a_client_flooding_commands_without_reading_keeps_server_memory_bounded(self):
         self.start()

@@ -8,7 +8,8 @@ import unittest
 
 from robust import HEAVY  # noqa: F401 - also sets the import path
 from accounts import FULL
-from tolvane import BANNER, Daemon, HomeTestCase, RawClient, connect_data, free_port, prepare_home, user_file, write_account
+from tolvane import (BANNER, Daemon, HomeTestCase, RawClient, connect_data, free_port, prepare_home, read_to_end,
+                     user_file, write_account)
 
 COMPLETE = "226 Transfer complete."
 SECRET = b"outside every home\n"
@@ -145,6 +146,105 @@ class DataConnections(HostileTestCase):
         self.assertEqual(c.reply(), COMPLETE + "\r\n")
         with open(self.hostile.roots["rel"] + "up.txt", "rb") as f:
             self.assertEqual(f.read(), b"genuine")
+
+
+class Renames(HostileTestCase):
+    def ruled_account(self, user):
+        """The account with a denied folder, a denied folder one level down and a read-only folder."""
+        root = self.hostile.roots[user]
+        for folder, name in (("secret", "s.txt"), ("parent/denied", "d.txt"), ("ro", "admin.txt"), ("free", "f.txt")):
+            os.makedirs(root + folder, exist_ok=True)
+            with open(root + folder + "/" + name, "wb") as f:
+                f.write(b"kept")
+        write_account(user_file(self.hostile.home, self.hostile.ip_home, user), password="pw", root=root,
+                      rules=[root + "," + FULL, root + "secret,d", root + "parent/denied,d", root + "ro,RLI"],
+                      misc={"ShowRelativePath": "TRUE"} if user == "rel" else {})
+        return root
+
+    def test_a_rename_cannot_carry_a_folder_out_from_under_its_rule(self):
+        for user in ("rel", "abs"):
+            with self.subTest(user=user):
+                root = self.ruled_account(user)
+                before = sorted(os.listdir(root))
+                c = self.client(user)
+                for source, target in (("secret", "opened"), ("parent", "moved"), ("ro", "rw"), ("ro", "sub/ro")):
+                    self.assertEqual(c.command("RNFR " + source), "350 Directory found, ready for destination.")
+                    self.assertEqual(c.command("RNTO " + target), "550 Permission denied.", source)
+                self.assertEqual(sorted(os.listdir(root)), before)
+                for line in ("RETR opened/s.txt", "RETR moved/denied/d.txt", "RETR secret/s.txt"):
+                    self.assertRegex(c.transfer(line)[0], r"^550 ", line)
+                self.assertRegex(c.transfer("STOR ro/new.txt", upload=b"x")[0], r"^550 ")
+                self.assertEqual(c.command("DELE ro/admin.txt"), "550 Permission denied.")
+                # A folder no rule restricts, and a file, still move.
+                self.assertEqual(c.command("RNFR free"), "350 Directory found, ready for destination.")
+                self.assertEqual(c.command("RNTO sub/free"), "250 RNTO command succesful.")
+                self.assertEqual(c.command("RNFR sub/free/f.txt"), "350 File found, ready for destination.")
+                self.assertEqual(c.command("RNTO g.txt"), "250 RNTO command succesful.")
+                self.assertTrue(os.path.exists(root + "g.txt"))
+
+    def test_every_rnfr_and_rnto_ends_a_pending_rename(self):
+        root = self.hostile.roots["rel"]
+        with open(root + "a.txt", "wb") as f:
+            f.write(b"a")
+        c = self.client("rel")
+        for failing in ("RNTO ../x", "RNFR missing", "RNTO escape/x", "RNFR ../../outside/secret.txt"):
+            with self.subTest(failing=failing):
+                self.assertEqual(c.command("RNFR a.txt"), "350 File found, ready for destination.")
+                self.assertRegex(c.command(failing), r"^550 ")
+                self.assertEqual(c.command("RNTO b.txt"), "550 Call RNFR before using this command.")
+                self.assertEqual(sorted(os.listdir(root)).count("a.txt"), 1)
+        self.assertEqual(self.hostile.outside_state(), (["secret.txt"], SECRET))
+
+
+class SwappedLinks(HostileTestCase):
+    """A local user who can write in a home swaps a link in after the command was checked."""
+
+    def swap_for_link(self, path, target):
+        os.rename(path, path + ".away")
+        os.symlink(target, path)
+
+    def test_what_a_command_checked_is_what_its_transfer_uses(self):
+        outside = self.hostile.outside
+        for user in ("rel", "abs"):
+            with self.subTest(user=user):
+                root = self.hostile.roots[user]
+                os.makedirs(root + "pub")
+                with open(root + "pub/f", "wb") as f:
+                    f.write(b"public")
+                c = self.client(user)
+                # A download: the file is swapped for a link outside between 150 and the connection.
+                port = c.pasv()
+                self.assertEqual(c.command("RETR pub/f"), "150 Using open data connection for transfering file f.")
+                self.swap_for_link(root + "pub/f", outside + "secret.txt")
+                data = connect_data(port)
+                self.assertEqual(read_to_end(data), b"public")
+                data.close()
+                self.assertEqual(c.reply(), COMPLETE + "\r\n")
+                # An upload: a link to outside is planted under the new name after the 150.
+                port = c.pasv()
+                self.assertEqual(c.command("STOR pub/new.txt"), "150 Binary data connection for file pub/new.txt.")
+                os.symlink(outside + "pwned.txt", root + "pub/new.txt")
+                data = connect_data(port)
+                try:
+                    data.sendall(b"pwned")
+                except OSError:
+                    pass
+                data.close()
+                self.assertEqual(c.reply(), "426 Data Connection closed,disk writing error, disk full ?.\r\n")
+                # A listing: the working folder is swapped after the 150, then before the command.
+                self.assertEqual(c.command("CWD pub"), "250 CWD command successfull.")
+                port = c.pasv()
+                self.assertEqual(c.command("LIST"), "150 Opening ASCII data connection to bin/ls.")
+                self.swap_for_link(root + "pub", outside)
+                data = connect_data(port)
+                listing = read_to_end(data)
+                data.close()
+                self.assertEqual(c.reply(), COMPLETE + "\r\n")
+                self.assertIn(b" f.away\r\n", listing)
+                self.assertNotIn(b"secret", listing)
+                c.pasv()
+                self.assertEqual(c.command("LIST"), "550 Permission denied.")
+                self.assertEqual(self.hostile.outside_state(), (["secret.txt"], SECRET))
 
 
 class Passwords(HostileTestCase):
