@@ -1,0 +1,38 @@
+import os
+import subprocess
+import unittest
+
+from interop import InteropCase, PASSWORD, USER
+
+
+class Rclone(InteropCase):
+    """rclone's ftp backend, configured by environment variables: passive mode only, no resume."""
+
+    def setUp(self):
+        super().setUp()
+        obscured = subprocess.run(["rclone", "obscure", PASSWORD], capture_output=True, check=True, text=True)
+        self.env.update(RCLONE_CONFIG=os.path.join(self.env["HOME"], "rclone.conf"), RCLONE_CONFIG_T_TYPE="ftp",
+                        RCLONE_CONFIG_T_HOST="127.0.0.1", RCLONE_CONFIG_T_PORT=str(self.port),
+                        RCLONE_CONFIG_T_USER=USER, RCLONE_CONFIG_T_PASS=obscured.stdout.strip())
+
+    def rclone(self, *args):
+        return self.run_client(["rclone", "--retries", "1", "--low-level-retries", "1", *args])
+
+    def test_lists_downloads_and_uploads(self):
+        self.require("LIST of a named folder")
+        self.assertListsFolder(self.rclone("lsf", "t:tree/with space"), "tree/with space")
+        self.rclone("copyto", "t:big.bin", self.local_path("got.bin"))
+        self.assertEqual(self.read(self.local_path("got.bin")), self.big)
+        self.rclone("copyto", self.local_path("upload.bin"), "t:tree/日本/put.bin")
+        self.assertEqual(self.read(self.remote_path("tree/日本/put.bin")), self.read(self.local_path("upload.bin")))
+
+    def test_mirrors_a_tree_down_and_up(self):
+        self.require("LIST of a named folder", "listing dates with May and the year", "550 to MKD of an existing folder")
+        self.rclone("copy", "--create-empty-src-dirs", "t:tree", self.local_path("down"))
+        self.assertSameTree(self.remote_path("tree"), self.local_path("down"), times=True)
+        self.rclone("copy", "--create-empty-src-dirs", self.local_path("down"), "t:up")
+        self.assertSameTree(self.remote_path("tree"), self.remote_path("up"))
+
+
+if __name__ == "__main__":
+    unittest.main()
