@@ -172,6 +172,13 @@ class InteropCase(HomeTestCase, unittest.TestCase):
             result.stderr.decode("utf-8", "replace")[-3000:]))
         return result.stdout.decode("utf-8", "replace")
 
+    def local_tree(self):
+        """A local copy of the served tree, file times included, to upload from."""
+        source = self.local_path("source")
+        if not os.path.isdir(source):
+            shutil.copytree(self.remote_path("tree"), source)
+        return source
+
     def local_path(self, *parts):
         return os.path.join(self.local, *parts)
 

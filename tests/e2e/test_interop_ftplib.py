@@ -86,16 +86,17 @@ class Ftplib(InteropCase):
         self.assertEqual(self.read(self.remote_path("partial.bin")), uploaded)
 
     def test_mirrors_a_tree_down_and_up_in_both_modes(self):
-        self.require("MLSD", "MFMT")
         for passive in (True, False):
-            with self.subTest(passive=passive):
-                ftp = self.connect(passive)
-                down, up = "down-%s" % passive, "up-%s" % passive
-                self.mirror_down(ftp, "tree", self.local_path(down))
+            with self.subTest("down", passive=passive):
+                self.require("MLSD")
+                down = "down-%s" % passive
+                self.mirror_down(self.connect(passive), "tree", self.local_path(down))
                 self.assertSameTree(self.remote_path("tree"), self.local_path(down), times=True)
-                self.mirror_up(ftp, self.local_path(down), up)
+            with self.subTest("up", passive=passive):
+                self.require("MFMT")
+                up = "up-%s" % passive
+                self.mirror_up(self.connect(passive), self.local_tree(), up)
                 self.assertSameTree(self.remote_path("tree"), self.remote_path(up), times=True)
-                ftp.quit()
 
 
 if __name__ == "__main__":

@@ -36,16 +36,18 @@ class Ncftp(InteropCase):
         self.assertEqual(self.read(self.remote_path("upload.bin")), uploaded)
 
     def test_mirrors_a_tree_down_and_up_in_both_modes(self):
-        self.require("LIST of a named folder")
         for passive in (True, False):
-            with self.subTest(passive=passive):
-                down, up = "down-%s" % passive, "up-%s" % passive
+            with self.subTest("down", passive=passive):
+                self.require("LIST of a named folder")
+                down = "down-%s" % passive
                 os.makedirs(self.local_path(down))
                 self.ncftp("ncftpget", "-R", "-T", "127.0.0.1", down, "/tree", passive=passive)
                 self.assertSameTree(self.remote_path("tree"), self.local_path(down, "tree"), times=True)
+            with self.subTest("up", passive=passive):
+                up = "up-%s" % passive
                 os.makedirs(self.remote_path(up))
-                self.ncftp("ncftpput", "-R", "127.0.0.1", "/" + up, down + "/tree", passive=passive)
-                self.assertSameTree(self.remote_path("tree"), self.remote_path(up, "tree"))
+                self.ncftp("ncftpput", "-R", "127.0.0.1", "/" + up, self.local_tree(), passive=passive)
+                self.assertSameTree(self.remote_path("tree"), self.remote_path(up, "source"))
 
 
 if __name__ == "__main__":

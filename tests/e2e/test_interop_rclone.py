@@ -27,11 +27,15 @@ class Rclone(InteropCase):
         self.assertEqual(self.read(self.remote_path("tree/日本/put.bin")), self.read(self.local_path("upload.bin")))
 
     def test_mirrors_a_tree_down_and_up(self):
-        self.require("LIST of a named folder", "listing dates with May and the year", "550 to MKD of an existing folder")
-        self.rclone("copy", "--create-empty-src-dirs", "t:tree", self.local_path("down"))
-        self.assertSameTree(self.remote_path("tree"), self.local_path("down"), times=True)
-        self.rclone("copy", "--create-empty-src-dirs", self.local_path("down"), "t:up")
-        self.assertSameTree(self.remote_path("tree"), self.remote_path("up"))
+        self.require("LIST of a named folder")
+        with self.subTest("down"):
+            self.require("listing dates with May and the year")
+            self.rclone("copy", "--create-empty-src-dirs", "t:tree", self.local_path("down"))
+            self.assertSameTree(self.remote_path("tree"), self.local_path("down"), times=True)
+        with self.subTest("up"):
+            self.require("550 to MKD of an existing folder")
+            self.rclone("copy", "--create-empty-src-dirs", self.local_tree(), "t:up")
+            self.assertSameTree(self.remote_path("tree"), self.remote_path("up"))
 
 
 if __name__ == "__main__":
