@@ -21,7 +21,7 @@ std::string TargetFolder(const ResolvedEntry& entry) {
 
 }  // namespace
 
-// Tried in this order; USER, PASS, HELP and ABOR are served before login.
+// Tried in this order; USER, PASS, HELP, ABOR, FEAT, OPTS and AUTH are served before login.
 std::span<const CommandRow> ControlConnection::Commands() {
     static const CommandRow commands[] = {
         {.verb = "ABOR", .needsLogin = false, .handler = &ControlConnection::ABOR},
@@ -50,15 +50,12 @@ std::span<const CommandRow> ControlConnection::Commands() {
          .folder = RuleFolder::Entry,
          .letter = &PermissionSet::removeDirectory,
          .handler = &ControlConnection::RMD},
-        {.verb = "REST", .handler = &ControlConnection::REST},
+        {.verb = "REST", .feature = "REST STREAM", .handler = &ControlConnection::REST},
         {.verb = "CDUP", .handler = &ControlConnection::CDUP},
         {.verb = "PWD", .listed = false, .handler = &ControlConnection::PWD},
         {.verb = "PORT", .handler = &ControlConnection::PORT},
-        {.verb = "LIST",
-         .folder = RuleFolder::Current,
-         .letter = &PermissionSet::list,
-         .handler = &ControlConnection::LIST},
-        {.verb = "CWD", .handler = &ControlConnection::CWD},
+        {.verb = "LIST", .handler = &ControlConnection::LIST},
+        {.verb = "CWD", .feature = "TVFS", .handler = &ControlConnection::CWD},
         {.verb = "RETR",
          .takesTransferSlot = true,
          .folder = RuleFolder::Target,
@@ -73,6 +70,27 @@ std::span<const CommandRow> ControlConnection::Commands() {
         {.verb = "TYPE", .listed = false, .handler = &ControlConnection::TYPE},
         {.verb = "PASV", .handler = &ControlConnection::PASV},
         {.verb = "QUIT", .handler = &ControlConnection::QUIT},
+        {.verb = "FEAT", .needsLogin = false, .listed = false, .handler = &ControlConnection::FEAT},
+        {.verb = "OPTS", .needsLogin = false, .listed = false, .feature = "UTF8", .handler = &ControlConnection::OPTS},
+        {.verb = "AUTH", .needsLogin = false, .listed = false, .handler = &ControlConnection::AUTH},
+        {.verb = "NLST", .listed = false, .handler = &ControlConnection::NLST},
+        {.verb = "MLSD", .listed = false, .handler = &ControlConnection::MLSD},
+        {.verb = "MLST", .listed = false, .feature = "MLST", .handler = &ControlConnection::MLST},
+        {.verb = "SIZE", .listed = false, .feature = "SIZE", .handler = &ControlConnection::SIZE},
+        {.verb = "MDTM", .listed = false, .feature = "MDTM", .handler = &ControlConnection::MDTM},
+        {.verb = "MFMT",
+         .folder = RuleFolder::Target,
+         .letter = &PermissionSet::write,
+         .listed = false,
+         .feature = "MFMT",
+         .nameOf = &TimedName,
+         .handler = &ControlConnection::MFMT},
+        {.verb = "EPSV", .listed = false, .feature = "EPSV", .handler = &ControlConnection::EPSV},
+        {.verb = "EPRT", .listed = false, .feature = "EPRT", .handler = &ControlConnection::EPRT},
+        {.verb = "STRU", .listed = false, .handler = &ControlConnection::STRU},
+        {.verb = "MODE", .listed = false, .handler = &ControlConnection::MODE},
+        {.verb = "ALLO", .listed = false, .handler = &ControlConnection::ALLO},
+        {.verb = "CLNT", .listed = false, .handler = &ControlConnection::CLNT},
     };
     return commands;
 }

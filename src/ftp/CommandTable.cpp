@@ -29,8 +29,26 @@ std::string HelpReply(std::span<const CommandRow> rows) {
     return reply + "214 Listing complete\r\n";
 }
 
+std::string FeatReply(std::span<const CommandRow> rows, std::string_view mlstFacts) {
+    std::vector<std::string> features;
+    for (const CommandRow& row : rows) {
+        if (row.feature.empty()) continue;
+        features.emplace_back(row.feature);
+        if (row.feature == "MLST") features.back() += " " + std::string(mlstFacts);
+    }
+    std::sort(features.begin(), features.end());
+    std::string reply = "211-Features:\r\n";
+    for (const std::string& feature : features) reply += " " + feature + "\r\n";
+    return reply + "211 End\r\n";
+}
+
 std::string StoredName(const std::string& argument) {
     return argument.find(':') == std::string::npos ? argument : argument.substr(argument.rfind('/') + 1);
+}
+
+std::string TimedName(const std::string& argument) {
+    const std::size_t blank = argument.find(' ');
+    return blank == std::string::npos ? std::string() : argument.substr(blank + 1);
 }
 
 }  // namespace tolvane::ftp

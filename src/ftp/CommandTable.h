@@ -40,6 +40,8 @@ struct CommandRow {
     bool PermissionSet::*letter = nullptr;
     // Shown in the HELP listing.
     bool listed = true;
+    // The line FEAT shows for this verb; empty: none.
+    std::string_view feature = {};
     // The name the argument stands for; null: the argument itself.
     std::string (*nameOf)(const std::string& argument) = nullptr;
     Handler handler = nullptr;
@@ -48,7 +50,13 @@ struct CommandRow {
 // The HELP reply: the listed verbs in alphabetical order, eight to a line in columns of four.
 std::string HelpReply(std::span<const CommandRow> rows);
 
+// The FEAT reply: the rows' features in alphabetical order; the MLST line carries `mlstFacts`.
+std::string FeatReply(std::span<const CommandRow> rows, std::string_view mlstFacts);
+
 // A name with a drive is stored under its last component in the current directory.
 std::string StoredName(const std::string& argument);
+
+// The path of "MFMT <time> <path>": what follows the first blank.
+std::string TimedName(const std::string& argument);
 
 }  // namespace tolvane::ftp

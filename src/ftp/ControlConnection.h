@@ -5,7 +5,9 @@
 #include "ftp/CommandTable.h"
 #include "ftp/DataChannel.h"
 #include "ftp/FileSendSocket.h"
+#include "ftp/ListingSocket.h"
 #include "ftp/LoginState.h"
+#include "ftp/MachineFacts.h"
 #include "ftp/PathResolver.h"
 #include "ftp/PermissionSet.h"
 #include "ftp/RestartMarker.h"
@@ -18,6 +20,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -141,11 +144,15 @@ private:
     // Paths and file commands.
     void CWD(const CommandRequest& request);
     void CDUP(const CommandRequest& request);
-    void EnterDirectory(std::string candidate);
+    void EnterDirectory(const std::string& candidate);
+    ResolvedDirectory FolderReached(const std::string& candidate) const;
     PathResolver Resolver() const;
     void SetCurrentDirectory(const std::string& directory);
     PermissionSet PermissionsOf(const std::string& directory) const;
     PermissionSet FolderPermissions(const std::string& folder) const;
+    std::function<PermissionSet(const std::string& folder)> FolderRightsSnapshot() const;
+    static PermissionSet JudgeFolder(std::vector<std::string> rules, const std::string& homeDirectory, bool relative,
+                                     const std::string& folder);
     ResolvedEntry ResolveName(const std::string& argument) const;
     void DELE(const CommandRequest& request);
     void MKD(const CommandRequest& request);
@@ -156,6 +163,10 @@ private:
     // Data connections and transfers.
     void PORT(const CommandRequest& request);
     void PASV(const CommandRequest& request);
+    void EPSV(const CommandRequest& request);
+    void EPRT(const CommandRequest& request);
+    bool RefusedAfterEpsvAll();
+    bool RefusedBounce(int port);
     void LIST(const CommandRequest& request);
     void RETR(const CommandRequest& request);
     void STOR(const CommandRequest& request);
@@ -173,6 +184,27 @@ private:
     void TYPE(const CommandRequest& request);
     void PWD(const CommandRequest& request);
     void QUIT(const CommandRequest& request);
+    void FEAT(const CommandRequest& request);
+    void OPTS(const CommandRequest& request);
+    void AUTH(const CommandRequest& request);
+    void STRU(const CommandRequest& request);
+    void MODE(const CommandRequest& request);
+    void ALLO(const CommandRequest& request);
+    void CLNT(const CommandRequest& request);
+    std::string CurrentClientPath() const;
+    std::string GivenArgument(const std::string& argument) const;
+
+    // Listings and facts of entries.
+    void NLST(const CommandRequest& request);
+    void MLSD(const CommandRequest& request);
+    void MLST(const CommandRequest& request);
+    void SIZE(const CommandRequest& request);
+    void MDTM(const CommandRequest& request);
+    void MFMT(const CommandRequest& request);
+    void StartListing(const std::string& argument, ListingFormat format);
+    bool ListingTarget(const std::string& path, ListingFormat format, std::string& folder, ListingOptions& options);
+    std::string WithoutOptions(std::string argument) const;
+    bool MaySee(const ResolvedEntry& entry) const;
     void ABOR(const CommandRequest& request);
     void REST(const CommandRequest& request);
 
@@ -204,6 +236,7 @@ private:
     bool renamePending_ = false;
     bool renameIsFile_ = true;
     std::string renameSource_;
+    unsigned mlstFacts_ = kAllFacts;  // what OPTS MLST chose
 
     std::string serverIpHome_;  // guarded by recordMutex_
     DataChannel data_{*this};

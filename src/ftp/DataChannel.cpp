@@ -29,7 +29,7 @@ void DataChannel::UseActivePort(int port) {
     dataPort_ = port;
 }
 
-void DataChannel::EnterPassiveMode() {
+void DataChannel::EnterPassiveMode(bool extended) {
     // A listener that was never used would otherwise wait for a client forever.
     ClosePassiveListener();
     auto listener = std::make_shared<PassiveListenSocket>(session_.Client());
@@ -47,6 +47,10 @@ void DataChannel::EnterPassiveMode() {
         return;
     }
     passiveMode_ = true;
+    if (extended) {
+        session_.SendReply("229 Entering Extended Passive Mode (|||" + std::to_string(listener->LocalPort()) + "|)\r\n");
+        return;
+    }
     session_.SendReply("227 Entering Passive Mode (" + HostPortText(*local, listener->LocalPort()) + ")\r\n");
 }
 

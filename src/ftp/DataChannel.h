@@ -37,8 +37,11 @@ public:
     bool Passive() const { return passiveMode_; }
     // PORT: later transfers connect to this port of the client's address.
     void UseActivePort(int port);
-    // PASV: opens a fresh listener and answers with its address.
-    void EnterPassiveMode();
+    // PASV (or EPSV, `extended`): opens a fresh listener and answers with its address.
+    void EnterPassiveMode(bool extended = false);
+    // EPSV ALL: from now on only EPSV may set up data connections.
+    void KeepToExtendedPassive() { extendedOnly_ = true; }
+    bool ExtendedPassiveOnly() const { return extendedOnly_; }
 
     // Takes one of the IP home's transfer slots; answers and gives it back when none is free.
     bool TakeTransferSlot();
@@ -73,6 +76,7 @@ private:
 
     ControlConnection& session_;
     bool passiveMode_ = false;
+    bool extendedOnly_ = false;
     int dataPort_ = 0;
     mutable std::mutex dataMutex_;  // the session and a kick from the window both reach these
     std::weak_ptr<PassiveListenSocket> passiveListener_;

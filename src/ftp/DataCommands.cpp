@@ -1,12 +1,14 @@
 #include "ftp/ControlConnection.h"
 
-#include "ftp/ListingSocket.h"
+#include "ftp/ExtendedPort.h"
+#include "net/AsciiText.h"
 #include "store/AccountDatabase.h"
 #include "store/ProfileFile.h"
 
 #include <algorithm>
 #include <climits>
 #include <ctime>
+#include <sys/socket.h>
 #include <utility>
 
 namespace tolvane::ftp {
@@ -27,9 +29,28 @@ int LeadingNumber(std::string_view text) {
     return static_cast<int>(negative ? -value : value);
 }
 
+constexpr int kFirstUnprivilegedPort = 1024;
+
 }  // namespace
 
+// After EPSV ALL the client has promised to use EPSV only.
+bool ControlConnection::RefusedAfterEpsvAll() {
+    if (!data_.ExtendedPassiveOnly()) return false;
+    SendReply("503 Only EPSV is allowed after EPSV ALL.\r\n");
+    return true;
+}
+
+// A data connection to a privileged port or to the server's own control port would let a
+// client make the server speak a protocol on its behalf (an FTP bounce).
+bool ControlConnection::RefusedBounce(int port) {
+    const bool ownPort = port > 0 && port <= 65535 && server_->IsListeningPort(static_cast<std::uint16_t>(port));
+    if (port >= kFirstUnprivilegedPort && !ownPort) return false;
+    SendReply("504 Data connections to that port are refused.\r\n");
+    return true;
+}
+
 void ControlConnection::PORT(const CommandRequest& request) {
+    if (RefusedAfterEpsvAll()) return;
     // Only the port is read: the data connection always goes to the client's own address.
     const std::string_view argument = request.argument;
     const std::size_t last = argument.rfind(',');
@@ -40,12 +61,45 @@ void ControlConnection::PORT(const CommandRequest& request) {
         const std::size_t previous = before.rfind(',');
         high = previous == std::string_view::npos ? before : before.substr(previous + 1);
     }
-    data_.UseActivePort(static_cast<int>(std::clamp<long long>(
-        static_cast<long long>(LeadingNumber(high)) * 256 + LeadingNumber(low), INT_MIN, INT_MAX)));
+    const int port = static_cast<int>(std::clamp<long long>(
+        static_cast<long long>(LeadingNumber(high)) * 256 + LeadingNumber(low), INT_MIN, INT_MAX));
+    if (RefusedBounce(port)) return;
+    data_.UseActivePort(port);
     SendReply("200 PORT command succeed.\r\n");
 }
 
-void ControlConnection::PASV(const CommandRequest&) { data_.EnterPassiveMode(); }
+void ControlConnection::PASV(const CommandRequest&) {
+    if (RefusedAfterEpsvAll()) return;
+    data_.EnterPassiveMode();
+}
+
+void ControlConnection::EPSV(const CommandRequest& request) {
+    const std::string argument = GivenArgument(request.argument);
+    if (net::SameIgnoringAsciiCase(argument, "ALL")) {
+        data_.KeepToExtendedPassive();
+        SendReply("200 EPSV ALL command successful.\r\n");
+    } else if (argument.empty() || argument == "1") {
+        data_.EnterPassiveMode(true);
+    } else if (argument == "2") {
+        SendReply("522 Network protocol not supported, use (1)\r\n");
+    } else {
+        SendReply("501 Syntax error in parameters or arguments.\r\n");
+    }
+}
+
+// As with PORT, the data connection goes to the client's own address whatever the argument
+// names; the address must still be one of the family given.
+void ControlConnection::EPRT(const CommandRequest& request) {
+    if (RefusedAfterEpsvAll()) return;
+    const std::optional<ExtendedPort> target = ParseExtendedPort(request.argument);
+    if (!target) return SendReply("501 Syntax error in parameters or arguments.\r\n");
+    if (target->family != 1) return SendReply("522 Network protocol not supported, use (1)\r\n");
+    const auto address = net::Endpoint::Parse(target->address);
+    if (!address || address->Family() != AF_INET) return SendReply("501 Syntax error in parameters or arguments.\r\n");
+    if (RefusedBounce(target->port)) return;
+    data_.UseActivePort(target->port);
+    SendReply("200 EPRT command successful.\r\n");
+}
 
 std::optional<SpeedLimit> ControlConnection::SpeedLimitFor(TransferKind kind) const {
     const store::AccountSettings& account = login_.account;
@@ -69,17 +123,6 @@ RatioTerms ControlConnection::Ratio() const {
 
 std::shared_ptr<ControlConnection> ControlConnection::Self() {
     return std::static_pointer_cast<ControlConnection>(shared_from_this());
-}
-
-void ControlConnection::LIST(const CommandRequest&) {
-    const auto makeSocket = [this] {
-        ListingOptions options{login_.account.hideHidden, showRelativePath_, std::nullopt, Credit()};
-        if (login_.account.ratioEnabled) options.ratio = Ratio();
-        return std::make_shared<ListingSocket>(Self(), CurrentDirectory(), std::move(options));
-    };
-    data_.StartTransfer({.kind = TransferKind::Listing,
-                         .opening = "150 Opening ASCII data connection to bin/ls.\r\n",
-                         .makeSocket = makeSocket});
 }
 
 void ControlConnection::WriteBackCredit() {

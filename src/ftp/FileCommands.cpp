@@ -19,6 +19,17 @@ PermissionSet ControlConnection::PermissionsOf(const std::string& directory) con
 // a home cannot lend the home's rights to what lies outside it. Rule paths are followed too: a
 // root reached through a link keeps its own rules.
 PermissionSet ControlConnection::FolderPermissions(const std::string& folder) const {
+    return JudgeFolder(login_.AccessingRules(), homeDirectory_, showRelativePath_, folder);
+}
+
+// The same judgement from a copy of what it needs, for a listing that runs on its own worker.
+std::function<PermissionSet(const std::string& folder)> ControlConnection::FolderRightsSnapshot() const {
+    return [rules = login_.AccessingRules(), home = homeDirectory_, relative = showRelativePath_](
+               const std::string& folder) { return JudgeFolder(rules, home, relative, folder); };
+}
+
+PermissionSet ControlConnection::JudgeFolder(std::vector<std::string> rules, const std::string& homeDirectory,
+                                             bool relative, const std::string& folder) {
     // The folder, the home and the rule paths are often one and the same.
     std::vector<std::pair<std::string, std::string>> resolved;
     const auto realPathOf = [&resolved](const std::string& path) {
@@ -28,11 +39,10 @@ PermissionSet ControlConnection::FolderPermissions(const std::string& folder) co
     };
     const std::string real = realPathOf(folder);
     if (real.empty()) return DefaultPermissions();
-    if (showRelativePath_) {
-        const std::string home = realPathOf(homeDirectory_);
+    if (relative) {
+        const std::string home = realPathOf(homeDirectory);
         if (home.empty() || !(real.ends_with('/') ? real : real + '/').starts_with(home)) return DefaultPermissions();
     }
-    std::vector<std::string> rules = login_.AccessingRules();
     for (std::string& text : rules) {
         const store::AccessingRule rule = store::ParseAccessingRule(text);
         // A text without a comma has no letters part to keep beside a followed path.
@@ -63,7 +73,10 @@ void ControlConnection::MKD(const CommandRequest& request) {
     if (!entry.Refused() && MakeDirectory(entry.path)) {
         SendReply("257 Directory \"" + request.argument + "\" has been created.\r\n");
     } else {
-        SendReply("500 Failed to create directory \"" + request.argument + "\"\r\n");
+        // Clients take 500 for a syntax error and give up; a name that is there already is 550.
+        const bool exists = !entry.Refused() && LookupEntry(entry.directory, entry.name) != EntryKind::None;
+        SendReply((exists ? "550" : "500") + std::string(" Failed to create directory \"") + request.argument +
+                  "\"\r\n");
     }
 }
 

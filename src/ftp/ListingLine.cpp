@@ -5,14 +5,17 @@
 #include <array>
 #include <cstddef>
 #include <cstdio>
+#include <sys/stat.h>
 
 namespace tolvane::ftp {
 namespace {
 
 constexpr std::string_view kLinkExtension = ".lnk";
-constexpr std::string_view kModeOwnerGroup = "rwx------   1 user     group ";
-constexpr std::array<const char*, 12> kMonths{"Jan", "Feb", "Mar", "Apr", "Mai", "Jun",
+constexpr std::string_view kOwnerGroup = "   1 user     group ";
+constexpr std::array<const char*, 12> kMonths{"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                               "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+// Half a Gregorian year, the span ls -l shows with the time of day.
+constexpr std::time_t kSixMonths = 31556952 / 2;
 
 // A time localtime_r cannot represent shows as the epoch rather than as garbage.
 std::tm LocalTime(std::time_t when) {
@@ -24,6 +27,21 @@ std::tm LocalTime(std::time_t when) {
     return local;
 }
 
+// "rwxr-x---" with the set-id and sticky bits as ls -l shows them.
+std::string PermissionField(std::uint32_t mode) {
+    std::string text = "---------";
+    const std::uint32_t bits[] = {S_IRUSR, S_IWUSR, S_IXUSR, S_IRGRP, S_IWGRP, S_IXGRP, S_IROTH, S_IWOTH, S_IXOTH};
+    for (std::size_t i = 0; i < text.size(); ++i)
+        if (mode & bits[i]) text[i] = "rwx"[i % 3];
+    const auto special = [&text](std::size_t at, bool set, char executable, char plain) {
+        if (set) text[at] = text[at] == 'x' ? executable : plain;
+    };
+    special(2, mode & S_ISUID, 's', 'S');
+    special(5, mode & S_ISGID, 's', 'S');
+    special(8, mode & S_ISVTX, 't', 'T');
+    return text;
+}
+
 // Right-aligned in ten places; wider numbers take the room they need.
 std::string SizeField(std::int64_t size) {
     std::array<char, 32> text{};
@@ -31,17 +49,25 @@ std::string SizeField(std::int64_t size) {
     return text.data();
 }
 
-// " Mon dd HH:MM " of the last write.
-std::string DateField(std::time_t modified) {
+// " Mon dd HH:MM " for the last six months, " Mon dd  yyyy " otherwise.
+std::string DateField(std::time_t modified, std::time_t now) {
     const std::tm local = LocalTime(modified);
-    std::array<char, 32> text{};
-    std::snprintf(text.data(), text.size(), " %s %2d %02d:%02d ", kMonths[static_cast<std::size_t>(local.tm_mon)],
-                  local.tm_mday, local.tm_hour, local.tm_min);
+    const bool recent = modified <= now && modified > now - kSixMonths;
+    std::array<char, 48> text{};
+    const char* month = kMonths[static_cast<std::size_t>(local.tm_mon)];
+    if (recent) {
+        std::snprintf(text.data(), text.size(), " %s %2d %02d:%02d ", month, local.tm_mday, local.tm_hour,
+                      local.tm_min);
+    } else {
+        std::snprintf(text.data(), text.size(), " %s %2d  %d ", month, local.tm_mday, local.tm_year + 1900);
+    }
     return text.data();
 }
 
 // The name without its extension.
 std::string_view Title(std::string_view name) { return name.substr(0, name.rfind('.')); }
+
+bool IsShellLink(const ListingEntry& entry) { return !entry.isDirectory && IsShellLinkName(entry.name); }
 
 }  // namespace
 
@@ -52,15 +78,22 @@ bool IsShellLinkName(std::string_view name) {
     return net::SameIgnoringAsciiCase(extension, kLinkExtension);
 }
 
-std::optional<std::string> FormatListingLine(const ListingEntry& entry, bool hideHidden, bool showRelativePath) {
-    if (entry.name == "." || entry.name == "..") return std::nullopt;
-    if (hideHidden && entry.hidden) return std::nullopt;
-    const bool link = !entry.isDirectory && IsShellLinkName(entry.name);
+bool Listable(const ListingEntry& entry, bool hideHidden) {
+    if (entry.name == "." || entry.name == "..") return false;
+    if (entry.name.find_first_of("\r\n") != std::string::npos) return false;
+    return !(hideHidden && entry.hidden);
+}
+
+std::optional<std::string> FormatListingLine(const ListingEntry& entry, bool hideHidden, bool showRelativePath,
+                                             std::time_t now) {
+    if (!Listable(entry, hideHidden)) return std::nullopt;
+    const bool link = IsShellLink(entry);
     if (link && showRelativePath) return "\r\n";
     std::string line(1, entry.isDirectory ? 'd' : link ? 'l' : '-');
-    line += kModeOwnerGroup;
+    line += PermissionField(entry.mode);
+    line += kOwnerGroup;
     line += SizeField(entry.size);
-    line += DateField(entry.modified);
+    line += DateField(entry.modified, now);
     if (link) {
         line += Title(entry.name);
         line += " -> ";
@@ -68,6 +101,15 @@ std::optional<std::string> FormatListingLine(const ListingEntry& entry, bool hid
     } else {
         line += entry.name;
     }
+    line += "\r\n";
+    return line;
+}
+
+std::optional<std::string> FormatNameLine(const ListingEntry& entry, bool hideHidden, bool showRelativePath,
+                                          std::string_view prefix) {
+    if (!Listable(entry, hideHidden) || (showRelativePath && IsShellLink(entry))) return std::nullopt;
+    std::string line(prefix);
+    line += entry.name;
     line += "\r\n";
     return line;
 }

@@ -2,10 +2,12 @@
 
 #include "ftp/ControlConnection.h"
 #include "ftp/ListingLine.h"
+#include "ftp/MachineFacts.h"
 #include "net/PlatformHelpers.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <utility>
 
 namespace tolvane::ftp {
 namespace {
@@ -25,6 +27,7 @@ ListingSocket::~ListingSocket() = default;
 // A directory that cannot be read lists as empty.
 bool ListingSocket::StartTransfer() {
     entries_.reset(opendir(directory_.c_str()));
+    now_ = std::time(nullptr);
     owner_->SystemMessage(owner_->Tag() + "Connected, Transfering List \"" + directory_ + "\" ...\r\n",
                           monitor::SystemMessage);
     MarkStarted();
@@ -64,24 +67,69 @@ bool ListingSocket::FillPending() {
 // exhausted.
 std::optional<std::string> ListingSocket::NextLine() {
     while (entries_) {
-        const dirent* entry = readdir(entries_.get());
-        if (entry == nullptr) {
+        const std::optional<std::string> name = NextName();
+        if (!name) {
             entries_.reset();
             break;
         }
-        const std::string name = entry->d_name;
-        const int folder = dirfd(entries_.get());
-        struct stat status {};
-        if (fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) continue;
-        // A "*.lnk" link shows as a link; other links show as what they lead to.
-        const bool shellLink = IsShellLinkName(name) && (S_ISLNK(status.st_mode) || S_ISREG(status.st_mode));
-        if (S_ISLNK(status.st_mode) && !shellLink) fstatat(folder, name.c_str(), &status, 0);
-        ListingEntry listed{name, !shellLink && S_ISDIR(status.st_mode), static_cast<std::int64_t>(status.st_size),
-                            status.st_mtime, name.starts_with('.'), {}};
-        if (shellLink) listed.linkTarget = net::ResolveShellLink(directory_ + name);
-        if (auto line = FormatListingLine(listed, options_.hideHidden, options_.showRelativePath)) return line;
+        if (auto line = LineFor(*name)) return line;
     }
     return std::nullopt;
+}
+
+// The folder's next name, or the one entry asked for.
+std::optional<std::string> ListingSocket::NextName() {
+    if (!options_.onlyName.empty()) {
+        if (std::exchange(onlyNameGiven_, true)) return std::nullopt;
+        return options_.onlyName;
+    }
+    const dirent* entry = readdir(entries_.get());
+    if (entry == nullptr) return std::nullopt;
+    return entry->d_name;
+}
+
+std::optional<std::string> ListingSocket::LineFor(const std::string& name) {
+    const int folder = dirfd(entries_.get());
+    struct stat status {};
+    if (fstatat(folder, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) return std::nullopt;
+    // A "*.lnk" link shows as a link; other links show as what they lead to.
+    const bool shellLink = IsShellLinkName(name) && (S_ISLNK(status.st_mode) || S_ISREG(status.st_mode));
+    if (S_ISLNK(status.st_mode) && !shellLink) fstatat(folder, name.c_str(), &status, 0);
+    // As ls does, a time after the one taken at the start is checked against the clock again.
+    if (status.st_mtime > now_) now_ = std::time(nullptr);
+    ListingEntry listed{name,         !shellLink && S_ISDIR(status.st_mode), static_cast<std::int64_t>(status.st_size),
+                        status.st_mtime, name.starts_with('.'), {}, status.st_mode};
+    switch (options_.format) {
+    case ListingFormat::Long:
+        if (shellLink && Listable(listed, options_.hideHidden))
+            listed.linkTarget = net::ResolveShellLink(directory_ + name);
+        return FormatListingLine(listed, options_.hideHidden, options_.showRelativePath, now_);
+    case ListingFormat::Names: return FormatNameLine(listed, options_.hideHidden, options_.showRelativePath,
+                                                     options_.namePrefix);
+    case ListingFormat::Facts: break;
+    }
+    return FactsLine(name, status, listed);
+}
+
+// The listed folder itself shows as "cdir"; its parent, which may lie outside the home, not at
+// all. A relative session sees no shell links, as in its LIST.
+std::optional<std::string> ListingSocket::FactsLine(const std::string& name, const struct stat& status,
+                                                    const ListingEntry& listed) const {
+    const bool current = name == "." && options_.onlyName.empty();
+    if (!current && !Listable(listed, options_.hideHidden)) return std::nullopt;
+    if (options_.showRelativePath && !listed.isDirectory && IsShellLinkName(name)) return std::nullopt;
+    FactEntry facts{.kind = current              ? FactKind::CurrentDirectory
+                            : listed.isDirectory ? FactKind::Directory
+                                                 : FactKind::File,
+                    .size = listed.size,
+                    .modified = listed.modified,
+                    .mode = status.st_mode,
+                    .device = status.st_dev,
+                    .inode = status.st_ino,
+                    .holder = options_.folderRights,
+                    .own = options_.folderRights};
+    if (facts.kind == FactKind::Directory && options_.rightsOf) facts.own = options_.rightsOf(directory_ + name + "/");
+    return FactsText(facts, options_.facts) + name + "\r\n";
 }
 
 void ListingSocket::Finish() {

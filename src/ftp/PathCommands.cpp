@@ -36,17 +36,27 @@ void ControlConnection::CDUP(const CommandRequest&) {
     EnterDirectory(parent.path);
 }
 
+// The folder a CWD to `candidate` enters: the folder itself, or where a "<name>.lnk" link beside
+// it leads. Invalid when neither is there, Outside when the link leads where the session may
+// not go.
+ResolvedDirectory ControlConnection::FolderReached(const std::string& candidate) const {
+    if (DirectoryExists(candidate)) return {PathRefusal::None, candidate};
+    const std::string target = net::ResolveShellLink(candidate.substr(0, candidate.size() - 1) + ".lnk");
+    if (target.empty()) return {PathRefusal::Invalid, {}};
+    std::string linked = PathResolver::Normalise(net::LinkTargetToDirectory(target));
+    if (!Resolver().Admits(linked)) return {PathRefusal::Outside, {}};
+    return {PathRefusal::None, std::move(linked)};
+}
+
 // Moves into a directory, or through a "<name>.lnk" link beside it, when its rules allow.
-void ControlConnection::EnterDirectory(std::string candidate) {
-    if (!DirectoryExists(candidate)) {
-        const std::string target = net::ResolveShellLink(candidate.substr(0, candidate.size() - 1) + ".lnk");
-        if (target.empty()) {
-            SendReply("550 Directory not found.\r\n");
-            return;
-        }
-        candidate = PathResolver::Normalise(net::LinkTargetToDirectory(target));
-        if (!Resolver().Admits(candidate)) return RefusePermission();
+void ControlConnection::EnterDirectory(const std::string& requested) {
+    const ResolvedDirectory reached = FolderReached(requested);
+    if (reached.refusal == PathRefusal::Outside) return RefusePermission();
+    if (reached.Refused()) {
+        SendReply("550 Directory not found.\r\n");
+        return;
     }
+    const std::string& candidate = reached.path;
     const PermissionSet permissions = FolderPermissions(candidate);
     if (permissions.deny) {
         RefusePermission();

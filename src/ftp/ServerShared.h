@@ -4,9 +4,12 @@
 #include "monitor/ServerLog.h"
 #include "net/SocketSet.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace tolvane::ftp {
 
@@ -45,6 +48,16 @@ public:
     int PreLoginTimeout() const { return preLoginTimeout_.load(); }
     void SetPreLoginTimeout(int seconds) { preLoginTimeout_.store(seconds); }
 
+    // The ports the IP homes listen on: no data connection may be sent to one of them.
+    void SetListeningPorts(std::vector<std::uint16_t> ports) {
+        std::lock_guard lock(portsMutex_);
+        listeningPorts_ = std::move(ports);
+    }
+    bool IsListeningPort(std::uint16_t port) const {
+        std::lock_guard lock(portsMutex_);
+        return std::find(listeningPorts_.begin(), listeningPorts_.end(), port) != listeningPorts_.end();
+    }
+
 private:
     const std::string homeFolder_;
     monitor::ServerLog log_;
@@ -54,6 +67,8 @@ private:
     mutable std::mutex welcomeMutex_;
     std::string welcomeFile_;
     std::atomic<int> preLoginTimeout_{60};
+    mutable std::mutex portsMutex_;
+    std::vector<std::uint16_t> listeningPorts_;
 };
 
 }  // namespace tolvane::ftp

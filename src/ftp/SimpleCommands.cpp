@@ -1,5 +1,6 @@
 #include "ftp/ControlConnection.h"
 
+#include "net/AsciiText.h"
 #include "net/PlatformHelpers.h"
 
 #include <algorithm>
@@ -30,7 +31,50 @@ void ControlConnection::HELP(const CommandRequest&) {
     SendReply(reply);
 }
 
-void ControlConnection::SITE(const CommandRequest&) { SendReply("500 SITE commands not implemented.\r\n"); }
+void ControlConnection::SITE(const CommandRequest& request) {
+    if (net::SameIgnoringAsciiCase(request.argument, "HELP")) {
+        SendReply("214 No SITE commands are offered; SITE HELP is the only one understood.\r\n");
+        return;
+    }
+    SendReply("500 SITE commands not implemented.\r\n");
+}
+
+// Answered before login too: clients ask before they log in.
+void ControlConnection::FEAT(const CommandRequest&) { SendReply(FeatReply(Commands(), FactListText(mlstFacts_, true))); }
+
+// Names are bytes that are never converted, so UTF-8 is always on.
+void ControlConnection::OPTS(const CommandRequest& request) {
+    const std::string_view argument = request.argument;
+    const std::size_t blank = argument.find(' ');
+    const std::string_view option = argument.substr(0, blank);
+    const std::string_view value = blank == std::string_view::npos ? std::string_view() : argument.substr(blank + 1);
+    if (net::SameIgnoringAsciiCase(option, "UTF8")) {
+        SendReply(net::SameIgnoringAsciiCase(value, "ON") ? "200 UTF8 mode is always on.\r\n"
+                                                          : "504 UTF8 mode cannot be turned off.\r\n");
+    } else if (net::SameIgnoringAsciiCase(option, "MLST")) {
+        mlstFacts_ = ParseFactList(value);
+        SendReply("200 MLST OPTS " + FactListText(mlstFacts_, false) + "\r\n");
+    } else {
+        SendReply("501 Option not understood.\r\n");
+    }
+}
+
+// No security mechanism is offered yet.
+void ControlConnection::AUTH(const CommandRequest&) { SendReply("504 AUTH type not supported.\r\n"); }
+
+void ControlConnection::STRU(const CommandRequest& request) {
+    SendReply(net::SameIgnoringAsciiCase(request.argument, "F") ? "200 Structure set to F.\r\n"
+                                                               : "504 Only file structure (F) is supported.\r\n");
+}
+
+void ControlConnection::MODE(const CommandRequest& request) {
+    SendReply(net::SameIgnoringAsciiCase(request.argument, "S") ? "200 Mode set to S.\r\n"
+                                                               : "504 Only stream mode (S) is supported.\r\n");
+}
+
+void ControlConnection::ALLO(const CommandRequest&) { SendReply("202 No storage allocation necessary.\r\n"); }
+
+void ControlConnection::CLNT(const CommandRequest&) { SendReply("200 Noted.\r\n"); }
 
 void ControlConnection::NOOP(const CommandRequest&) { SendReply("200 Command okay.\r\n"); }
 
@@ -43,9 +87,19 @@ void ControlConnection::TYPE(const CommandRequest& request) {
 }
 
 void ControlConnection::PWD(const CommandRequest&) {
+    SendReply("257 \"" + CurrentClientPath() + "\" is current directory.\r\n");
+}
+
+// A line without a blank carries its verb as the argument; the newer verbs take that as none.
+std::string ControlConnection::GivenArgument(const std::string& argument) const {
+    return argument == previousVerb_ ? std::string() : argument;
+}
+
+// The working directory as the client names it.
+std::string ControlConnection::CurrentClientPath() const {
     std::string path = net::ToClientPath(currentDirectory_);
     if (showRelativePath_) path.erase(0, std::min(homeDirectory_.size(), path.size()));
-    SendReply("257 \"/" + path + "\" is current directory.\r\n");
+    return "/" + path;
 }
 
 void ControlConnection::QUIT(const CommandRequest&) {

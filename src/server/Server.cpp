@@ -104,6 +104,10 @@ void Server::CreateServerSockets() {
     if (titles.empty())
         LogError(" - No IP Home found,check your server configuration.\r\nIf problem still exists please reinstall ...\r\n");
     for (const std::string& title : titles) BringUp(store::IpHomeFile(database, title));
+    std::vector<std::uint16_t> ports;
+    for (const Slot& slot : slots_)
+        if (slot.port != 0) ports.push_back(slot.port);
+    shared_->SetListeningPorts(std::move(ports));
     socketsCreated_ = true;
 }
 
@@ -134,7 +138,7 @@ void Server::BringUp(const fs::path& ipHomeFile) {
     const auto local = BindAddress(settings, port);
     const bool listening = port != 0 && local && listener->CreateAt(*local) && listener->Listen(SOMAXCONN);
     if (!listening) listener->Close();
-    slots_.push_back({ipHome, listening ? listener : nullptr});
+    slots_.push_back({ipHome, listening ? listener : nullptr, listening ? port : std::uint16_t{0}});
     if (listening) {
         LogSystem(label + " ,successfully.\r\n");
     } else {

@@ -44,6 +44,7 @@ private:
     struct Slot {
         std::shared_ptr<ftp::ServedIpHome> ipHome;
         std::weak_ptr<net::ListenSocket> listener;
+        std::uint16_t port = 0;  // 0 when not listening
     };
 
     void LogSystem(const std::string& text);

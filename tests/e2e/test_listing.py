@@ -1,5 +1,6 @@
 import os
 import re
+import stat
 import subprocess
 import time
 import unittest
@@ -7,7 +8,8 @@ import unittest
 from accounts import TransferHome
 from tolvane import HomeTestCase, connect_data, read_to_end
 
-MONTHS = ["Jan", "Feb", "Mar", "Apr", "Mai", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"]
+MONTHS = ["Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"]
+SIX_MONTHS = 15778476
 COMPLETE = "226 Transfer complete."
 OPENING = "150 Opening ASCII data connection to bin/ls."
 
@@ -17,10 +19,17 @@ def stamp(*fields):
     return time.mktime(tuple(fields) + (0, 0, -1))
 
 
-def line(kind, size, mtime, name):
+def date(mtime):
+    """As ls -l shows it: the time for the last six months, the year for older and future entries."""
     t = time.localtime(mtime)
-    return "%srwx------   1 user     group %10d %s %2d %02d:%02d %s" % (
-        kind, size, MONTHS[t.tm_mon - 1], t.tm_mday, t.tm_hour, t.tm_min, name)
+    recent = time.time() - SIX_MONTHS < mtime <= time.time()
+    return "%s %2d %s" % (MONTHS[t.tm_mon - 1], t.tm_mday,
+                          "%02d:%02d" % (t.tm_hour, t.tm_min) if recent else " %d" % t.tm_year)
+
+
+def line(kind, size, mtime, name, path=None):
+    mode = stat.filemode(os.stat(path).st_mode)[1:] if path else "rw-r--r--"
+    return "%s%s   1 user     group %10d %s %s" % (kind, mode, size, date(mtime), name)
 
 
 def lines(listing):
@@ -56,6 +65,14 @@ class Listing(HomeTestCase, unittest.TestCase):
             self.home.write(name, b"x" * size)
         self.home.sparse("big.bin", 5000000000)
         self.files.append(("big.bin", 5000000000, stamp(2023, 12, 24, 23, 59, 0)))
+        self.future = time.time() + 400 * 86400
+        self.recent = time.time() - 86400
+        self.files += [("old-may.txt", 4, stamp(2020, 5, 17, 10, 0, 0)), ("future.txt", 6, self.future),
+                       ("recent.sh", 6, self.recent)]
+        self.home.write("old-may.txt", b"x" * 4)
+        self.home.write("future.txt", b"x" * 6)
+        self.home.write("recent.sh", b"x" * 6)
+        os.chmod(self.home.path("recent.sh"), 0o710)
         self.home.write("sub/inner.txt", b"inner")
         os.makedirs(self.home.path(".hdir"))
         os.makedirs(self.home.path("empty"))
@@ -73,8 +90,8 @@ class Listing(HomeTestCase, unittest.TestCase):
         self.daemon = self.home.start()
 
     def expected(self, hide_hidden=False):
-        entries = [(name, line("-", size, mtime, name)) for name, size, mtime in self.files]
-        entries += [(name, line("d", 0, mtime, name)) for name, mtime in self.folders]
+        entries = [(name, line("-", size, mtime, name, self.home.path(name))) for name, size, mtime in self.files]
+        entries += [(name, line("d", 0, mtime, name, self.home.path(name))) for name, mtime in self.folders]
         result = [text[:30] + "<size>" + text[40:] if text.startswith("d") else text
                   for name, text in entries if not (hide_hidden and name.startswith("."))]
         # Links show as empty lines with relative paths.
@@ -87,16 +104,24 @@ class Listing(HomeTestCase, unittest.TestCase):
                 first, listing, final = c.transfer("LIST", passive)
                 self.assertEqual((first, final), (OPENING, COMPLETE))
                 self.assertEqual(lines(listing), self.expected())
-        self.assertIn("-rwx------   1 user     group       1234 Jan  5 09:07 a.txt",
-                      listing.decode("latin-1").split("\r\n"))
-        self.assertIn("-rwx------   1 user     group          0 Mai 31 14:30 may.txt",
-                      listing.decode("latin-1").split("\r\n"))
-        # The argument is ignored: the current directory is listed.
-        for command in ("LIST -la", "LIST sub", "LIST /empty"):
-            self.assertEqual(lines(c.transfer(command)[1]), self.expected(), command)
+        shown = listing.decode("latin-1").split("\r\n")
+        # Month names of the C locale; the year for entries older than six months and for those in the future.
+        self.assertIn("-rw-r--r--   1 user     group       1234 Jan  5  2024 a.txt", shown)
+        self.assertIn("-rw-r--r--   1 user     group          0 May 31  2024 may.txt", shown)
+        self.assertIn("-rw-r--r--   1 user     group          4 May 17  2020 old-may.txt", shown)
+        self.assertIn("-rw-r--r--   1 user     group          6 %s future.txt" % date(self.future), shown)
+        self.assertRegex(date(self.future), r"^\w\w\w [ \d]\d  \d{4}$")
+        self.assertIn("-rwx--x---   1 user     group          6 %s recent.sh" % date(self.recent), shown)
+        self.assertRegex(date(self.recent), r"^\w\w\w [ \d]\d \d\d:\d\d$")
+        # Options change nothing; a path lists that folder, or that one file.
+        self.assertEqual(lines(c.transfer("LIST -la")[1]), self.expected())
+        inner = [line("-", 5, os.stat(self.home.path("sub/inner.txt")).st_mtime, "inner.txt")]
+        for command in ("LIST sub", "LIST -l -a sub", "LIST sub/", "LIST /sub", "LIST sub/inner.txt"):
+            self.assertEqual(lines(c.transfer(command)[1]), inner, command)
+        self.assertEqual(c.transfer("LIST /empty"), (OPENING, b"", COMPLETE))
         self.assertEqual(c.command("CWD sub"), "250 CWD command successfull.")
-        self.assertEqual(lines(c.transfer("LIST")[1]),
-                         [line("-", 5, os.stat(self.home.path("sub/inner.txt")).st_mtime, "inner.txt")])
+        self.assertEqual(lines(c.transfer("LIST")[1]), inner)
+        self.assertEqual(lines(c.transfer("LIST ..")[1]), self.expected())
         self.assertEqual(c.command("CWD /empty"), "250 CWD command successfull.")
         self.assertEqual(c.transfer("LIST", passive=False), (OPENING, b"", COMPLETE))
 
@@ -107,7 +132,7 @@ class Listing(HomeTestCase, unittest.TestCase):
         listing = lines(full.transfer("LIST")[1])
         links = [entry for entry in listing if entry.startswith("l")]
         self.assertEqual(len(links), 2, listing)
-        prefix = r"^lrwx------   1 user     group [ \d]{9}\d (%s) [ \d]\d \d\d:\d\d " % "|".join(MONTHS)
+        prefix = r"^lrwxrwxrwx   1 user     group [ \d]{9}\d (%s) [ \d]\d ( \d{4}|\d\d:\d\d) " % "|".join(MONTHS)
         links.sort(key=lambda entry: " docs -> " in entry)
         self.assertRegex(links[0], prefix + re.escape("UP -> " + os.path.join(self.target, "file.txt")) + "$")
         self.assertRegex(links[1], prefix + re.escape("docs -> " + self.target) + "/?$")

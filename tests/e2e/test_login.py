@@ -22,11 +22,7 @@ class Login(HomeTestCase, unittest.TestCase):
 
     def command(self, client, line):
         client.send(line + "\r\n")
-        line = reply = client.read_line()
-        while line[3:4] == "-":
-            line = client.read_line()
-            reply += line
-        return reply
+        return client.reply()
 
     def ftp(self, user, password):
         ftp = ftplib.FTP()
@@ -129,10 +125,41 @@ class Login(HomeTestCase, unittest.TestCase):
         self.assertEqual(self.command(client, "noop"), "200 Command okay.\r\n")
         self.assertEqual(self.command(client, "REST 100"), "350 Restarting at 100 - Call RETR or STOR for tansfer.\r\n")
         self.assertEqual(self.command(client, "PWD"), '257 "/" is current directory.\r\n')
-        self.assertEqual(self.command(client, "FEAT"), "500 Command not supported.\r\n")
+        self.assertEqual(self.command(client, "XMKD x"), "500 Command not supported.\r\n")
         self.assertEqual(self.command(client, "QUIT"), "221 Good Bye!\r\n")
         self.assertTrue(client.closed())
         self.assertTrue(self.daemon.wait_for_line("-[1]- Closed connection to 127.0.0.1 ...", count=2))
+
+    def test_features_and_small_replies(self):
+        features = ("211-Features:\r\n EPRT\r\n EPSV\r\n MDTM\r\n MFMT\r\n MLST %s\r\n REST STREAM\r\n SIZE\r\n"
+                    " TVFS\r\n UTF8\r\n211 End\r\n")
+        client = self.client()
+        # What clients ask before they log in.
+        for line, reply in (("FEAT", features % "type*;size*;modify*;perm*;unique*;UNIX.mode*;"),
+                            ("OPTS UTF8 ON", "200 UTF8 mode is always on.\r\n"),
+                            ("AUTH TLS", "504 AUTH type not supported.\r\n"),
+                            ("SIZE a.txt", "530 User not logged in.\r\n"),
+                            ("NLST", "530 User not logged in.\r\n"),
+                            ("EPSV", "530 User not logged in.\r\n"),
+                            ("XMKD x", "530 User not logged in.\r\n")):
+            with self.subTest(line=line):
+                self.assertEqual(self.command(client, line), reply)
+        self.command(client, "USER alice")
+        self.command(client, "PASS Secret")
+        for line, reply in (("STRU F", "200 Structure set to F.\r\n"),
+                            ("STRU R", "504 Only file structure (F) is supported.\r\n"),
+                            ("MODE S", "200 Mode set to S.\r\n"),
+                            ("MODE B", "504 Only stream mode (S) is supported.\r\n"),
+                            ("ALLO 1000", "202 No storage allocation necessary.\r\n"),
+                            ("CLNT curl 8", "200 Noted.\r\n"),
+                            ("SITE HELP", "214 No SITE commands are offered; SITE HELP is the only one understood.\r\n"),
+                            ("SITE CHMOD 644 a.txt", "500 SITE commands not implemented.\r\n"),
+                            ("OPTS UTF8 OFF", "504 UTF8 mode cannot be turned off.\r\n"),
+                            ("OPTS MODE Z", "501 Option not understood.\r\n"),
+                            ("OPTS MLST size;Modify;nonsense;", "200 MLST OPTS size;modify;\r\n"),
+                            ("FEAT", features % "type;size*;modify*;perm;unique;UNIX.mode;")):
+            with self.subTest(line=line):
+                self.assertEqual(self.command(client, line), reply)
 
     def test_curl_logs_in_and_navigates(self):
         result = subprocess.run(

@@ -63,7 +63,10 @@ class Paths(HomeTestCase, unittest.TestCase):
     def test_file_commands_and_their_replies(self):
         s = self.session("alice", "Secret")
         self.assertEqual(s.send("MKD new"), '257 Directory "new" has been created.')
-        self.assertEqual(s.send("MKD new"), '500 Failed to create directory "new"')
+        # An existing name answers 550, a name that cannot be made 500.
+        self.assertEqual(s.send("MKD new"), '550 Failed to create directory "new"')
+        self.assertEqual(s.send("MKD a.txt"), '550 Failed to create directory "a.txt"')
+        self.assertEqual(s.send("MKD nowhere/new"), '500 Failed to create directory "nowhere/new"')
         self.assertEqual(s.send("RMD a.txt"), "550 Specified directory not found.")
         self.assertEqual(s.send("DELE new"), "550 Specified file not found.")
         self.assertEqual(s.send("DELE A.TXT"), "550 Specified file not found.")

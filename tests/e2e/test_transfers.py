@@ -20,6 +20,9 @@ KiB, MiB, GiB = 1 << 10, 1 << 20, 1 << 30
 FAILED = "426 Data connection closed, transfer failed."
 DISK_FULL = "426 Data Connection closed,disk writing error, disk full ?."
 COMPLETE = "226 Transfer complete."
+REFUSED_PORT = "504 Data connections to that port are refused."
+SYNTAX = "501 Syntax error in parameters or arguments."
+AFTER_EPSV_ALL = "503 Only EPSV is allowed after EPSV ALL."
 
 
 def payload(size, seed=1):
@@ -477,11 +480,77 @@ class DataConnections(TransferTestCase):
                 self.assertEqual(read_to_end(connection), data)
                 connection.close()
                 self.assertEqual(c.reply(), COMPLETE + "\r\n")
-        for argument in ("a,b", "", ",,,,,", "99999999999999999999", "-1,-1", "1,2,3,4,300,300", "\x01\x7f",
-                         "1" * 3000):
+        for argument in ("99999999999999999999", "1,2,3,4,300,300", "1" * 3000):
             with self.subTest(argument=argument):
                 self.assertEqual(c.command(("PORT " + argument).rstrip()), "200 PORT command succeed.")
+        # Garbage reads as a port below 1024, which is refused like any other privileged port.
+        for argument in ("a,b", "", ",,,,,", "-1,-1", "\x01\x7f"):
+            with self.subTest(argument=argument):
+                self.assertEqual(c.command(("PORT " + argument).rstrip()), REFUSED_PORT)
         self.assertEqual(c.command("NOOP"), "200 Command okay.")
+
+    def test_bounces_to_privileged_and_own_ports_are_refused(self):
+        self.home.write("data.bin", b"data")
+        self.start()
+        c = self.home.client()
+        own = self.home.port
+        for port in (21, 25, 1023, own):
+            for line in ("PORT 127,0,0,1,%d,%d" % (port // 256, port % 256), "EPRT |1|127.0.0.1|%d|" % port):
+                with self.subTest(line=line):
+                    self.assertEqual(c.command(line), REFUSED_PORT)
+        # Refused ports leave the last accepted one in force.
+        listener = ActiveListener()
+        self.addCleanup(listener.close)
+        self.assertEqual(c.command("PORT " + listener.port_argument()), "200 PORT command succeed.")
+        self.assertEqual(c.command("PORT 127,0,0,1,0,80"), REFUSED_PORT)
+        self.assertEqual(c.command("RETR data.bin"), "150 Binary data connection for transfering file data.bin.")
+        connection = listener.accept()
+        self.assertEqual(read_to_end(connection), b"data")
+        connection.close()
+        self.assertEqual(c.reply(), COMPLETE + "\r\n")
+
+    def test_extended_passive_and_active_modes(self):
+        data = payload(100000)
+        self.home.write("data.bin", data)
+        self.start()
+        c = self.home.client()
+        reply = c.command("EPSV")
+        match = re.fullmatch(r"229 Entering Extended Passive Mode \(\|\|\|(\d+)\|\)", reply)
+        self.assertTrue(match, reply)
+        connection = connect_data(int(match.group(1)))
+        self.assertEqual(c.command("RETR data.bin"), "150 Using open data connection for transfering file data.bin.")
+        self.assertEqual(read_to_end(connection), data)
+        connection.close()
+        self.assertEqual(c.reply(), COMPLETE + "\r\n")
+
+        listener = ActiveListener()
+        self.addCleanup(listener.close)
+        # The address is checked for its family but, as with PORT, the client's own address is used.
+        for address in ("127.0.0.1", "10.0.0.7"):
+            self.assertEqual(c.command("EPRT |1|%s|%d|" % (address, listener.port)), "200 EPRT command successful.")
+            self.assertEqual(c.command("STOR up.bin"), "150 Binary data connection for file up.bin.")
+            connection = listener.accept()
+            connection.sendall(data[:5000])
+            connection.close()
+            self.assertEqual(c.reply(), COMPLETE + "\r\n")
+            self.assertEqual(self.home.read("up.bin"), data[:5000])
+        for line, reply in (("EPRT |2|::1|%d|" % listener.port, "522 Network protocol not supported, use (1)"),
+                            ("EPSV 2", "522 Network protocol not supported, use (1)"),
+                            ("EPRT |1|::1|%d|" % listener.port, SYNTAX),
+                            ("EPRT |1|1.2.3|%d|" % listener.port, SYNTAX),
+                            ("EPRT 127,0,0,1,4,1", SYNTAX),
+                            ("EPSV 3", SYNTAX),
+                            ("EPSV ALL", "200 EPSV ALL command successful."),
+                            ("PASV", AFTER_EPSV_ALL),
+                            ("PORT " + listener.port_argument(), AFTER_EPSV_ALL),
+                            ("EPRT |1|127.0.0.1|%d|" % listener.port, AFTER_EPSV_ALL)):
+            with self.subTest(line=line):
+                self.assertEqual(c.command(line), reply)
+        connection = connect_data(int(c.command("EPSV")[39:-2]))
+        self.assertEqual(c.command("RETR data.bin"), "150 Using open data connection for transfering file data.bin.")
+        self.assertEqual(read_to_end(connection), data)
+        connection.close()
+        self.assertEqual(c.reply(), COMPLETE + "\r\n")
 
     def test_a_failed_active_connect_ends_with_426(self):
         self.home.write("data.bin", b"data")
@@ -496,7 +565,7 @@ class DataConnections(TransferTestCase):
                             ("STOR new.bin", "150 Binary data connection for file new.bin."),
                             ("APPE data.bin", "150 Binary data connection for file data.bin."),
                             ("LIST", "150 Opening ASCII data connection to bin/ls.")):
-            for argument in ("127,0,0,1,%d,%d" % (closed // 256, closed % 256), "a,b"):
+            for argument in ("127,0,0,1,%d,%d" % (closed // 256, closed % 256), "1,2,3,4,300,300"):
                 with self.subTest(line=line, argument=argument):
                     self.assertEqual(c.command("PORT " + argument), "200 PORT command succeed.")
                     self.assertEqual(c.command(line), first)

@@ -167,9 +167,10 @@ class RawClient:
         self.sock.sendall(text.encode("latin-1"))
 
     def reply(self):
-        """One whole reply, continuation lines included, each with its CR LF."""
+        """One whole reply, continuation lines included, each with its CR LF: it ends with the first line
+        that begins with three digits and a blank."""
         line = text = self.read_line()
-        while line[3:4] == "-":
+        while not re.match(r"\d{3} ", line):
             line = self.read_line()
             text += line
         return text

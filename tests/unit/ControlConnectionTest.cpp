@@ -102,12 +102,13 @@ TEST_F(ControlConnectionTest, OfflineServerRefusesAfterTheBanner) {
     EXPECT_EQ(rows[0].cells[4], "Server temporarly unavailable");
 }
 
-TEST_F(ControlConnectionTest, BeforeLoginOnlyUserPassHelpAndAbortAreServed) {
+// FEAT, OPTS and AUTH, which clients send before they log in, are served too.
+TEST_F(ControlConnectionTest, BeforeLoginOnlyUserPassHelpAbortAndTheHandshakeAreServed) {
     auto client = Greeted();
     const std::vector<std::string> refused = {"SITE", "NOOP", "RNFR", "RNTO", "SYST", "APPE", "MKD",
                                               "DELE", "RMD",  "REST", "CDUP", "PWD",  "PORT", "LIST",
-                                              "CWD",  "RETR", "STOR", "TYPE", "PASV", "QUIT", "FEAT",
-                                              "noop", " NOOP"};
+                                              "CWD",  "RETR", "STOR", "TYPE", "PASV", "QUIT", "SIZE",
+                                              "MLSD", "EPSV", "noop", " NOOP"};
     for (const auto& verb : refused) {
         ASSERT_TRUE(client->Send(verb + " x\r\n"));
         EXPECT_EQ(client->ReadReply(), "530 User not logged in.\r\n") << verb;
