@@ -77,14 +77,22 @@ def tree_digest(root):
     return files, folders
 
 
-def tree_times(root):
-    """Relative path -> modification time (whole seconds) of each file under root."""
-    times = {}
+def tree_stats(root, field):
+    """Relative path -> field(os.stat) of each file under root."""
+    stats = {}
     for folder, _, names in os.walk(root):
         for name in names:
             path = os.path.join(folder, name)
-            times[os.path.relpath(path, root)] = int(os.stat(path).st_mtime)
-    return times
+            stats[os.path.relpath(path, root)] = field(os.stat(path))
+    return stats
+
+
+def whole_seconds(stat):
+    return int(stat.st_mtime)
+
+
+def mode_bits(stat):
+    return stat.st_mode & 0o7777
 
 
 def differences(expected, actual):
@@ -115,6 +123,8 @@ class ServerAbilities:
                 first, _, _ = client.transfer(verb + " probe")
                 if first == UNSUPPORTED:
                     self.missing.add(verb)
+            if self.listing(client, "NLST probe/*.txt") != "probe/may.txt\r\n":
+                self.missing.add("NLST with a wildcard")
             if "may.txt" not in self.listing(client, "LIST probe"):
                 self.missing.add("LIST of a named folder")
             client.command("CWD probe")
@@ -185,14 +195,18 @@ class InteropCase(HomeTestCase, unittest.TestCase):
     def remote_path(self, *parts):
         return os.path.join(self.remote, *parts)
 
-    def assertSameTree(self, expected_root, actual_root, times=False):
-        """Same folders and same file contents; the same file times too when asked."""
+    def assertSameTree(self, expected_root, actual_root, times=False, modes=False):
+        """Same folders and same file contents; the same file times and mode bits too when asked."""
         expected_files, expected_folders = tree_digest(expected_root)
         actual_files, actual_folders = tree_digest(actual_root)
         self.assertEqual("", differences(dict.fromkeys(expected_folders), dict.fromkeys(actual_folders)), "folders")
         self.assertEqual("", differences(expected_files, actual_files), "file contents")
         if times:
-            self.assertEqual("", differences(tree_times(expected_root), tree_times(actual_root)), "file times")
+            self.assertEqual("", differences(tree_stats(expected_root, whole_seconds),
+                                             tree_stats(actual_root, whole_seconds)), "file times")
+        if modes:
+            self.assertEqual("", differences(tree_stats(expected_root, mode_bits),
+                                             tree_stats(actual_root, mode_bits)), "file modes")
 
     def partial_download(self, name, keep):
         """A local file holding the first keep bytes of the served file, changed so that a resumed download

@@ -6,7 +6,7 @@ from interop import InteropCase, PASSWORD, USER
 
 class Lftp(InteropCase):
     def lftp(self, script, passive=True):
-        settings = "set cmd:fail-exit yes; set net:max-retries 1; set ftp:passive-mode %s; " % (
+        settings = "set cmd:fail-exit yes; set xfer:clobber on; set net:max-retries 1; set ftp:passive-mode %s; " % (
             "on" if passive else "off")
         return self.run_client(["lftp", "-u", "%s,%s" % (USER, PASSWORD), "-p", str(self.port),
                                 "-e", settings + script + "; quit", "127.0.0.1"])
@@ -35,12 +35,13 @@ class Lftp(InteropCase):
                 self.require("NLST", "listing dates with May and the year")
                 down = "down-%s" % passive
                 self.lftp("mirror tree " + down, passive)
-                self.assertSameTree(self.remote_path("tree"), self.local_path(down), times=True)
+                # lftp gives each file the mode its listing line shows.
+                self.assertSameTree(self.remote_path("tree"), self.local_path(down), times=True, modes=True)
             with self.subTest("up", passive=passive):
-                self.require("NLST")
+                self.require("NLST", "MFMT")
                 up = "up-%s" % passive
                 self.lftp("mirror -R %s %s" % (self.local_tree(), up), passive)
-                self.assertSameTree(self.remote_path("tree"), self.remote_path(up))
+                self.assertSameTree(self.remote_path("tree"), self.remote_path(up), times=True)
 
 
 if __name__ == "__main__":

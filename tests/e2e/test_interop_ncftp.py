@@ -5,7 +5,7 @@ from interop import InteropCase, PASSWORD, USER
 
 
 class Ncftp(InteropCase):
-    """ncftpls, ncftpget and ncftpput."""
+    """ncftpls, ncftpget and ncftpput; only downloads resume."""
 
     def ncftp(self, program, *args, passive=True):
         return self.run_client([program, "-u", USER, "-p", PASSWORD, "-P", str(self.port), "-t", "60",
@@ -26,14 +26,13 @@ class Ncftp(InteropCase):
                 self.assertEqual(self.read(self.remote_path("tree/日本/upload.bin")),
                                  self.read(self.local_path("upload.bin")))
 
-    def test_resumes_a_download_and_an_upload(self):
+    def test_resumes_a_download(self):
+        # Not an upload: ncftpput -z sends REST with the served size and then the whole file from its
+        # start (its sendfile path ignores the offset), whatever the server does.
         self.require("SIZE")
         downloaded = self.partial_download("big.bin", 300000)
-        uploaded = self.partial_upload("upload.bin", "upload.bin", 200000)
         self.ncftp("ncftpget", "-z", "127.0.0.1", ".", "/big.bin")
-        self.ncftp("ncftpput", "-z", "127.0.0.1", "/", "upload.bin")
         self.assertEqual(self.read(self.local_path("big.bin")), downloaded)
-        self.assertEqual(self.read(self.remote_path("upload.bin")), uploaded)
 
     def test_mirrors_a_tree_down_and_up_in_both_modes(self):
         for passive in (True, False):
@@ -44,10 +43,11 @@ class Ncftp(InteropCase):
                 self.ncftp("ncftpget", "-R", "-T", "127.0.0.1", down, "/tree", passive=passive)
                 self.assertSameTree(self.remote_path("tree"), self.local_path(down, "tree"), times=True)
             with self.subTest("up", passive=passive):
+                self.require("MFMT")
                 up = "up-%s" % passive
                 os.makedirs(self.remote_path(up))
                 self.ncftp("ncftpput", "-R", "127.0.0.1", "/" + up, self.local_tree(), passive=passive)
-                self.assertSameTree(self.remote_path("tree"), self.remote_path(up, "source"))
+                self.assertSameTree(self.remote_path("tree"), self.remote_path(up, "source"), times=True)
 
 
 if __name__ == "__main__":

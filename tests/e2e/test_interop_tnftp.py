@@ -9,7 +9,7 @@ class Tnftp(InteropCase):
     what it printed or transferred."""
 
     def tnftp(self, *commands, passive=True):
-        script = ["user %s %s" % (USER, PASSWORD), "binary", "passive %s" % ("on" if passive else "off"),
+        script = ["user %s %s" % (USER, PASSWORD), "binary", "prompt off", "passive %s" % ("on" if passive else "off"),
                   *commands, "quit"]
         return self.run_client(["tnftp", "-n", "-v", "127.0.0.1", str(self.port)],
                                input="\n".join(script).encode() + b"\n")
@@ -18,17 +18,18 @@ class Tnftp(InteropCase):
         self.require("LIST of a named folder")
         for passive in (True, False):
             with self.subTest(passive=passive):
-                listing = self.tnftp('ls "tree/with space"', "get big.bin got.bin", "put upload.bin put.bin",
-                                     passive=passive)
-                self.assertListsFolder(listing, "tree/with space")
+                self.tnftp('ls "tree/with space" listing.txt', "get big.bin got.bin", "put upload.bin put.bin",
+                           passive=passive)
+                with open(self.local_path("listing.txt"), encoding="utf-8") as f:
+                    self.assertListsFolder(f.read(), "tree/with space")
                 self.assertEqual(self.read(self.local_path("got.bin")), self.big)
                 self.assertEqual(self.read(self.remote_path("put.bin")), self.read(self.local_path("upload.bin")))
 
     def test_fetches_a_folder_by_name_pattern_with_file_times(self):
-        self.require("NLST", "MDTM")
+        self.require("NLST with a wildcard", "MDTM")
         os.makedirs(self.local_path("many"))
         os.utime(self.remote_path("tree/日本/東京"))
-        self.tnftp("prompt off", "lcd many", "cd tree/日本", "mget *", "lcd ..", "cd /", "get big.bin timed.bin")
+        self.tnftp("lcd many", "cd tree/日本", "mget *", "lcd ..", "cd /", "get big.bin timed.bin")
         files = [name for name in os.listdir(self.remote_path("tree/日本")) if name != "東京"]
         self.assertEqual(sorted(os.listdir(self.local_path("many"))), sorted(files))
         for name in files:
