@@ -72,6 +72,15 @@ class Ftplib(InteropCase):
                 self.assertEqual(self.read(self.remote_path("tree/日本/put.bin")),
                                  self.read(self.local_path("upload.bin")))
                 ftp.quit()
+        with self.subTest("wildcard"):
+            self.require("NLST with a wildcard")
+            ftp = self.connect()
+            self.assertEqual(sorted(ftp.nlst("tree/日本/*.dat")),
+                             sorted("tree/日本/" + name for name in os.listdir(self.remote_path("tree/日本"))
+                                    if name.endswith(".dat")))
+            self.assertEqual(ftp.nlst("tree/日本/*.none"), [])
+            with self.assertRaisesRegex(ftplib.error_perm, "^550 No such file or directory found.$"):
+                ftp.nlst("tree/missing/*.dat")
 
     def test_resumes_a_download_and_an_upload_by_size(self):
         self.require("SIZE", "MDTM")
