@@ -136,7 +136,6 @@ bool ControlConnection::Permitted(const CommandRow& command, const CommandReques
     const ResolvedEntry& entry = request.entry;
     switch (command.folder) {
     case RuleFolder::None: return true;
-    case RuleFolder::Current: return permissions_.*command.letter;
     case RuleFolder::Entry:
         return entry.refusal != PathRefusal::Outside &&
                (entry.Refused() || PermissionsOf(entry.directory).*command.letter);

@@ -14,7 +14,6 @@ class ControlConnection;
 // Which folder's rules decide whether a verb may run.
 enum class RuleFolder {
     None,     // no rule letter is checked before the handler
-    Current,  // the session's own set for its working directory
     Entry,    // the folder that holds the named entry
     Target,   // the folder the named entry really lies in, links followed
 };

@@ -1,3 +1,4 @@
+import calendar
 import os
 import re
 import stat
@@ -124,6 +125,111 @@ class Listing(HomeTestCase, unittest.TestCase):
         self.assertEqual(lines(c.transfer("LIST ..")[1]), self.expected())
         self.assertEqual(c.command("CWD /empty"), "250 CWD command successfull.")
         self.assertEqual(c.transfer("LIST", passive=False), (OPENING, b"", COMPLETE))
+
+    def test_nlst_names_and_the_checks_of_a_listed_path(self):
+        self.home.write("-x", b"dash")
+        self.home.write("sub/deeper/日本 é.txt", b"utf")
+        self.home.write("locked/secret.txt", b"s")
+        self.home.write("blind/seen.txt", b"s")
+        self.home.user("ruled", rules=[("locked/", "d"), ("blind/", "RWI")])
+        c = self.home.client()
+        # Shell links are left out in relative mode, as LIST shows them as empty lines.
+        shown = sorted([name for name, _, _ in self.files] + [name for name, _ in self.folders] +
+                       ["-x", "blind", "locked"])
+        for command in ("NLST", "NLST -a", "NLST .", "NLST -l ."):
+            first, body, final = c.transfer(command)
+            self.assertEqual((first, final), (OPENING, COMPLETE), command)
+            self.assertEqual(sorted(body.decode("utf-8").split("\r\n")[:-1]), shown, command)
+        for command in ("NLST sub", "NLST sub/", "NLST -a sub"):
+            self.assertEqual(sorted(c.transfer(command)[1].split(b"\r\n")), [b"", b"sub/deeper", b"sub/inner.txt"])
+        self.assertEqual(c.transfer("NLST sub/deeper/")[1].decode("utf-8"), "sub/deeper/日本 é.txt\r\n")
+        self.assertEqual(c.transfer("NLST /sub/inner.txt")[1], b"/sub/inner.txt\r\n")
+        # A leading word is an option unless an entry has that name.
+        self.assertEqual(c.transfer("NLST -x")[1], b"-x\r\n")
+        self.assertEqual(lines(c.transfer("LIST -x")[1]), [line("-", 4, os.stat(self.home.path("-x")).st_mtime, "-x")])
+        for command in ("LIST missing", "NLST missing", "LIST sub/missing.txt"):
+            self.assertEqual(c.transfer(command)[0], "550 No such file or directory found.", command)
+        # A listed folder gets the checks of a CWD to it and needs its own L; a listed file the L of its folder.
+        ruled = self.home.client("ruled")
+        for command in ("LIST locked", "NLST locked", "LIST locked/secret.txt", "LIST blind", "NLST blind/",
+                        "LIST blind/seen.txt", "LIST ..", "NLST ../..", "LIST ../v"):
+            with self.subTest(command=command):
+                self.assertEqual(ruled.transfer(command)[0], "550 Permission denied.")
+        self.assertEqual(ruled.transfer("NLST sub/deeper")[1].decode("utf-8"), "sub/deeper/日本 é.txt\r\n")
+        nolist = self.home.client("nolist")
+        nolist.pasv()
+        self.assertEqual(nolist.command("NLST sub"), "550 Permission denied.")
+
+    def test_names_with_line_breaks_cannot_forge_lines(self):
+        os.makedirs(self.home.path("forge"))
+        self.home.write("forge/plain.txt", b"p")
+        self.home.write("forge/evil\r\n-rwxrwxrwx   1 user     group          1 Jan  1  2020 fake.txt", b"e")
+        self.home.write("forge/line\nbreak", b"e")
+        c = self.home.client()
+        self.assertEqual([entry[54:] for entry in lines(c.transfer("LIST forge")[1])], ["plain.txt"])
+        self.assertEqual(c.transfer("NLST forge")[1], b"forge/plain.txt\r\n")
+        facts = c.transfer("MLSD forge")[1].decode("latin-1").split("\r\n")
+        self.assertEqual(sorted(entry.split("; ", 1)[1] for entry in facts[:-1]), [".", "plain.txt"])
+
+    def test_sizes_times_and_machine_facts(self):
+        self.home.user("reader", letters="RLI")
+        c = self.home.client()
+
+        def utc(mtime):
+            return time.strftime("%Y%m%d%H%M%S", time.gmtime(mtime))
+
+        def facts(name, kind, perm, size=None):
+            status = os.stat(self.home.path(name))
+            return "type=%s;%smodify=%s;perm=%s;unique=%xU%x;UNIX.mode=%04o; %s" % (
+                kind, "" if size is None else "size=%d;" % size, utc(status.st_mtime), perm, status.st_dev,
+                status.st_ino, status.st_mode & 0o7777, name)
+
+        for line, reply in (("SIZE a.txt", "213 1234"), ("SIZE big.bin", "213 5000000000"),
+                            ("SIZE sub/inner.txt", "213 5"), ("SIZE sub", "550 File not found."),
+                            ("SIZE missing", "550 File not found."), ("SIZE ../../etc/passwd", "550 Permission denied."),
+                            ("MDTM may.txt", "213 " + utc(stamp(2024, 5, 31, 14, 30, 0))),
+                            ("MDTM sub", "550 File not found."),
+                            ("MFMT 20200517100000 with space.txt", "213 Modify=20200517100000; with space.txt"),
+                            ("MDTM with space.txt", "213 20200517100000"),
+                            ("MDTM 20210102030405.250 a.txt", "213 Modify=20210102030405; a.txt"),
+                            ("MFMT 20201301000000 a.txt", "501 Syntax error in parameters or arguments."),
+                            ("MFMT 20200101000000 sub", "550 File not found."),
+                            ("MFMT 20200101000000 ../../etc/passwd", "550 Permission denied.")):
+            with self.subTest(line=line):
+                self.assertEqual(c.command(line), reply)
+        self.assertEqual(os.stat(self.home.path("with space.txt")).st_mtime, calendar.timegm((2020, 5, 17, 10, 0, 0)))
+        self.assertEqual(os.stat(self.home.path("a.txt")).st_mtime, calendar.timegm((2021, 1, 2, 3, 4, 5)))
+
+        self.assertEqual(c.command("MLST a.txt"),
+                         "250- Listing a.txt\r\n %s\r\n250 End." % facts("a.txt", "file", "adfrw", 1234))
+        self.assertEqual(c.command("MLST sub"), "250- Listing sub\r\n %s\r\n250 End." % facts("sub", "dir", "cdeflmp"))
+        self.assertEqual(c.command("MLST"),
+                         "250- Listing /\r\n %s\r\n250 End." % facts(".", "cdir", "celmp").replace("; .", "; /"))
+        self.assertEqual(c.command("MLST missing"), "550 No such file or directory found.")
+        first, body, final = c.transfer("MLSD")
+        self.assertEqual((first, final), (OPENING, COMPLETE))
+        listed = body.decode("latin-1").split("\r\n")
+        self.assertEqual(listed[-1], "")
+        self.assertEqual(len(listed) - 1, len(self.files) + len(self.folders) + 1)  # no links in relative mode
+        for expected in (facts(".", "cdir", "celmp"), facts("a.txt", "file", "adfrw", 1234),
+                         facts("sub", "dir", "cdeflmp"), facts(".hidden", "file", "adfrw", 7)):
+            self.assertIn(expected, listed)
+        self.assertEqual(c.transfer("MLSD a.txt")[0], "550 No such file or directory found.")
+        self.assertEqual(c.command("OPTS MLST size;type;"), "200 MLST OPTS type;size;")
+        self.assertEqual(sorted(c.transfer("MLSD sub")[1].split(b"\r\n")),
+                         [b"", b"type=cdir; .", b"type=file;size=5; inner.txt"])
+
+        # An account without W may see but not set times; its perm facts say so.
+        reader = self.home.client("reader")
+        for line, reply in (("SIZE a.txt", "213 1234"), ("MFMT 20200101000000 a.txt", "550 Permission denied."),
+                            ("MDTM 20200101000000 a.txt", "550 Permission denied.")):
+            with self.subTest(line=line):
+                self.assertEqual(reader.command(line), reply)
+        self.assertEqual(reader.command("MLST sub/inner.txt"),
+                         "250- Listing sub/inner.txt\r\n %s\r\n250 End." %
+                         facts("sub/inner.txt", "file", "r", 5))
+        hider = self.home.client("hider")
+        self.assertNotIn(b".hidden", hider.transfer("MLSD")[1])
 
     def test_hidden_entries_and_links(self):
         hider = self.home.client("hider")
