@@ -24,6 +24,14 @@ class Curl(InteropCase):
                 self.assertEqual(self.read(self.remote_path("tree/日本/put.bin")),
                                  self.read(self.local_path("upload.bin")))
 
+    def test_names_whole_paths_in_one_command(self):
+        self.require("LIST of a named folder")
+        nested = "tree/日本/東京/" + sorted(os.listdir(self.remote_path("tree/日本/東京")))[0]
+        listing = self.curl("--ftp-method", "nocwd", self.url("tree/with space/"))
+        self.assertListsFolder(listing, "tree/with space")
+        self.curl("--ftp-method", "nocwd", "-o", "nested.bin", self.url(nested))
+        self.assertEqual(self.read(self.local_path("nested.bin")), self.read(self.remote_path(nested)))
+
     def test_lists_names_only(self):
         self.require("NLST")
         names = self.curl("-l", self.url("tree/日本/")).splitlines()

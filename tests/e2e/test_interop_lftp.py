@@ -21,13 +21,16 @@ class Lftp(InteropCase):
                 self.assertEqual(self.read(self.local_path("got.bin")), self.big)
                 self.assertEqual(self.read(self.remote_path("put.bin")), self.read(self.local_path("upload.bin")))
 
-    def test_resumes_a_download_and_an_upload(self):
+    def test_resumes_a_download_and_an_upload_and_fetches_in_segments(self):
         self.require("SIZE")
         downloaded = self.partial_download("big.bin", 300000)
         uploaded = self.partial_upload("upload.bin", "partial.bin", 200000)
-        self.lftp("get -c big.bin; put -c upload.bin -o partial.bin")
+        self.lftp("get -c big.bin; put -c upload.bin -o partial.bin; set pget:min-chunk-size 64k; "
+                  "pget -n 4 big.bin -o segments.bin")
         self.assertEqual(self.read(self.local_path("big.bin")), downloaded)
         self.assertEqual(self.read(self.remote_path("partial.bin")), uploaded)
+        # Four connections at once, each from its own REST offset, each closed at its segment's end.
+        self.assertEqual(self.read(self.local_path("segments.bin")), self.big)
 
     def test_mirrors_a_tree_down_and_up_in_both_modes(self):
         for passive in (True, False):
