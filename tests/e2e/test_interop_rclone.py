@@ -28,10 +28,14 @@ class Rclone(InteropCase):
 
     def test_mirrors_a_tree_down_and_up(self):
         self.require("LIST of a named folder")
-        with self.subTest("down"):
-            self.require("listing dates with May and the year")
-            self.rclone("copy", "--create-empty-src-dirs", "t:tree", self.local_path("down"))
-            self.assertSameTree(self.remote_path("tree"), self.local_path("down"), times=True)
+        # rclone lists with MLSD when FEAT offers it, else with LIST, whose lines it must date right.
+        for listing in ("MLSD", "LIST"):
+            with self.subTest("down", listing=listing):
+                self.require(listing if listing == "MLSD" else "listing dates with May and the year")
+                down = self.local_path("down-" + listing)
+                self.rclone("copy", "--create-empty-src-dirs", *(["--ftp-disable-mlsd"] if listing == "LIST" else []),
+                            "t:tree", down)
+                self.assertSameTree(self.remote_path("tree"), down, times=True)
         with self.subTest("up"):
             self.require("550 to MKD of an existing folder", "MFMT")
             self.rclone("copy", "--create-empty-src-dirs", self.local_tree(), "t:up")
