@@ -33,9 +33,11 @@ FactEntry FactsOf(const struct stat& status, FactKind kind) {
 
 }  // namespace
 
-// Sizes and times are shown to an account that may list, read or write in the entry's folder.
+// Sizes and times are shown to an account that may list, read or write in the folder the entry
+// really lies in: a link counts where it leads, as for RETR.
 bool ControlConnection::MaySee(const ResolvedEntry& entry) const {
-    const PermissionSet rights = PermissionsOf(entry.directory);
+    const std::string real = RealPath(entry.path);
+    const PermissionSet rights = PermissionsOf(real.substr(0, real.rfind('/') + 1));
     return rights.list || rights.read || rights.write;
 }
 

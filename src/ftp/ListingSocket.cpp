@@ -101,7 +101,7 @@ std::optional<std::string> ListingSocket::LineFor(const std::string& name) {
     if (S_ISLNK(status.st_mode) && !shellLink) fstatat(folder, name.c_str(), &status, 0);
     // As ls does, a time after the one taken at the start is checked against the clock again.
     if (status.st_mtime > now_) now_ = std::time(nullptr);
-    ListingEntry listed{name,         !shellLink && S_ISDIR(status.st_mode), static_cast<std::int64_t>(status.st_size),
+    ListingEntry listed{name, !shellLink && S_ISDIR(status.st_mode), static_cast<std::int64_t>(status.st_size),
                         status.st_mtime, name.starts_with('.'), {}, status.st_mode};
     switch (options_.format) {
     case ListingFormat::Long:

@@ -86,7 +86,10 @@ class Paths(HostileTestCase):
                     # where no such folder exists to take it.
                     self.assertNotEqual(c.transfer("STOR " + folder + "new.txt", upload=b"x")[2], COMPLETE)
                     for line in ("CWD " + folder, "MKD " + folder + "made", "DELE " + folder + "secret.txt",
-                                 "RNFR " + folder + "secret.txt", "RMD " + folder):
+                                 "RNFR " + folder + "secret.txt", "RMD " + folder, "SIZE " + folder + "secret.txt",
+                                 "MDTM " + folder + "secret.txt", "MFMT 20200101000000 " + folder + "secret.txt",
+                                 "MLST " + folder, "MLST " + folder + "secret.txt", "LIST " + folder,
+                                 "NLST " + folder + "secret.txt", "MLSD " + folder):
                         self.assertRegex(c.command(line), r"^5\d\d ", line)
                     self.assertEqual(c.command("PWD"), home_pwd)
                     self.assertEqual(c.command("RNFR sub/in.txt"), "350 File found, ready for destination.")
@@ -96,6 +99,10 @@ class Paths(HostileTestCase):
                 with self.subTest(user=user, line=line):
                     self.assertEqual(c.transfer(line, upload=b"" if line[0] != "R" else None)[0],
                                      "550 Permission denied.")
+            for line in ("SIZE passwd", "MDTM passwd", "MLST passwd", "MFMT 20200101000000 passwd",
+                         "MDTM 20200101000000 passwd"):
+                with self.subTest(user=user, line=line):
+                    self.assertEqual(c.command(line), "550 Permission denied.")
             self.assertEqual(self.hostile.outside_state(), before)
 
     def test_links_inside_the_home_keep_working(self):
@@ -104,6 +111,7 @@ class Paths(HostileTestCase):
                 root = self.hostile.roots[user]
                 c = self.client(user)
                 self.assertEqual(c.transfer("RETR innerfile")[1:], (b"inside", COMPLETE))
+                self.assertEqual(c.command("SIZE innerfile"), "213 6")
                 self.assertEqual(c.transfer("RETR inner/in.txt")[1:], (b"inside", COMPLETE))
                 self.assertEqual(c.transfer("STOR inner/new.txt", upload=b"new")[2], COMPLETE)
                 with open(root + "sub/new.txt", "rb") as f:
