@@ -14,6 +14,9 @@ std::string FolderPrefix(const std::string& path) {
     return path.ends_with('/') ? path : path + '/';
 }
 
+// "mget *.txt" in command-line clients sends NLST with the wildcard for the server to expand.
+bool IsPattern(const std::string& name) { return name.find_first_of("*?[") != std::string::npos; }
+
 }  // namespace
 
 void ControlConnection::LIST(const CommandRequest& request) {
@@ -61,7 +64,8 @@ void ControlConnection::StartListing(const std::string& argument, ListingFormat 
 }
 
 // A folder is listed after the checks of a CWD to it and its own list right; a file (not for
-// MLSD) as ls -l shows it, with the list right of its folder. False when refused (answered).
+// MLSD) as ls -l shows it, and the names a wildcard matches, with the list right of their folder.
+// False when refused (answered).
 bool ControlConnection::ListingTarget(const std::string& path, ListingFormat format, std::string& folder,
                                       ListingOptions& options) {
     const ResolvedDirectory named = Resolver().ResolveDirectory(path);
@@ -86,8 +90,10 @@ bool ControlConnection::ListingTarget(const std::string& path, ListingFormat for
         RefusePermission();
         return false;
     }
-    if (format == ListingFormat::Facts || entry.Refused() ||
-        LookupEntry(entry.directory, entry.name) != EntryKind::File) {
+    const EntryKind kind = entry.Refused() ? EntryKind::None : LookupEntry(entry.directory, entry.name);
+    const bool pattern =
+        kind == EntryKind::None && !entry.Refused() && IsPattern(entry.name) && DirectoryExists(entry.directory);
+    if (format == ListingFormat::Facts || (kind != EntryKind::File && !pattern)) {
         SendReply("550 No such file or directory found.\r\n");
         return false;
     }
@@ -97,7 +103,7 @@ bool ControlConnection::ListingTarget(const std::string& path, ListingFormat for
         return false;
     }
     folder = entry.directory;
-    options.onlyName = entry.name;
+    (pattern ? options.pattern : options.onlyName) = entry.name;
     options.folderRights = rights;
     options.namePrefix = path.substr(0, path.rfind('/') + 1);
     return true;

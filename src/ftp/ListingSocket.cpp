@@ -6,6 +6,7 @@
 #include "net/PlatformHelpers.h"
 
 #include <fcntl.h>
+#include <fnmatch.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -84,15 +85,18 @@ std::optional<std::string> ListingSocket::NextLine() {
     return std::nullopt;
 }
 
-// The folder's next name, or the one entry asked for.
+// The folder's next name (that matches the pattern, when there is one), or the one entry asked
+// for. As in a shell, a wildcard does not match a leading dot.
 std::optional<std::string> ListingSocket::NextName() {
     if (!options_.onlyName.empty()) {
         if (std::exchange(onlyNameGiven_, true)) return std::nullopt;
         return options_.onlyName;
     }
-    const dirent* entry = readdir(entries_.get());
-    if (entry == nullptr) return std::nullopt;
-    return entry->d_name;
+    for (const dirent* entry = readdir(entries_.get()); entry != nullptr; entry = readdir(entries_.get())) {
+        if (options_.pattern.empty() || fnmatch(options_.pattern.c_str(), entry->d_name, FNM_PERIOD) == 0)
+            return entry->d_name;
+    }
+    return std::nullopt;
 }
 
 std::optional<std::string> ListingSocket::LineFor(const std::string& name) {

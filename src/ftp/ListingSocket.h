@@ -27,6 +27,7 @@ struct ListingOptions {
     std::int64_t credit = 0;          // the session's credit when LIST came
     ListingFormat format = ListingFormat::Long;
     std::string onlyName = {};    // set: the listing is this one entry of the folder
+    std::string pattern = {};     // set: only the folder's names that match this shell pattern
     std::string namePrefix = {};  // what NLST puts before each name
     unsigned facts = 0;           // the MLSD facts to show
     PermissionSet folderRights = {};  // the rights in the listed folder
