@@ -159,6 +159,33 @@ class Passwords(HostileTestCase):
                          (self.idle[0] + 1, self.idle[1] + 1))
 
 
+class ControlCharacters(HostileTestCase):
+    def test_control_characters_reach_no_log_raw_and_replies_keep_them(self):
+        write_account(user_file(self.hostile.home, self.hostile.ip_home, "logged"), password="pw",
+                      root=self.hostile.roots["rel"], rules=[self.hostile.roots["rel"] + "," + FULL],
+                      logging={"Enabled": "TRUE", "FilenameMask": "%USER", "LogFTPCommands": "TRUE",
+                               "LogFTPReplies": "TRUE", "LogSystemMessages": "TRUE"})
+        c = self.client("logged")
+        # Replies on the wire stay as they were; only log text is escaped.
+        self.assertEqual(c.command("TYPE \x1b[2JI"), "200 TYPE has been set to \x1b[2JI")
+        self.assertRegex(c.command("\x1b[31mNOOP"), r"^5\d\d ")
+        self.assertEqual(c.command("QUIT"), "221 Good Bye!")
+        raw = RawClient(self.hostile.port, timeout=10)
+        self.addCleanup(raw.close)
+        raw.read_exactly(len(BANNER))
+        raw.read_line()
+        self.assertEqual(raw.command("USER \x1b]0;owned\x07\x1b[2J"), "331 Need password.")
+        self.assertTrue(self.daemon.wait_for_line("Closed connection to 127.0.0.1 ...", count=2))
+        with open(os.path.join(self.hostile.home, "Logging", "logged.log"), encoding="latin-1") as f:
+            session_log = f.read()
+        for text, where in ("\n".join(self.daemon.output()), "terminal"), (session_log, "session log"):
+            with self.subTest(where=where):
+                self.assertFalse(any(c < " " and c not in "\r\n" or c == "\x7f" for c in text), repr(text[-2000:]))
+                self.assertIn("^[[2J", text)
+        self.assertIn("TYPE ^[[2JI", session_log)
+        self.assertIn("USER ^[]0;owned^G^[[2J", "\n".join(self.daemon.output()))
+
+
 class OverlongArguments(HostileTestCase):
     # Every verb the server knows; PORT and PASV last, so that no later command opens a transfer.
     VERBS = ["USER", "PASS", "HELP", "SITE", "NOOP", "RNFR", "RNTO", "SYST", "APPE", "MKD", "DELE", "RMD", "REST",
