@@ -9,6 +9,7 @@
 #include "ftp/PathResolver.h"
 #include "ftp/PermissionSet.h"
 #include "ftp/RestartMarker.h"
+#include "ftp/SessionCredit.h"
 #include "ftp/SessionLog.h"
 #include "monitor/RowOwner.h"
 #include "net/EventSocket.h"
@@ -76,8 +77,8 @@ public:
     void AddDownloadedBytes(std::uint64_t bytes) { downloadedBytes_.fetch_add(bytes); }
     void AddUploadedBytes(std::uint64_t bytes) { uploadedBytes_.fetch_add(bytes); }
     // Gives (positive) or takes (negative) download credit; the administrator does too.
-    void AdjustCredit(std::int64_t delta) override { currentCredit_.fetch_add(delta); }
-    std::int64_t Credit() const override { return currentCredit_.load(); }
+    void AdjustCredit(std::int64_t delta) override { credit_->Adjust(delta); }
+    std::int64_t Credit() const override { return credit_->Current(); }
     // Whether the loaded account runs a ratio; the window offers credit only then.
     bool RatioEnabled() const override { return ratioEnabled_.load(); }
     std::uint64_t UploadedBytes() const override { return uploadedBytes_.load(); }
@@ -131,7 +132,13 @@ private:
     void PASS(const CommandRequest& request);
     void LoadAccount(const std::string& name);
     void ApplyAccountSettings();
-    void CompleteLogin(const std::string& name, const std::string& serverIpHome);
+    struct Refusal {
+        std::string reason;
+        std::string reply;
+    };
+    std::optional<Refusal> AccountLimitRefusal(const std::string& name) const;
+    void TakeLoginPlace(const std::string& name, const std::string& serverIpHome);
+    void CompleteLogin(const std::string& name);
     void OpenSessionLog();
     void MarkRequest(const std::string& succeeded, const std::string& reason);
     void Refuse(const std::string& reason, const std::string& reply);
@@ -162,6 +169,9 @@ private:
     void APPE(const CommandRequest& request);
     void StartUpload(std::string opening, const std::string& path, std::int64_t offset, bool overwrite);
     RatioTerms Ratio() const;
+    // What the download of `size` bytes takes from the credit; none without a ratio. Null when
+    // the credit does not cover it.
+    std::optional<std::shared_ptr<CreditReservation>> ReserveCredit(std::int64_t size);
     std::shared_ptr<ControlConnection> Self();
     void WriteBackCredit();
 
@@ -211,7 +221,7 @@ private:
     std::atomic<std::uint64_t> uploadedBytes_{0};
     std::atomic<int> downloadedFiles_{0};
     std::atomic<int> uploadedFiles_{0};
-    std::atomic<std::int64_t> currentCredit_{0};
+    const std::shared_ptr<SessionCredit> credit_ = std::make_shared<SessionCredit>();
     std::atomic<bool> ratioEnabled_{false};
     std::atomic<bool> accountReloadRequested_{false};
 };

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ftp/DataSocket.h"
+#include "ftp/SessionCredit.h"
 
 #include <atomic>
 #include <cstdint>
@@ -21,8 +22,9 @@ struct RatioTerms {
 // Sends one file to the client (RETR).
 class FileSendSocket : public DataSocket {
 public:
+    // `credit`: what RETR took from the session's credit; null without a ratio.
     FileSendSocket(std::shared_ptr<ControlConnection> owner, std::string filePath, std::int64_t restartOffset,
-                   RatioTerms ratio);
+                   std::shared_ptr<CreditReservation> credit);
     ~FileSendSocket() override;
 
     bool StartTransfer() override;
@@ -40,6 +42,8 @@ protected:
 
 private:
     bool SendBlock();
+    std::size_t NextBlockSize() const;
+    bool EndAtCreditLimit();
     void Account(std::size_t sent);
     void UpdateProgress(bool force);
     void FinishLocked(bool success);
@@ -47,7 +51,7 @@ private:
     const std::string filePath_;
     const std::string fileName_;
     const std::int64_t restartOffset_;
-    const RatioTerms ratio_;
+    const std::shared_ptr<CreditReservation> credit_;
     int fileFd_ = -1;
     off_t position_ = 0;
     std::int64_t totalLength_ = 0;
@@ -55,7 +59,6 @@ private:
     std::atomic<bool> done_{false};
     std::mutex finishMutex_;  // the worker and an ABOR on the session both end the download
     std::atomic<bool> finished_{false};
-    bool creditTaken_ = false;
     bool unsentLimited_ = false;
     std::chrono::steady_clock::time_point lastProgress_{};
 };

@@ -41,6 +41,9 @@ public:
     std::string SessionLogFolder() const { return homeFolder_ + "Logging/"; }
     std::string SettingsFile() const { return homeFolder_ + "Settings.ini"; }
 
+    // Held while a login checks the account's session limits and takes its place.
+    std::mutex& LoginPlaces() { return loginPlaces_; }
+
     // Seconds a connection without a loaded account may stay silent.
     int PreLoginTimeout() const { return preLoginTimeout_.load(); }
     void SetPreLoginTimeout(int seconds) { preLoginTimeout_.store(seconds); }
@@ -54,6 +57,7 @@ private:
     mutable std::mutex welcomeMutex_;
     std::string welcomeFile_;
     std::atomic<int> preLoginTimeout_{60};
+    std::mutex loginPlaces_;
 };
 
 }  // namespace tolvane::ftp

@@ -17,6 +17,9 @@ std::int64_t FileSize(const std::string& path) {
     return status.st_size;
 }
 
+// What a download of the entry RETR resolved would send from its start.
+std::int64_t DownloadSize(const ResolvedEntry& entry) { return std::max<std::int64_t>(0, FileSize(entry.path)); }
+
 }  // namespace
 
 // The transfer slot is taken and the rule letter checked before these handlers run.
@@ -27,12 +30,12 @@ void ControlConnection::RETR(const CommandRequest& request) {
         return RefuseTransfer("421 Maximum number of transfers on this server been reached.\r\n");
     if (entry.Refused() || LookupEntry(entry.directory, entry.name) != EntryKind::File)
         return RefuseTransfer("550 File not found.\r\n");
-    std::int64_t size = std::max<std::int64_t>(0, FileSize(entry.path));
+    const std::int64_t size = DownloadSize(entry);
     const std::int64_t offset = restart_.Pending() ? restart_.Offset() : 0;
     if (size < offset) return RefuseTransfer("550 File is smaller than pointer position.\r\n");
-    size -= offset;
-    if (login_.account.ratioEnabled && (Ratio().CountsBytes() ? size > Credit() : Credit() == 0))
-        return RefuseTransfer("550 Not enough credit for downloading this file, sorry.\r\n");
+    // Taken now, against the size RETR saw; a download that would send more ends with 426.
+    auto credit = ReserveCredit(size - offset);
+    if (!credit) return RefuseTransfer("550 Not enough credit for downloading this file, sorry.\r\n");
 
     data_.StartTransfer({.kind = TransferKind::Sending,
                          .opening = (data_.Passive() ? "150 Using open data connection for transfering file "
@@ -40,8 +43,8 @@ void ControlConnection::RETR(const CommandRequest& request) {
                                     entry.name + ".\r\n",
                          .openingAfterSocket = true,
                          .makeSocket =
-                             [this, &entry, offset] {
-                                 return std::make_shared<FileSendSocket>(Self(), entry.path, offset, Ratio());
+                             [this, &entry, offset, reservation = *credit] {
+                                 return std::make_shared<FileSendSocket>(Self(), entry.path, offset, reservation);
                              },
                          .fileCount = &downloadedFiles_});
 }
