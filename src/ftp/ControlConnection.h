@@ -137,6 +137,7 @@ private:
         std::string reply;
     };
     std::optional<Refusal> AccountLimitRefusal(const std::string& name) const;
+    void RefuseFailedLogin(const std::string& reason);
     void TakeLoginPlace(const std::string& name, const std::string& serverIpHome);
     void CompleteLogin(const std::string& name);
     void OpenSessionLog();

@@ -131,6 +131,20 @@ void ControlConnection::USER(const CommandRequest& request) {
     SendReply("331 Need password.\r\n");
 }
 
+// The reply waits on this session's worker alone; an unknown user costs the same as a wrong
+// password, so the wait tells nothing about which accounts exist.
+void ControlConnection::RefuseFailedLogin(const std::string& reason) {
+    const LoginGuard::Failure failure = server_->Guard().RecordFailure(ClientAddress());
+    if (failure.refusesNow) {
+        SystemMessage(Tag() + "Too many failed logins from " + ClientAddress() + ", refused for " +
+                          std::to_string(server_->Guard().Settings().blockSeconds) + " seconds ...\r\n",
+                      monitor::ErrorMessage);
+    }
+    if (failure.delay.count() > 0 && !PauseFor(failure.delay)) return;
+    Refuse(reason, "530 Wrong User/Password combination.\r\n");
+    Close();
+}
+
 // USER answers early; PASS checks again while it takes the place, so that clients that all sent
 // USER before any of them logged in cannot pass the limits together.
 std::optional<ControlConnection::Refusal> ControlConnection::AccountLimitRefusal(const std::string& name) const {
@@ -189,16 +203,14 @@ void ControlConnection::PASS(const CommandRequest& request) {
         return;
     }
     const std::string name = UserName();
-    if (homeDirectory_ == "ERROR") {
-        Refuse("User Profile not found", "530 Wrong User/Password combination.\r\n");
+    if (server_->Guard().Refuses(ClientAddress())) {
+        Refuse("Too many failed logins from IP", "530 Wrong User/Password combination.\r\n");
         Close();
         return;
     }
-    if (!IsAnonymous(name) && !PasswordMatches(login_.UserInformation("Password"), request.argument)) {
-        Refuse("Wrong Password for User", "530 Wrong User/Password combination.\r\n");
-        Close();
-        return;
-    }
+    if (homeDirectory_ == "ERROR") return RefuseFailedLogin("User Profile not found");
+    if (!IsAnonymous(name) && !PasswordMatches(login_.UserInformation("Password"), request.argument))
+        return RefuseFailedLogin("Wrong Password for User");
     if (!store::CheckIpAccess(store::ReadAccountList(login_.accountFiles, "IPAccess", "IPAccessRule", 0), ClientAddress())) {
         Refuse("Wrong IP for Account Access", "530 Not logged in. Access from your IP not allowed.\r\n");
         return;
@@ -206,11 +218,8 @@ void ControlConnection::PASS(const CommandRequest& request) {
     const auto local = LocalName();
     const std::string localAddress = local ? local->Address() : std::string();
     const std::uint16_t localPort = local ? local->Port() : 0;
-    if (login_.account.ipHome != store::kAllIpHomes && login_.account.ipHome != localAddress) {
-        Refuse("Wrong Password for User", "530 Wrong User/Password combination.\r\n");
-        Close();
-        return;
-    }
+    if (login_.account.ipHome != store::kAllIpHomes && login_.account.ipHome != localAddress)
+        return RefuseFailedLogin("Wrong Password for User");
     if (!DirectoryExists(homeDirectory_)) {
         Refuse("Home-Directory not found", "530 Home-Directory not found.\r\n");
         return;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ftp/LoginGuard.h"
 #include "monitor/LiveRegistry.h"
 #include "monitor/ServerLog.h"
 #include "net/SocketSet.h"
@@ -41,6 +42,9 @@ public:
     std::string SessionLogFolder() const { return homeFolder_ + "Logging/"; }
     std::string SettingsFile() const { return homeFolder_ + "Settings.ini"; }
 
+    // Failed logins per client address, across every IP home.
+    LoginGuard& Guard() { return guard_; }
+
     // Held while a login checks the account's session limits and takes its place.
     std::mutex& LoginPlaces() { return loginPlaces_; }
 
@@ -58,6 +62,7 @@ private:
     std::string welcomeFile_;
     std::atomic<int> preLoginTimeout_{60};
     std::mutex loginPlaces_;
+    LoginGuard guard_;
 };
 
 }  // namespace tolvane::ftp
