@@ -39,7 +39,9 @@ std::int64_t SessionCredit::Current() const {
 void SessionCredit::Adjust(std::int64_t delta) {
     std::lock_guard lock(mutex_);
     current_ += delta;
-    if (!sharedFile_.empty()) unwritten_ += delta;
+    if (sharedFile_.empty()) return;
+    unwritten_ += delta;
+    if (ended_) UpdateSharedFile([](std::int64_t) { return std::int64_t{0}; });
 }
 
 bool SessionCredit::Reserve(std::int64_t amount, bool countsBytes) {
@@ -61,6 +63,7 @@ bool SessionCredit::Reserve(std::int64_t amount, bool countsBytes) {
 
 void SessionCredit::WriteBack() {
     std::lock_guard lock(mutex_);
+    ended_ = true;
     if (sharedFile_.empty() || unwritten_ == 0) return;
     UpdateSharedFile([](std::int64_t) { return std::int64_t{0}; });
 }

@@ -24,7 +24,9 @@ public:
     // Takes `amount` when the credit covers it: bytes when `countsBytes`, else files, where any
     // credit but 0 covers one (as the ratio always did).
     bool Reserve(std::int64_t amount, bool countsBytes);
-    // Adds what changed since the last write to the shared file.
+    // At the session's end: adds what changed since the last write to the shared file. A
+    // download that the end cancels returns its unused credit later, on its own thread; from
+    // now on each change is written as it comes.
     void WriteBack();
 
 private:
@@ -35,6 +37,7 @@ private:
     mutable std::mutex mutex_;
     std::int64_t current_ = 0;
     std::int64_t unwritten_ = 0;  // changes the shared file has not seen yet
+    bool ended_ = false;
     std::filesystem::path sharedFile_;
 };
 
