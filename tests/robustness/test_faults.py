@@ -64,10 +64,11 @@ class FaultTestCase(HomeTestCase, unittest.TestCase):
 
 class HardKill(FaultTestCase):
     def test_sigkill_during_fifty_uploads_keeps_accounts_and_received_bytes(self):
-        # "saver" writes its credit back at every session end, so account files are being
-        # rewritten when the kill comes.
+        # "saver" keeps its credit in its account file, which each of its RETRs rewrites (a refused
+        # one with the same credit), so account files are being rewritten when the kill comes.
         self.home.user("saver", ratio={"RatioEnabled": "TRUE", "RatioType": "Bytes per Sessions", "Upload": "1",
                                        "Download": "1", "Credit": "1000"})
+        self.home.write("over-credit.bin", b"x" * 2000)
         database = os.path.join(self.home.home, "Database")
         accounts_before = database_snapshot(database)
         self.start()
@@ -89,6 +90,8 @@ class HardKill(FaultTestCase):
                     return
                 try:
                     client.login("saver", "pw")
+                    client.pasv()
+                    client.command("RETR over-credit.bin")
                     client.command("QUIT")
                 except (OSError, EOFError):
                     return
