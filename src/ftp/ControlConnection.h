@@ -13,6 +13,7 @@
 #include "ftp/PathResolver.h"
 #include "ftp/PermissionSet.h"
 #include "ftp/RestartMarker.h"
+#include "ftp/SessionCredit.h"
 #include "ftp/SessionLog.h"
 #include "monitor/RowOwner.h"
 #include "net/EventSocket.h"
@@ -84,8 +85,8 @@ public:
     void AddDownloadedBytes(std::uint64_t bytes) { downloadedBytes_.fetch_add(bytes); }
     void AddUploadedBytes(std::uint64_t bytes) { uploadedBytes_.fetch_add(bytes); }
     // Gives (positive) or takes (negative) download credit; the administrator does too.
-    void AdjustCredit(std::int64_t delta) override { currentCredit_.fetch_add(delta); }
-    std::int64_t Credit() const override { return currentCredit_.load(); }
+    void AdjustCredit(std::int64_t delta) override { credit_->Adjust(delta); }
+    std::int64_t Credit() const override { return credit_->Current(); }
     // Whether the loaded account runs a ratio; the window offers credit only then.
     bool RatioEnabled() const override { return ratioEnabled_.load(); }
     std::uint64_t UploadedBytes() const override { return uploadedBytes_.load(); }
@@ -139,7 +140,14 @@ private:
     void PASS(const CommandRequest& request);
     void LoadAccount(const std::string& name);
     void ApplyAccountSettings();
-    void CompleteLogin(const std::string& name, const std::string& serverIpHome);
+    struct Refusal {
+        std::string reason;
+        std::string reply;
+    };
+    std::optional<Refusal> AccountLimitRefusal(const std::string& name) const;
+    void RefuseFailedLogin(const std::string& reason);
+    void TakeLoginPlace(const std::string& name, const std::string& serverIpHome);
+    void CompleteLogin(const std::string& name);
     void OpenSessionLog();
     void MarkRequest(const std::string& succeeded, const std::string& reason);
     void Refuse(const std::string& reason, const std::string& reply);
@@ -192,6 +200,9 @@ private:
     OpenedEntry OpenUploadTarget(const ResolvedEntry& entry, UploadTarget& target) const;
     void StartUpload(std::string opening, UploadTarget target, std::int64_t offset, bool overwrite);
     RatioTerms Ratio() const;
+    // What the download of `size` bytes takes from the credit; none without a ratio. Null when
+    // the credit does not cover it.
+    std::optional<std::shared_ptr<CreditReservation>> ReserveCredit(std::int64_t size);
     std::shared_ptr<ControlConnection> Self();
     void WriteBackCredit();
 
@@ -263,7 +274,7 @@ private:
     std::atomic<std::uint64_t> uploadedBytes_{0};
     std::atomic<int> downloadedFiles_{0};
     std::atomic<int> uploadedFiles_{0};
-    std::atomic<std::int64_t> currentCredit_{0};
+    const std::shared_ptr<SessionCredit> credit_ = std::make_shared<SessionCredit>();
     std::atomic<bool> ratioEnabled_{false};
     std::atomic<bool> accountReloadRequested_{false};
 };

@@ -125,9 +125,14 @@ std::shared_ptr<ControlConnection> ControlConnection::Self() {
     return std::static_pointer_cast<ControlConnection>(shared_from_this());
 }
 
-void ControlConnection::WriteBackCredit() {
-    if (login_.account.ratioType.find("Sessions") == std::string::npos || login_.settingsSource.empty()) return;
-    store::WriteProfileString(login_.settingsSource, "RATIO", "Credit", std::to_string(Credit()));
+void ControlConnection::WriteBackCredit() { credit_->WriteBack(); }
+
+std::optional<std::shared_ptr<CreditReservation>> ControlConnection::ReserveCredit(std::int64_t size) {
+    if (!login_.account.ratioEnabled) return std::shared_ptr<CreditReservation>();
+    const bool countsBytes = Ratio().CountsBytes();
+    const std::int64_t amount = countsBytes ? size : 1;
+    if (!credit_->Reserve(amount, countsBytes)) return std::nullopt;
+    return std::make_shared<CreditReservation>(credit_, amount, countsBytes);
 }
 
 }  // namespace tolvane::ftp

@@ -18,12 +18,12 @@ constexpr int kUnsentLimit = 128 * 1024;
 }  // namespace
 
 FileSendSocket::FileSendSocket(std::shared_ptr<ControlConnection> owner, FileHandle file, std::string fileName,
-                               std::int64_t restartOffset, RatioTerms ratio)
+                               std::int64_t restartOffset, std::shared_ptr<CreditReservation> credit)
     : DataSocket(owner, owner->Data().DownloadActiveFlag(), true),
       file_(std::move(file)),
       fileName_(std::move(fileName)),
       restartOffset_(restartOffset),
-      ratio_(std::move(ratio)) {}
+      credit_(std::move(credit)) {}
 
 FileSendSocket::~FileSendSocket() = default;
 
@@ -56,7 +56,8 @@ void FileSendSocket::OnSend() {
 
 // Sends the next block; false when the loop must wait for a write event or has ended.
 bool FileSendSocket::SendBlock() {
-    const std::size_t block = CurrentSpeedLimit().on ? kPacedBlock : kLargeBlock;
+    const std::size_t block = NextBlockSize();
+    if (block == 0) return EndAtCreditLimit();
     const net::IoResult sent = SendFile(file_.Get(), &position_, block);
     if (sent.status == net::IoStatus::Ended) {
         done_.store(true);
@@ -70,15 +71,26 @@ bool FileSendSocket::SendBlock() {
     return Pace(sent.bytes);
 }
 
+std::size_t FileSendSocket::NextBlockSize() const {
+    const std::size_t block = CurrentSpeedLimit().on ? kPacedBlock : kLargeBlock;
+    if (!credit_) return block;
+    return static_cast<std::size_t>(std::min<std::int64_t>(static_cast<std::int64_t>(block),
+                                                           credit_->BytesLeft(bytesSent_.load())));
+}
+
+// The credit taken at RETR is used up: the download is complete only if the file has no more.
+bool FileSendSocket::EndAtCreditLimit() {
+    struct stat status {};
+    const bool complete = fstat(file_.Get(), &status) == 0 && status.st_size <= position_;
+    done_.store(complete);
+    UpdateProgress(true);
+    Finish(complete);
+    return false;
+}
+
 void FileSendSocket::Account(std::size_t sent) {
     bytesSent_.fetch_add(static_cast<std::int64_t>(sent));
     owner_->AddDownloadedBytes(sent);
-    if (ratio_.CountsBytes()) {
-        owner_->AdjustCredit(-static_cast<std::int64_t>(sent));
-    } else if (!creditTaken_) {
-        creditTaken_ = true;
-        owner_->AdjustCredit(-1);
-    }
 }
 
 void FileSendSocket::UpdateProgress(bool force) {
@@ -112,6 +124,7 @@ void FileSendSocket::EndStalled(std::string_view reply) {
 
 void FileSendSocket::EndLocked(std::string_view reply, bool success) {
     if (finished_.exchange(true)) return;
+    if (credit_) credit_->Settle(bytesSent_.load());
     owner_->Server().Registry().Transfers().Remove(RowKey());
     Release();
     owner_->SendReply(reply);

@@ -2,6 +2,7 @@
 
 #include "ftp/DataSocket.h"
 #include "ftp/FileHandle.h"
+#include "ftp/SessionCredit.h"
 
 #include <atomic>
 #include <cstdint>
@@ -22,9 +23,10 @@ struct RatioTerms {
 // Sends one file to the client (RETR).
 class FileSendSocket : public DataSocket {
 public:
-    // `file` was opened by the command; `fileName` names it in the log.
+    // `file` was opened by the command; `fileName` names it in the log. `credit`: what RETR took
+    // from the session's credit; null without a ratio.
     FileSendSocket(std::shared_ptr<ControlConnection> owner, FileHandle file, std::string fileName,
-                   std::int64_t restartOffset, RatioTerms ratio);
+                   std::int64_t restartOffset, std::shared_ptr<CreditReservation> credit);
     ~FileSendSocket() override;
 
     bool StartTransfer() override;
@@ -44,6 +46,8 @@ protected:
 
 private:
     bool SendBlock();
+    std::size_t NextBlockSize() const;
+    bool EndAtCreditLimit();
     void Account(std::size_t sent);
     void UpdateProgress(bool force);
     void FinishLocked(bool success);
@@ -52,14 +56,13 @@ private:
     const FileHandle file_;
     const std::string fileName_;
     const std::int64_t restartOffset_;
-    const RatioTerms ratio_;
+    const std::shared_ptr<CreditReservation> credit_;
     off_t position_ = 0;
     std::int64_t totalLength_ = 0;
     std::atomic<std::int64_t> bytesSent_{0};
     std::atomic<bool> done_{false};
     std::mutex finishMutex_;  // the worker and an ABOR on the session both end the download
     std::atomic<bool> finished_{false};
-    bool creditTaken_ = false;
     bool unsentLimited_ = false;
     std::chrono::steady_clock::time_point lastProgress_{};
 };

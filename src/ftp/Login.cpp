@@ -41,6 +41,11 @@ bool IsAnonymous(std::string_view name) {
                       [](char a, char b) { return (a | 0x20) == b; });
 }
 
+// An account without a password cannot be logged in with an empty one.
+bool PasswordMatches(const std::string& stored, const std::string& given) {
+    return !stored.empty() && stored == given;
+}
+
 bool IsValidUserName(std::string_view name) {
     return name.size() < 50 && name.find_first_of(".:?/\\") == std::string_view::npos;
 }
@@ -119,20 +124,38 @@ void ControlConnection::USER(const CommandRequest& request) {
         }
         return;
     }
-    const auto& registry = server_->Registry();
-    if (account.allow && registry.CountSessionsOf(name, ClientAddress()) >= account.multipleLogins) {
-        Refuse("Too many multiple Logins from IP", "421 Too many multiple Logins from your IP.\r\n");
-        return;
-    }
-    if (registry.CountSessionsOf(name) >= account.maxUsers) {
-        Refuse(anonymous ? "Too many ANONYMOUS users" : "Too many users on account",
-               "421 Too Many Users on this Account - try later\r\n");
-        return;
-    }
+    if (const auto refusal = AccountLimitRefusal(name)) return Refuse(refusal->reason, refusal->reply);
     login_.LoadSettings(login_.OwnSettingsFile());
     ApplyAccountSettings();
     login_.userAccepted = true;
     SendReply("331 Need password.\r\n");
+}
+
+// The reply waits on this session's worker alone; an unknown user costs the same as a wrong
+// password, so the wait tells nothing about which accounts exist.
+void ControlConnection::RefuseFailedLogin(const std::string& reason) {
+    const LoginGuard::Failure failure = server_->Guard().RecordFailure(ClientAddress());
+    if (failure.refusesNow) {
+        SystemMessage(Tag() + "Too many failed logins from " + ClientAddress() + ", refused for " +
+                          std::to_string(server_->Guard().Settings().blockSeconds) + " seconds ...\r\n",
+                      monitor::ErrorMessage);
+    }
+    if (failure.delay.count() > 0 && !PauseFor(failure.delay)) return;
+    Refuse(reason, "530 Wrong User/Password combination.\r\n");
+    Close();
+}
+
+// USER answers early; PASS checks again while it takes the place, so that clients that all sent
+// USER before any of them logged in cannot pass the limits together.
+std::optional<ControlConnection::Refusal> ControlConnection::AccountLimitRefusal(const std::string& name) const {
+    const store::AccountSettings& account = login_.account;
+    const auto& registry = server_->Registry();
+    if (account.allow && registry.CountSessionsOf(name, ClientAddress()) >= account.multipleLogins)
+        return Refusal{"Too many multiple Logins from IP", "421 Too many multiple Logins from your IP.\r\n"};
+    if (registry.CountSessionsOf(name) >= account.maxUsers)
+        return Refusal{IsAnonymous(name) ? "Too many ANONYMOUS users" : "Too many users on account",
+                       "421 Too Many Users on this Account - try later\r\n"};
+    return std::nullopt;
 }
 
 // Finds the account and takes its home, rules and settings as a first load.
@@ -152,7 +175,8 @@ void ControlConnection::ApplyAccountSettings() {
     const store::AccountSettings& account = login_.account;
     accountTimeout_ = account.timeout;
     ratioEnabled_.store(account.ratioEnabled);
-    currentCredit_.store(account.credit);
+    const bool keptAcrossSessions = account.ratioEnabled && account.ratioType.find("Sessions") != std::string::npos;
+    credit_->Reset(account.credit, keptAcrossSessions ? login_.settingsSource : std::filesystem::path());
     showRelativePath_ = account.showRelativePath;
     logging_ = LoggingSettings{account.logEnabled, account.logFilenameMask, account.logFtpCommands,
                                account.logFtpReplies, account.logSystemMessages};
@@ -179,16 +203,14 @@ void ControlConnection::PASS(const CommandRequest& request) {
         return;
     }
     const std::string name = UserName();
-    if (homeDirectory_ == "ERROR") {
-        Refuse("User Profile not found", "530 Wrong User/Password combination.\r\n");
+    if (server_->Guard().Refuses(ClientAddress())) {
+        Refuse("Too many failed logins from IP", "530 Wrong User/Password combination.\r\n");
         Close();
         return;
     }
-    if (!IsAnonymous(name) && login_.UserInformation("Password") != request.argument) {
-        Refuse("Wrong Password for User", "530 Wrong User/Password combination.\r\n");
-        Close();
-        return;
-    }
+    if (homeDirectory_ == "ERROR") return RefuseFailedLogin("User Profile not found");
+    if (!IsAnonymous(name) && !PasswordMatches(login_.UserInformation("Password"), request.argument))
+        return RefuseFailedLogin("Wrong Password for User");
     if (!store::CheckIpAccess(store::ReadAccountList(login_.accountFiles, "IPAccess", "IPAccessRule", 0), ClientAddress())) {
         Refuse("Wrong IP for Account Access", "530 Not logged in. Access from your IP not allowed.\r\n");
         return;
@@ -196,11 +218,8 @@ void ControlConnection::PASS(const CommandRequest& request) {
     const auto local = LocalName();
     const std::string localAddress = local ? local->Address() : std::string();
     const std::uint16_t localPort = local ? local->Port() : 0;
-    if (login_.account.ipHome != store::kAllIpHomes && login_.account.ipHome != localAddress) {
-        Refuse("Wrong Password for User", "530 Wrong User/Password combination.\r\n");
-        Close();
-        return;
-    }
+    if (login_.account.ipHome != store::kAllIpHomes && login_.account.ipHome != localAddress)
+        return RefuseFailedLogin("Wrong Password for User");
     if (!DirectoryExists(homeDirectory_)) {
         Refuse("Home-Directory not found", "530 Home-Directory not found.\r\n");
         return;
@@ -212,25 +231,39 @@ void ControlConnection::PASS(const CommandRequest& request) {
         Close();
         return;
     }
-    CompleteLogin(name, localAddress + ":" + std::to_string(localPort));
+    std::optional<Refusal> refusal;
+    {
+        std::lock_guard places(server_->LoginPlaces());
+        refusal = AccountLimitRefusal(name);
+        if (!refusal) TakeLoginPlace(name, localAddress + ":" + std::to_string(localPort));
+    }
+    if (refusal) {
+        ipHome_->usersLoggedIn.fetch_sub(1);
+        login_.countedAsUser = false;
+        login_.userAccepted = false;
+        return Refuse(refusal->reason, refusal->reply);
+    }
+    CompleteLogin(name);
 }
 
-void ControlConnection::CompleteLogin(const std::string& name, const std::string& serverIpHome) {
+// The session is counted in the connections table, where the limits of the next login look.
+void ControlConnection::TakeLoginPlace(const std::string& name, const std::string& serverIpHome) {
     {
         std::lock_guard lock(recordMutex_);
         serverIpHome_ = serverIpHome;
     }
-    SendMessageFile(login_.account.loginMessage);
-    SystemMessage(Tag() + "User \"" + name + "\" logged in.\r\n", monitor::SystemMessage);
-    // The session is counted before the client hears of its success, so that the client's next
-    // login already sees it.
-    MarkRequest("Yes", "-");
     auto& registry = server_->Registry();
     const int index =
         registry.Requests().IndexOf(RowKey()).value_or(static_cast<int>(registry.Connections().Count()));
     registry.Connections().Insert(index, RowKey(),
                                   {std::to_string(connectionNumber_), name, ClientAddress(),
                                    monitor::FormatRecordStampNow(), currentDirectory_, serverIpHome});
+}
+
+void ControlConnection::CompleteLogin(const std::string& name) {
+    SendMessageFile(login_.account.loginMessage);
+    SystemMessage(Tag() + "User \"" + name + "\" logged in.\r\n", monitor::SystemMessage);
+    MarkRequest("Yes", "-");
     login_.loggedIn = true;
     SendReply("230 User \"" + name + "\" logged in.\r\n");
     OpenSessionLog();

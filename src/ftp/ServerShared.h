@@ -1,5 +1,6 @@
 #pragma once
 
+#include "ftp/LoginGuard.h"
 #include "monitor/LiveRegistry.h"
 #include "monitor/ServerLog.h"
 #include "net/SocketSet.h"
@@ -44,6 +45,12 @@ public:
     std::string SessionLogFolder() const { return homeFolder_ + "Logging/"; }
     std::string SettingsFile() const { return homeFolder_ + "Settings.ini"; }
 
+    // Failed logins per client address, across every IP home.
+    LoginGuard& Guard() { return guard_; }
+
+    // Held while a login checks the account's session limits and takes its place.
+    std::mutex& LoginPlaces() { return loginPlaces_; }
+
     // Seconds a connection without a loaded account may stay silent.
     int PreLoginTimeout() const { return preLoginTimeout_.load(); }
     void SetPreLoginTimeout(int seconds) { preLoginTimeout_.store(seconds); }
@@ -69,6 +76,8 @@ private:
     std::atomic<int> preLoginTimeout_{60};
     mutable std::mutex portsMutex_;
     std::vector<std::uint16_t> listeningPorts_;
+    std::mutex loginPlaces_;
+    LoginGuard guard_;
 };
 
 }  // namespace tolvane::ftp

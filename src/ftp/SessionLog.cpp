@@ -1,5 +1,6 @@
 #include "ftp/SessionLog.h"
 
+#include "monitor/LogText.h"
 #include "monitor/RecordStamp.h"
 
 #include <array>
@@ -96,7 +97,7 @@ void SessionLog::WriteReply(int connectionNumber, std::string_view reply) {
 void SessionLog::Write(bool LoggingSettings::*wanted, const std::string& body) {
     std::lock_guard lock(mutex_);
     if (fd_ < 0 || !(settings_.*wanted)) return;
-    const std::string record = monitor::FormatRecordStampNow() + body;
+    const std::string record = monitor::FormatRecordStampNow() + monitor::EscapeControlCharacters(body);
     [[maybe_unused]] const ssize_t written = ::write(fd_, record.data(), record.size());
 }
 

@@ -47,12 +47,12 @@ void ControlConnection::RETR(const CommandRequest& request) {
     OpenedEntry file = OpenChecked(entry.path, false, &PermissionSet::read, O_RDONLY | O_NONBLOCK);
     if (file.denied) return RefuseTransfer("550 Permission denied.\r\n");
     if (!file.handle) return RefuseTransfer("550 File not found.\r\n");
-    std::int64_t size = FileSize(file.handle);
+    const std::int64_t size = FileSize(file.handle);
     const std::int64_t offset = restart_.Pending() ? restart_.Offset() : 0;
     if (size < offset) return RefuseTransfer("550 File is smaller than pointer position.\r\n");
-    size -= offset;
-    if (login_.account.ratioEnabled && (Ratio().CountsBytes() ? size > Credit() : Credit() == 0))
-        return RefuseTransfer("550 Not enough credit for downloading this file, sorry.\r\n");
+    // Taken now, against the size RETR saw; a download that would send more ends with 426.
+    auto credit = ReserveCredit(size - offset);
+    if (!credit) return RefuseTransfer("550 Not enough credit for downloading this file, sorry.\r\n");
 
     auto opened = std::make_shared<FileHandle>(std::move(file.handle));
     data_.StartTransfer({.kind = TransferKind::Sending,
@@ -61,9 +61,9 @@ void ControlConnection::RETR(const CommandRequest& request) {
                                     entry.name + ".\r\n",
                          .openingAfterSocket = true,
                          .makeSocket =
-                             [this, opened, &entry, offset] {
+                             [this, opened, &entry, offset, reservation = *credit] {
                                  return std::make_shared<FileSendSocket>(Self(), std::move(*opened), entry.name,
-                                                                         offset, Ratio());
+                                                                         offset, reservation);
                              },
                          .fileCount = &downloadedFiles_});
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <utility>
 
+#include "monitor/LogText.h"
 #include "monitor/RecordStamp.h"
 
 namespace tolvane::monitor {
@@ -44,7 +45,9 @@ std::optional<std::size_t> ErrorReplyOffset(const std::string& stampedLine) {
 
 ServerLog::ServerLog(std::size_t capacity, Clock clock) : capacity_(capacity), clock_(std::move(clock)) {}
 
-void ServerLog::AppendLine(std::string_view text, std::uint32_t kind, bool underline, bool bold) {
+void ServerLog::AppendLine(std::string_view raw, std::uint32_t kind, bool underline, bool bold) {
+    const std::string escaped = EscapeControlCharacters(raw);
+    const std::string_view text = escaped;
     std::lock_guard lock(mutex_);
     const std::string stamp = FormatRecordStamp(clock_());
     if (!HoldsSeveralLines(text)) {

@@ -5,6 +5,7 @@
 #include "net/WorkerThreads.h"
 #include "store/AccountDatabase.h"
 #include "store/ProfileFile.h"
+#include "store/ProgramSettings.h"
 #include "Version.h"
 
 #include <chrono>
@@ -55,6 +56,7 @@ std::optional<net::Endpoint> BindAddress(const store::IpHome& settings, std::uin
 Server::Server(const fs::path& home)
     : home_(home), shared_(std::make_shared<ftp::ServerShared>(FolderText(home))) {
     shared_->SetWelcomeFile(store::ReadProfileString(home_ / "Settings.ini", "FTPServer-Options", "WelcomeMsg", ""));
+    shared_->Guard().Configure(store::ReadFailedLoginSettings(home_ / "Settings.ini"));
 }
 
 Server::~Server() { Shutdown(); }

@@ -190,6 +190,15 @@ void SetSpeedLimit(ProfileEditor& editor, const AccountValues& values) {
     SetList(editor, kSpeedLimit, "DynamicSpeedLimitRule", 0, values.dynamicSpeedLimitRules);
 }
 
+void SetAccountValues(ProfileEditor& editor, const AccountValues& values) {
+    SetUserinformation(editor, values);
+    SetMiscOptions(editor, values);
+    SetRatio(editor, values);
+    SetList(editor, kIpAccess, "IPAccessRule", 0, values.ipAccessRules);
+    SetLogging(editor, values);
+    SetSpeedLimit(editor, values);
+}
+
 // ---- reading back what the editor wrote ----------------------------------
 
 // The editor shows a stored "-1" as an empty field.
@@ -284,8 +293,10 @@ fs::path GroupMembersDir(const fs::path& groupsDir, std::string_view group) { re
 fs::path UserFile(const fs::path& folder, std::string_view userName) { return Child(folder, userName, kUserExtension); }
 
 bool IsValidEntryName(std::string_view name) {
-    return !name.empty() && name != "." && name != ".." &&
-           name.find_first_of(std::string_view("/\0", 2)) == std::string_view::npos;
+    // A control character in a name would forge lines and columns of the listings that show it.
+    const auto isControl = [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; };
+    return !name.empty() && name != "." && name != ".." && name.find('/') == std::string_view::npos &&
+           std::none_of(name.begin(), name.end(), isControl);
 }
 
 bool FitsFileName(std::string_view name, std::string_view extension) {
@@ -392,17 +403,22 @@ AccountSettings LoadAccountSettings(const fs::path& sourceFile, const fs::path& 
 
 bool WriteAccount(const fs::path& file, const AccountValues& values) {
     ProfileEditor editor(file);
-    SetUserinformation(editor, values);
-    SetMiscOptions(editor, values);
-    SetRatio(editor, values);
-    SetList(editor, kIpAccess, "IPAccessRule", 0, values.ipAccessRules);
-    SetLogging(editor, values);
-    SetSpeedLimit(editor, values);
+    SetAccountValues(editor, values);
     return editor.Save();
 }
 
-AccountValues ReadAccountValues(const fs::path& file) {
-    const ProfileFile profile = ProfileFile::Load(file);
+bool UpdateAccount(const fs::path& file, const std::function<void(AccountValues&)>& change) {
+    return ProfileEditor(file).SaveAfter([&change](const ProfileFile& current, ProfileEditor& editor) {
+        AccountValues values = ReadAccountValues(current);
+        change(values);
+        SetAccountValues(editor, values);
+        return true;
+    });
+}
+
+AccountValues ReadAccountValues(const fs::path& file) { return ReadAccountValues(ProfileFile::Load(file)); }
+
+AccountValues ReadAccountValues(const ProfileFile& profile) {
     AccountValues values;
     values.password = profile.ReadString("Userinformation", "Password", "");
     values.rootDir = profile.ReadString("Userinformation", "RootDir", "");

@@ -12,6 +12,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -91,9 +92,13 @@ AccountSettings LoadAccountSettings(const std::filesystem::path& sourceFile,
                                     const std::filesystem::path& settingsFile);
 // Rewrites every key the editor owns, in one replacement; other keys stay.
 bool WriteAccount(const std::filesystem::path& file, const AccountValues& values);
+// Reads the values, lets `change` change them and writes them back, all under the file's lock,
+// so that concurrent updates keep each other's changes. Nothing is written when `change` throws.
+bool UpdateAccount(const std::filesystem::path& file, const std::function<void(AccountValues&)>& change);
 // The values a save would have to write to reproduce the file's editor-owned keys, read the
 // way the editor reads them.
 AccountValues ReadAccountValues(const std::filesystem::path& file);
+AccountValues ReadAccountValues(const ProfileFile& profile);
 
 // ---- numbered lists ----
 // Values of <prefix><firstIndex>, <prefix><firstIndex + 1>, ... up to the first that reads "ERROR".

@@ -18,11 +18,17 @@ void ApplySwitch(const Arguments& arguments, std::string_view on, std::string_vi
     }
 }
 
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
 std::string ReadPassword(std::istream& in) {
     std::string password;
     if (!std::getline(in, password)) Failed("--password-stdin: no password on standard input");
     if (password.ends_with('\r')) password.pop_back();
     if (password.find('\0') != std::string::npos) Failed("--password-stdin: the password contains NUL");
+    if (password.empty()) Failed("--password-stdin: the password is empty (use --no-password for none)");
+    // The account file drops the blanks around a value: such a password could never be given.
+    if (IsBlank(password.front()) || IsBlank(password.back()))
+        Failed("--password-stdin: the password begins or ends with a blank, which the account file cannot keep");
     return password;
 }
 
@@ -109,7 +115,7 @@ void ApplySpeed(const Arguments& arguments, AccountValues& values) {
 
 const std::vector<Option>& AccountOptionList() {
     static const std::vector<Option> kAccountOptions = {
-        {"--password-stdin", false}, {"--root", true},           {"--rule", true},
+        {"--password-stdin", false}, {"--no-password", false}, {"--root", true},           {"--rule", true},
         {"--no-rules", false},       {"--ip-rule", true},        {"--no-ip-rules", false},
         {"--relative-paths", false}, {"--absolute-paths", false}, {"--disabled", false},
         {"--enabled", false},        {"--hide-hidden", false},   {"--show-hidden", false},
@@ -122,14 +128,23 @@ const std::vector<Option>& AccountOptionList() {
     return kAccountOptions;
 }
 
-void ApplyAccountOptions(const Arguments& arguments, std::istream& in, AccountValues& values) {
+std::optional<std::string> PasswordOption(const Arguments& arguments, std::istream& in) {
+    if (arguments.Has("--password-stdin") && arguments.Has("--no-password"))
+        Misused("--password-stdin and --no-password exclude each other");
+    if (arguments.Has("--no-password")) return std::string();
+    if (arguments.Has("--password-stdin")) return ReadPassword(in);
+    return std::nullopt;
+}
+
+void ApplyAccountOptions(const Arguments& arguments, const std::optional<std::string>& password,
+                         AccountValues& values) {
     if (const auto root = arguments.Last("--root")) values.rootDir = ExistingRoot(*root);
     ApplyRules(arguments, values);
     ApplyLimits(arguments, values);
     ApplyRatio(arguments, values);
     ApplyLogging(arguments, values);
     ApplySpeed(arguments, values);
-    if (arguments.Has("--password-stdin")) values.password = ReadPassword(in);
+    if (password) values.password = *password;
 }
 
 AccountValues NewAccountValues() {
@@ -139,9 +154,12 @@ AccountValues NewAccountValues() {
 }
 
 int SetAccount(const std::filesystem::path& file, const Arguments& arguments, CommandStreams streams) {
-    AccountValues values = ReadAccountValues(file);
-    ApplyAccountOptions(arguments, streams.in, values);
-    if (!WriteAccount(file, values)) Failed(CannotWrite(file.parent_path()));
+    // Standard input is read before the account file is locked; the options apply to what the
+    // file holds under the lock, so a concurrent set keeps its changes.
+    const std::optional<std::string> password = PasswordOption(arguments, streams.in);
+    const bool updated =
+        UpdateAccount(file, [&](AccountValues& values) { ApplyAccountOptions(arguments, password, values); });
+    if (!updated) Failed(CannotWrite(file.parent_path()));
     streams.out << "updated " << file.stem().string() << '\n';
     return kCommandSucceeded;
 }

@@ -31,6 +31,8 @@ constexpr std::string_view kIpHomeUsage =
 constexpr std::string_view kAccountOptionsUsage =
     "Account options (add and set; set keeps every value it is not given):\n"
     "  --password-stdin            read the password from the first line of standard input\n"
+    "                              (not empty, no blank at either end); a new user needs it\n"
+    "  --no-password               no password: only the anonymous account logs in without one\n"
     "  --root DIR                  home directory: absolute and existing\n"
     "  --rule DIR:LETTERS          directory rule, repeatable; letters out of RWDECLMrdcI\n"
     "                              (R read, W write, D delete, E execute, C rename,\n"

@@ -1,7 +1,5 @@
 #include "store/DirectoryRules.h"
 
-#include "net/AsciiText.h"
-
 #include <cstddef>
 
 namespace tolvane::store {
@@ -55,9 +53,9 @@ int SelectRule(const std::vector<std::string>& rules, std::string_view directory
         if (rule.path.empty()) continue;
         const std::string rulePath = AsFolder(rule.path);
         const int index = static_cast<int>(i) + 1;
-        if (net::SameIgnoringAsciiCase(rulePath, folder)) return index;
-        if (ReachesBelow(rule.letters) && rulePath.size() > chosenLength &&
-            net::BeginsIgnoringAsciiCase(folder, rulePath)) {
+        // Exact comparison: on a case-sensitive file system "upload" and "UPLOAD" are two folders.
+        if (rulePath == folder) return index;
+        if (ReachesBelow(rule.letters) && rulePath.size() > chosenLength && folder.starts_with(rulePath)) {
             chosen = index;
             chosenLength = rulePath.size();
         }

@@ -55,8 +55,8 @@ AccessingRule ParseAccessingRule(std::string_view text);
 //
 // Rule paths and directories are folder paths ending in '/'; one written without it is read
 // as if it had it, so rule "/srv/ftp" is the folder "/srv/ftp/" and never covers
-// "/srv/ftpold/". A rule with an empty path applies nowhere. Paths compare without regard to
-// ASCII case. A rule whose path equals the directory wins at once, whatever its letters;
+// "/srv/ftpold/". A rule with an empty path applies nowhere. Paths compare exactly: on a
+// case-sensitive file system "upload" and "UPLOAD" are two folders. A rule whose path equals the directory wins at once, whatever its letters;
 // otherwise the longest rule marked 'I' (inherit) or 'd' (deny) whose path the directory
 // begins with applies, the earlier one among equally long paths.
 int SelectRule(const std::vector<std::string>& rules, std::string_view directory);

@@ -28,7 +28,7 @@ int GroupAdd(const fs::path& serverHome, const Arguments& arguments, CommandStre
     if (IsFile(GroupFile(home.groupsDir, group)))
         Failed("group " + Quoted(group) + " already exists in IP home " + Quoted(home.title));
     AccountValues values = NewAccountValues();
-    ApplyAccountOptions(arguments, streams.in, values);
+    ApplyAccountOptions(arguments, PasswordOption(arguments, streams.in), values);
     if (!CreateGroup(home.groupsDir, group) || !WriteAccount(GroupFile(home.groupsDir, group), values)) {
         DeleteGroup(home.groupsDir, group);
         Failed(CannotWrite(home.groupsDir));

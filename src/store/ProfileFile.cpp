@@ -355,6 +355,10 @@ ProfileFile ProfileFile::Load(const fs::path& file) {
     return ProfileFile(std::move(values));
 }
 
+ProfileFile ProfileFile::Parse(std::string_view text) {
+    return ProfileFile(std::make_shared<const Values>(ParseValues(text)));
+}
+
 std::shared_ptr<const ProfileFile::Values> ProfileFile::LoadCurrentVersion(const fs::path& file) {
     auto& cache = ProfileSnapshotCache::Instance();
     struct stat info {};
@@ -415,20 +419,28 @@ bool ProfileEditor::Set(std::string_view section, std::string_view key, std::str
 }
 
 bool ProfileEditor::Save() {
-    if (assignments_.empty()) return !refused_;
+    if (refused_) return false;
+    if (assignments_.empty()) return true;
+    return SaveAfter(nullptr);
+}
+
+bool ProfileEditor::SaveAfter(const Preparation& prepare) {
     const fs::path folder = FolderOf(file_);
     const UniqueFd folderFd{::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
     if (!folderFd) return false;
     LockFolder(folderFd.get());
     const FileText current = ReadBounded(file_);
     if (current.status == ReadStatus::Unreadable) return false;  // replacing it would lose what we cannot read
+    if (prepare && !prepare(ProfileFile::Parse(current.text), *this)) return false;
+    if (refused_) return false;
+    if (assignments_.empty()) return true;
     ProfileDocument document(current.text);
     for (const Assignment& assignment : assignments_) {
         document.Set(assignment.section, assignment.key, assignment.value);
     }
     const bool replaced = ReplaceFile(folderFd.get(), folder, file_, document.Serialise(), current.mode);
     ProfileReadScope::ForgetAll();
-    return replaced && !refused_;
+    return replaced;
 }
 
 void RemoveLeftoverCopies(const fs::path& tree) {

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -42,6 +43,8 @@ double ParseProfileDouble(std::string_view text);
 class ProfileFile {
 public:
     static ProfileFile Load(const std::filesystem::path& file);
+    // A snapshot of text read by the caller.
+    static ProfileFile Parse(std::string_view text);
 
     std::optional<std::string> Find(std::string_view section, std::string_view key) const;
     std::string ReadString(std::string_view section, std::string_view key,
@@ -77,14 +80,22 @@ void RemoveLeftoverCopies(const std::filesystem::path& tree);
 // stays as it was.
 class ProfileEditor {
 public:
+    // Reads the file as it is under the lock and makes assignments from it; false writes nothing.
+    using Preparation = std::function<bool(const ProfileFile& current, ProfileEditor& editor)>;
+
     explicit ProfileEditor(std::filesystem::path file);
 
     // Refuses (returns false, records nothing) text that would break the line
     // format: line breaks or NUL anywhere, ']' in a section, '=' in a key, an empty key.
     bool Set(std::string_view section, std::string_view key, std::string_view value);
-    // False when a Set was refused or the file could not be replaced; an
-    // existing file that cannot be read is left untouched.
+    // All or nothing: false, with the file untouched, when a Set was refused or
+    // the file could not be replaced; an existing file that cannot be read is
+    // left untouched.
     bool Save();
+    // Save, with the assignments made from what the file holds under the lock,
+    // so that no other saver's change falls between the read and the write
+    // (counters changed by a difference, values changed key by key).
+    bool SaveAfter(const Preparation& prepare);
 
 private:
     struct Assignment {

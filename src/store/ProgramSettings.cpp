@@ -162,6 +162,21 @@ ProgramSettings ReadProgramSettings(const fs::path& settingsFile) {
     return settings;
 }
 
+FailedLoginSettings ReadFailedLoginSettings(const fs::path& settingsFile) {
+    const ProfileFile profile = ProfileFile::Load(settingsFile);
+    FailedLoginSettings settings;
+    const auto read = [&profile](SettingKey key, int& value) {
+        const int stored = ReadNumber(profile, key, value);
+        if (stored >= 0) value = stored;
+    };
+    read(kFailedLoginDelayKey, settings.firstDelayMs);
+    read(kFailedLoginMaxDelayKey, settings.largestDelayMs);
+    read(kFailedLoginLimitKey, settings.limit);
+    read(kFailedLoginWindowKey, settings.windowSeconds);
+    read(kFailedLoginBlockKey, settings.blockSeconds);
+    return settings;
+}
+
 Colour LogColours::Resolve(std::uint32_t kind) const {
     switch (kind) {
         case monitor::SystemMessage: return systemMessages;

@@ -32,6 +32,15 @@ inline constexpr SettingKey kLanguageSelectionKey{"Language", "Selection"};
 inline constexpr SettingKey kCoolMenuActiveKey{"CoolMenu", "Active"};
 inline constexpr SettingKey kExtendedPathKey{"Extended", "Path"};
 
+// Slowing password guessing: a failed login's reply waits, longer for each failure from the
+// address within the window, up to the largest delay; the limit'th failure refuses the address
+// for the block time. A limit or delay of 0 turns that part off.
+inline constexpr SettingKey kFailedLoginDelayKey{"FailedLogins", "FirstDelayMs"};
+inline constexpr SettingKey kFailedLoginMaxDelayKey{"FailedLogins", "LargestDelayMs"};
+inline constexpr SettingKey kFailedLoginLimitKey{"FailedLogins", "Limit"};
+inline constexpr SettingKey kFailedLoginWindowKey{"FailedLogins", "WindowSeconds"};
+inline constexpr SettingKey kFailedLoginBlockKey{"FailedLogins", "BlockSeconds"};
+
 inline constexpr std::string_view kEnglishLanguage = "ResDLL_English";
 
 // ---- colours ----
@@ -119,6 +128,17 @@ struct ProgramSettings {
 };
 
 ProgramSettings ReadProgramSettings(const std::filesystem::path& settingsFile);
+
+struct FailedLoginSettings {
+    int firstDelayMs = 500;
+    int largestDelayMs = 4000;
+    int limit = 10;
+    int windowSeconds = 300;
+    int blockSeconds = 900;
+};
+
+// A negative or unreadable value reads as its default.
+FailedLoginSettings ReadFailedLoginSettings(const std::filesystem::path& settingsFile);
 
 // The colours the log pane paints with, read from the `…Color` keys alone.
 struct LogColours {

@@ -33,8 +33,10 @@ int UserAdd(const fs::path& serverHome, const Arguments& arguments, CommandStrea
     CheckUserNameFree(home, name);
     const fs::path folder = NewUserFolder(home, arguments);
     if (!arguments.Has("--group") && !arguments.Has("--root")) Misused("--root DIR is needed for a user outside a group");
+    const std::optional<std::string> password = PasswordOption(arguments, streams.in);
     AccountValues values = NewAccountValues();
-    ApplyAccountOptions(arguments, streams.in, values);
+    ApplyAccountOptions(arguments, password, values);
+    if (!password) Misused("--password-stdin or --no-password is needed for a new user");
     if (!CreateUser(folder, name)) Failed(CannotWrite(folder));
     if (!WriteAccount(UserFile(folder, name), values)) {
         DeleteUser(folder, name);

@@ -165,11 +165,40 @@ class AccountCommands(HomeTestCase, unittest.TestCase):
         self.fails(2, "user", "set", "alice", *at, "--login-message", "a\nb")
         self.fails(2, "user", "add", "dave", *at, "--password", "plain")
         self.fails(1, "user", "add", "dave", *at, "--root", self.files, "--password-stdin", stdin="")
+        # A new user needs a password, or an explicit --no-password; one the file cannot keep is refused.
+        self.fails(2, "user", "add", "dave", *at, "--root", self.files)
+        self.fails(2, "user", "add", "dave", *at, "--root", self.files, "--password-stdin", "--no-password", stdin="p\n")
+        for password in ("\n", " padded\n", "padded\t\n"):
+            self.fails(1, "user", "add", "dave", *at, "--root", self.files, "--password-stdin", stdin=password)
+            self.fails(1, "user", "set", "alice", *at, "--password-stdin", stdin=password)
+        # Names with control characters would forge lines of "user list".
+        for name in ("eve\nmallory\t-", "tab\tname", "esc\x1b[2J"):
+            self.fails(1, "user", "add", name, *at, "--root", self.files, "--no-password")
+            self.fails(1, "user", "rename", "alice", name, *at)
         self.fails(2, "iphome", "add", "127.0.0.300", "21")
         self.fails(2, "iphome", "add", "127.0.0.1", "70000")
         self.fails(2, "user", "frobnicate")
         self.fails(2, "user")
         self.assertFalse(os.path.exists(self.user_file("dave")))
+
+    def test_concurrent_sets_keep_each_others_changes(self):
+        self.add_alice()
+        at = ("--iphome", self.title)
+        for round in range(1, 9):
+            runs = [subprocess.Popen([TOLVANED, "--home", self.home, "user", "set", "alice", *at, *args],
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+                    for args in (("--max-users", str(round)), ("--timeout-minutes", str(round)),
+                                 ("--multiple-logins", str(round)))]
+            for run in runs:
+                self.assertEqual(run.wait(10), 0, run.stderr.read())
+                run.stderr.close()
+            with open(self.user_file("alice")) as f:
+                text = f.read()
+            for line in ("MaxUsers=%d" % round, "Timeout=%d" % (round * 60), "MultipleLogins=%d" % round):
+                self.assertIn(line + "\n", text, "round %d" % round)
+        self.ok("user", "add", "nopass", *at, "--root", self.files, "--no-password")
+        with open(self.user_file("nopass")) as f:
+            self.assertIn("Password=\n", f.read())
 
     def test_help_at_every_level(self):
         for args in (("--help",), ("iphome", "--help"), ("user", "--help"), ("group", "--help"),

@@ -149,13 +149,20 @@ class IpHomes(HomeTestCase, unittest.TestCase):
         write_ip_home(home, "[Full Machine]", "All IP's", 21, disabled=1)
         write_ip_home(home, "first", "127.0.0.1", port)
         write_ip_home(home, "second", "127.0.0.1", port)
-        write_ip_home(home, "third", "not-an-address", free_port())
+        # Addresses that are no dotted quad must not end up listening on some other address.
+        bad = {"third": "not-an-address", "fourth": "localhost", "fifth": "999.1.1.1", "sixth": "1.2.3", "seventh": "abc"}
+        bad_ports = {}
+        for title, address in bad.items():
+            bad_ports[title] = free_port()
+            write_ip_home(home, title, address, bad_ports[title])
         daemon = Daemon(home)
         self.addCleanup(daemon.stop)
         self.assertTrue(daemon.wait_for_line(" - first-(127.0.0.1:%d) ,successfully." % port))
         self.assertTrue(daemon.wait_for_line(" - second-(127.0.0.1:%d) ,failed." % port))
-        self.assertTrue(daemon.wait_for_line(" - third-(not-an-address:"))
-        self.assertTrue(daemon.wait_for_line(") ,failed."))
+        for title, address in bad.items():
+            self.assertTrue(daemon.wait_for_line(" - %s-(%s:%d) ,failed." % (title, address, bad_ports[title])),
+                            daemon.output())
+        self.assertFalse(any(",successfully." in line and "127.0.0.1" not in line for line in daemon.output()))
         client = RawClient(port)
         self.assertEqual(client.read_exactly(len(BANNER)), BANNER)
 

@@ -73,6 +73,38 @@ class Login(HomeTestCase, unittest.TestCase):
         # A refused USER leaves nothing to log in with.
         self.assertEqual(self.command(client, "PASS pw"), "503 Login with USER first.\r\n")
 
+    def test_limits_hold_for_clients_that_all_sent_user_before_any_password(self):
+        for user, refusal in (("solo", "421 Too Many Users on this Account - try later\r\n"),
+                              ("multi", "421 Too many multiple Logins from your IP.\r\n")):
+            with self.subTest(user=user):
+                clients = [self.client() for _ in range(5)]
+                for client in clients:
+                    self.assertEqual(self.command(client, "USER " + user), "331 Need password.\r\n")
+                replies = [self.command(client, "PASS pw") for client in clients]
+                self.assertEqual(replies.count('230 User "%s" logged in.\r\n' % user), 1, replies)
+                self.assertEqual(replies.count(refusal), 4, replies)
+                # A refused PASS leaves nothing to log in with, and no place taken.
+                refused = clients[replies.index(refusal)]
+                self.assertEqual(self.command(refused, "PASS pw"), "503 Login with USER first.\r\n")
+                winner = clients[replies.index('230 User "%s" logged in.\r\n' % user)]
+                self.assertEqual(self.command(winner, "QUIT"), "221 Good Bye!\r\n")
+                self.assertTrue(winner.closed())
+                deadline = time.time() + 5
+                while time.time() < deadline:
+                    if self.command(refused, "USER " + user) == "331 Need password.\r\n":
+                        break
+                    time.sleep(0.05)
+                self.assertEqual(self.command(refused, "PASS pw"), '230 User "%s" logged in.\r\n' % user)
+
+    def test_an_account_without_a_password_is_not_logged_in_with_an_empty_one(self):
+        self.accounts.user("blank", "", self.accounts.alice_root, [])
+        for line in ("PASS ", "PASS"):
+            with self.subTest(line=line):
+                client = self.client()
+                self.assertEqual(self.command(client, "USER blank"), "331 Need password.\r\n")
+                self.assertEqual(self.command(client, line), "530 Wrong User/Password combination.\r\n")
+                self.assertTrue(client.closed())
+
     def test_ip_home_user_limit(self):
         port = self.accounts.limited_ip_home(1)
         self.daemon.signal(signal.SIGHUP)

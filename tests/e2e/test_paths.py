@@ -92,6 +92,17 @@ class Paths(HomeTestCase, unittest.TestCase):
         for line in ["DELE r.txt", "MKD x", "RMD sub", "RNFR r.txt", "RNFR sub", "RNTO x"]:
             self.assertEqual(s.send(line), "550 Permission denied.", line)
         self.assertTrue(os.path.exists(os.path.join(self.accounts.reader_root, "r.txt")))
+        # A grant on upload/ does not reach UPLOAD/: on this file system that is another folder.
+        root = self.accounts.folder("cased", "upload", "UPLOAD")
+        with open(os.path.join(root, "UPLOAD", "keep.txt"), "w") as f:
+            f.write("keep")
+        self.accounts.user("cased", "pw", root, [root + ",RLI", root + "upload/,RWDLMI"],
+                           misc={"ShowRelativePath": "TRUE"})
+        s = self.session("cased")
+        self.assertEqual(s.send("MKD upload/made"), '257 Directory "upload/made" has been created.')
+        for line in ["MKD UPLOAD/made", "DELE UPLOAD/keep.txt", "MKD Upload/made"]:
+            self.assertEqual(s.send(line), "550 Permission denied.", line)
+        self.assertEqual(sorted(os.listdir(os.path.join(root, "UPLOAD"))), ["keep.txt"])
 
     def test_traversal_is_refused_in_both_modes(self):
         outside_before = open(self.accounts.outside).read()

@@ -781,6 +781,46 @@ class Ratio(TransferTestCase):
             self.assertRegex(f.read(), r"(?m)^Credit=700\r?$")
 
 
+    def test_credit_is_taken_at_retr_and_shared_sessions_change_it_by_differences(self):
+        self.home.write("1000.bin", payload(1000, 7))
+        self.home.write("small.bin", payload(500, 5))
+        self.home.write("large.bin", payload(200 * 1024, 6))
+        shared = {"RatioEnabled": "TRUE", "RatioType": "Bytes per Sessions", "Upload": "1", "Download": "1",
+                  "Credit": "1000"}
+        self.home.user("shared", ratio=shared)
+        self.home.user("single", ratio=dict(shared, RatioType="Bytes per Session"))
+        self.start()
+        account = user_file(self.home.home, self.home.ip_home, "shared")
+        refused = "550 Not enough credit for downloading this file, sorry."
+
+        # Two sessions hold one credit: what the first takes, the second cannot take again.
+        first, second = self.home.client("shared"), self.home.client("shared")
+        first_port, second_port = first.pasv(), second.pasv()
+        self.assertEqual(first.command("RETR 1000.bin"), "150 Using open data connection for transfering file 1000.bin.")
+        self.assertEqual(second.command("RETR 1000.bin"), refused)
+        self.assertEqual(read_to_end(connect_data(first_port)), payload(1000, 7))
+        self.assertEqual(first.reply(), COMPLETE + "\r\n")
+        connect_data(second_port).close()
+        # The session that ends last does not write back the credit it read at login.
+        self.assertEqual(first.command("QUIT"), "221 Good Bye!")
+        self.assertEqual(second.command("QUIT"), "221 Good Bye!")
+        for number in (1, 2):
+            self.assertTrue(self.daemon.wait_for_line(" -[%d]- Closed connection to 127.0.0.1 ..." % number))
+        with open(account, encoding="latin-1") as f:
+            self.assertRegex(f.read(), r"(?m)^Credit=0\r?$")
+
+        # A file swapped in after RETR cannot send more than RETR took credit for.
+        c = self.home.client("single")
+        port = c.pasv()
+        self.assertEqual(c.command("RETR small.bin"), "150 Using open data connection for transfering file small.bin.")
+        os.replace(self.home.path("large.bin"), self.home.path("small.bin"))
+        received = read_to_end(connect_data(port))
+        final = c.reply()
+        self.assertLessEqual(len(received), 500)
+        self.assertIn(final, (COMPLETE + "\r\n", "426 Data connection closed, transfer failed.\r\n"))
+        self.assertEqual(c.transfer("LIST")[2], self.trailer("1/1, counting Bytes per Session", 1000 - len(received)))
+
+
 class IpHomeLimit(TransferTestCase):
     settings = {"max_transfers": 1}
 

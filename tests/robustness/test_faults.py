@@ -17,7 +17,7 @@ import unittest
 
 from robust import HEAVY, raise_descriptor_limit, resident_kib  # noqa: F401 - also sets the import path
 from accounts import TransferHome
-from tolvane import ActiveListener, BANNER, HomeTestCase, RawClient, connect_data, prepare_home, user_file
+from tolvane import ActiveListener, BANNER, HomeTestCase, RawClient, connect_data, prepare_home, user_file, write_settings
 
 KiB, MiB = 1 << 10, 1 << 20
 COMPLETE = "226 Transfer complete."
@@ -66,10 +66,11 @@ class FaultTestCase(HomeTestCase, unittest.TestCase):
 
 class HardKill(FaultTestCase):
     def test_sigkill_during_fifty_uploads_keeps_accounts_and_received_bytes(self):
-        # "saver" writes its credit back at every session end, so account files are being
-        # rewritten when the kill comes.
+        # "saver" keeps its credit in its account file, which each of its RETRs rewrites (a refused
+        # one with the same credit), so account files are being rewritten when the kill comes.
         self.home.user("saver", ratio={"RatioEnabled": "TRUE", "RatioType": "Bytes per Sessions", "Upload": "1",
                                        "Download": "1", "Credit": "1000"})
+        self.home.write("over-credit.bin", b"x" * 2000)
         database = os.path.join(self.home.home, "Database")
         accounts_before = database_snapshot(database)
         self.start()
@@ -91,6 +92,8 @@ class HardKill(FaultTestCase):
                     return
                 try:
                     client.login("saver", "pw")
+                    client.pasv()
+                    client.command("RETR over-credit.bin")
                     client.command("QUIT")
                 except (OSError, EOFError):
                     return
@@ -329,6 +332,8 @@ class AccountFilesUnderfoot(FaultTestCase):
         return replies
 
     def test_an_account_file_replaced_by_junk_while_users_log_in(self):
+        # Junk makes many logins fail from one address; what is tested here is not the slowing of guesses.
+        write_settings(self.home.home, "FailedLogins", {"FirstDelayMs": 0, "Limit": 0})
         self.home.user("j")
         path = user_file(self.home.home, self.home.ip_home, "j")
         with open(path, "rb") as f:

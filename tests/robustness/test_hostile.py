@@ -2,6 +2,7 @@
 absolute and doubled-slash paths, links planted inside a home, data-connection tricks, password
 guessing and overlong arguments."""
 import os
+import socket
 import sys
 import time
 import unittest
@@ -9,7 +10,7 @@ import unittest
 from robust import HEAVY  # noqa: F401 - also sets the import path
 from accounts import FULL
 from tolvane import (BANNER, Daemon, HomeTestCase, RawClient, connect_data, free_port, prepare_home, read_to_end,
-                     user_file, write_account)
+                     user_file, write_account, write_settings)
 
 COMPLETE = "226 Transfer complete."
 SECRET = b"outside every home\n"
@@ -247,24 +248,75 @@ class SwappedLinks(HostileTestCase):
                 self.assertEqual(self.hostile.outside_state(), (["secret.txt"], SECRET))
 
 
-class Passwords(HostileTestCase):
-    def test_guessing_costs_one_connection_per_guess_and_leaves_no_trace(self):
-        guesses = 300 if HEAVY else 60
-        began = time.time()
-        for guess in range(guesses):
-            client = RawClient(self.hostile.port, timeout=10)
-            client.read_exactly(len(BANNER))
-            client.read_line()
-            self.assertEqual(client.command("USER rel"), "331 Need password.")
-            self.assertEqual(client.command("PASS guess%d" % guess), "530 Wrong User/Password combination.")
-            self.assertTrue(client.closed())
+class Passwords(HomeTestCase, unittest.TestCase):
+    LIMIT = 5
+
+    def setUp(self):
+        self.hostile = HostileHome(self)
+        write_settings(self.hostile.home, "FailedLogins", {"FirstDelayMs": 20, "LargestDelayMs": 80,
+                                                           "Limit": self.LIMIT, "WindowSeconds": 600,
+                                                           "BlockSeconds": 3600})
+        self.daemon = Daemon(self.hostile.home)
+        self.addCleanup(lambda: self.assertEqual(self.daemon.stop(), 0, "tolvaned exit status"))
+        self.assertTrue(self.daemon.wait_for_line(" - Server is Online ..."), self.daemon.output())
+        self.idle = (self.daemon.descriptors(), self.daemon.threads())
+
+    def attempt(self, user, password, source="127.0.0.1"):
+        client = RawClient.__new__(RawClient)
+        client.sock = socket.create_connection(("127.0.0.1", self.hostile.port), timeout=10,
+                                               source_address=(source, 0))
+        client.buffer = b""
+        try:
+            reply = client.login(user, password)
+            # A refused login ends its connection: every guess costs a new one.
+            return reply, reply.startswith("530 ") and client.closed()
+        finally:
             client.close()
-        rate = guesses / (time.time() - began)
-        sys.stderr.write("\n%d password guesses, %.0f per second\n" % (guesses, rate))
+
+    def test_guessing_from_one_address_is_slowed_then_refused_and_leaves_no_trace(self):
+        began = time.time()
+        for guess in range(self.LIMIT):
+            self.assertEqual(self.attempt("rel", "guess%d" % guess), ("530 Wrong User/Password combination.", True))
+        sys.stderr.write("\n%d password guesses, %.1f per second\n" % (self.LIMIT, self.LIMIT / (time.time() - began)))
+        # An unknown user is a failure like a wrong password: the same reply, the same count.
+        refused = ("530 Wrong User/Password combination.", True)
+        for user, password in (("rel", "pw"), ("nobody", "x"), ("rel", "pw")):
+            self.assertEqual(self.attempt(user, password), refused)
+        self.assertEqual(self.daemon.count("Too many failed logins from 127.0.0.1, refused for 3600 seconds ..."), 1)
         self.assertFalse(any("guess" in line for line in self.daemon.output()))
-        self.client("rel")
-        self.assertEqual(self.daemon.wait_for_resources(self.idle[0] + 1, self.idle[1] + 1),
-                         (self.idle[0] + 1, self.idle[1] + 1))
+        try:
+            other = self.attempt("rel", "pw", source="127.0.0.2")
+        except OSError as error:
+            self.skipTest("no second loopback address: %s" % error)
+        self.assertEqual(other, ('230 User "rel" logged in.', False))
+        self.assertEqual(self.daemon.wait_for_resources(*self.idle), self.idle)
+
+
+class ControlCharacters(HostileTestCase):
+    def test_control_characters_reach_no_log_raw_and_replies_keep_them(self):
+        write_account(user_file(self.hostile.home, self.hostile.ip_home, "logged"), password="pw",
+                      root=self.hostile.roots["rel"], rules=[self.hostile.roots["rel"] + "," + FULL],
+                      logging={"Enabled": "TRUE", "FilenameMask": "%USER", "LogFTPCommands": "TRUE",
+                               "LogFTPReplies": "TRUE", "LogSystemMessages": "TRUE"})
+        c = self.client("logged")
+        # Replies on the wire stay as they were; only log text is escaped.
+        self.assertEqual(c.command("TYPE \x1b[2JI"), "200 TYPE has been set to \x1b[2JI")
+        self.assertRegex(c.command("\x1b[31mNOOP"), r"^5\d\d ")
+        self.assertEqual(c.command("QUIT"), "221 Good Bye!")
+        raw = RawClient(self.hostile.port, timeout=10)
+        self.addCleanup(raw.close)
+        raw.read_exactly(len(BANNER))
+        raw.read_line()
+        self.assertEqual(raw.command("USER \x1b]0;owned\x07\x1b[2J"), "331 Need password.")
+        self.assertTrue(self.daemon.wait_for_line("Closed connection to 127.0.0.1 ...", count=2))
+        with open(os.path.join(self.hostile.home, "Logging", "logged.log"), encoding="latin-1") as f:
+            session_log = f.read()
+        for text, where in ("\n".join(self.daemon.output()), "terminal"), (session_log, "session log"):
+            with self.subTest(where=where):
+                self.assertFalse(any(c < " " and c not in "\r\n" or c == "\x7f" for c in text), repr(text[-2000:]))
+                self.assertIn("^[[2J", text)
+        self.assertIn("TYPE ^[[2JI", session_log)
+        self.assertIn("USER ^[]0;owned^G^[[2J", "\n".join(self.daemon.output()))
 
 
 class OverlongArguments(HostileTestCase):

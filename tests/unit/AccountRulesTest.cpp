@@ -26,12 +26,17 @@ TEST(DirectoryRulesTest, LettersAreCaseSensitive) {
                 all.makeDirectory && all.removeDirectory && all.deny && all.renameDirectory && all.inherit);
 }
 
-TEST(DirectoryRulesTest, ExactRuleWinsWithoutInheritAndWithoutRegardToCase) {
-    const std::vector<std::string> rules{"/srv/ftp/,RLI", "/SRV/FTP/Up/,W"};
-    EXPECT_EQ(SelectRule(rules, "/srv/ftp/up/"), 2);
-    EXPECT_EQ(ftp::ComputePermissions(rules, "/srv/ftp/up/"), ftp::PermissionsFromLetters("W"));
+TEST(DirectoryRulesTest, ExactRuleWinsWithoutInheritAndOnlyInItsOwnCase) {
+    const std::vector<std::string> rules{"/srv/ftp/,RLI", "/srv/ftp/Up/,W", "/srv/ftp/upload/,RWDLI"};
+    EXPECT_EQ(SelectRule(rules, "/srv/ftp/Up/"), 2);
+    EXPECT_EQ(ftp::ComputePermissions(rules, "/srv/ftp/Up/"), ftp::PermissionsFromLetters("W"));
     // Without 'I' the rule stays on its own folder.
-    EXPECT_EQ(SelectRule(rules, "/srv/ftp/up/x/"), 1);
+    EXPECT_EQ(SelectRule(rules, "/srv/ftp/Up/x/"), 1);
+    // On a case-sensitive file system these are other folders: the grants stay where they were given.
+    EXPECT_EQ(SelectRule(rules, "/srv/ftp/up/"), 1);
+    EXPECT_EQ(SelectRule(rules, "/srv/ftp/UPLOAD/"), 1);
+    EXPECT_EQ(SelectRule(rules, "/srv/ftp/UPLOAD/x/"), 1);
+    EXPECT_EQ(SelectRule(rules, "/srv/ftp/upload/x/"), 3);
 }
 
 TEST(DirectoryRulesTest, LongestCoveringRuleApplies) {

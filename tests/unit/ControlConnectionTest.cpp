@@ -254,5 +254,31 @@ TEST_F(ControlConnectionTest, FiveHundredConcurrentClientsAreGreetedAndEndCleanl
     EXPECT_EQ(server_->Registry().Requests().Count(), 500u);
 }
 
+// Delays grow per address and stay bounded; the limit refuses the address once, for the block
+// time; a new window starts the count again.
+TEST(LoginGuardTest, FailuresSlowTheirAddressThenRefuseItForAWhile) {
+    LoginGuard guard;
+    guard.Configure({.firstDelayMs = 100, .largestDelayMs = 500, .limit = 6, .windowSeconds = 60, .blockSeconds = 600});
+    const auto start = LoginGuard::Clock::now();
+    std::vector<long long> delays;
+    for (int i = 0; i < 5; ++i) {
+        const LoginGuard::Failure failure = guard.RecordFailure("10.0.0.1", start + std::chrono::seconds(i));
+        delays.push_back(failure.delay.count());
+        EXPECT_FALSE(failure.refusesNow);
+    }
+    EXPECT_EQ(delays, (std::vector<long long>{100, 200, 400, 500, 500}));
+    EXPECT_FALSE(guard.Refuses("10.0.0.1", start + 5s));
+    EXPECT_EQ(guard.RecordFailure("10.0.0.2", start + 5s).delay, 100ms) << "another address starts afresh";
+    EXPECT_TRUE(guard.RecordFailure("10.0.0.1", start + 5s).refusesNow);
+    EXPECT_TRUE(guard.Refuses("10.0.0.1", start + 604s));
+    EXPECT_FALSE(guard.Refuses("10.0.0.1", start + 606s));
+    EXPECT_FALSE(guard.Refuses("10.0.0.2", start + 6s));
+    // Failures older than the window no longer count.
+    EXPECT_EQ(guard.RecordFailure("10.0.0.2", start + 70s).delay, 100ms);
+    guard.Configure({.firstDelayMs = 0, .largestDelayMs = 0, .limit = 0, .windowSeconds = 60, .blockSeconds = 600});
+    for (int i = 0; i < 20; ++i) EXPECT_EQ(guard.RecordFailure("10.0.0.3", start).delay, 0ms);
+    EXPECT_FALSE(guard.Refuses("10.0.0.3", start));
+}
+
 }  // namespace
 }  // namespace tolvane::ftp

@@ -120,7 +120,11 @@ TEST_F(ProfileFileTest, EditorRefusesTextThatWouldForgeLines) {
     EXPECT_FALSE(editor.Set("A]\n[B", "k", "x"));
     EXPECT_TRUE(editor.Set("Userinformation", "RootDir", "/srv/"));
     EXPECT_FALSE(editor.Save()) << "a refused assignment is reported";
-    EXPECT_EQ(ReadText(file), "[Userinformation]\nRootDir=/srv/\n");
+    EXPECT_FALSE(fs::exists(file)) << "and nothing of the save is written";
+    WriteText(file, "[Userinformation]\nRootDir=/old/\n");
+    EXPECT_TRUE(editor.Set("Userinformation", "Password", "new"));
+    EXPECT_FALSE(editor.Save());
+    EXPECT_EQ(ReadText(file), "[Userinformation]\nRootDir=/old/\n");
 }
 
 TEST_F(ProfileFileTest, JunkReadsAsDefaults) {
@@ -201,6 +205,27 @@ TEST_F(ProfileFileTest, ConcurrentSaversKeepEachOthersKeys) {
         EXPECT_EQ(profile.ReadString("s", "credit" + std::to_string(i), ""), "v");
         EXPECT_EQ(profile.ReadString("s", "editor" + std::to_string(i), ""), "v");
     }
+}
+
+// Counters changed by differences under the lock lose no change, however the savers interleave.
+TEST_F(ProfileFileTest, SaversThatPrepareFromTheLockedFileLoseNoUpdate) {
+    const auto addOnes = [&] {
+        for (int i = 0; i < 50; ++i) {
+            ProfileEditor(file).SaveAfter([](const ProfileFile& current, ProfileEditor& editor) {
+                return editor.Set("RATIO", "Credit", std::to_string(current.ReadInt("RATIO", "Credit", 0) + 1));
+            });
+        }
+    };
+    std::thread first(addOnes);
+    std::thread second(addOnes);
+    first.join();
+    second.join();
+    EXPECT_EQ(ReadProfileInt(file, "RATIO", "Credit", 0), 100);
+    EXPECT_FALSE(ProfileEditor(file).SaveAfter([](const ProfileFile&, ProfileEditor& editor) {
+        editor.Set("RATIO", "Credit", "0");
+        return false;
+    }));
+    EXPECT_EQ(ReadProfileInt(file, "RATIO", "Credit", 0), 100);
 }
 
 }  // namespace

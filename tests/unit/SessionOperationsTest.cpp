@@ -8,7 +8,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fstream>
+#include <thread>
 
 namespace tolvane {
 namespace {
@@ -130,6 +132,38 @@ TEST_F(SessionOperationsTest, SessionThatEndsTakesItsTransferAlong) {
     EXPECT_TRUE(data->WaitClosed(3s));
     EXPECT_TRUE(Eventually([&] { return server_->Shared().Registry().Transfers().Count() == 0; }));
     for (const auto& ipHome : server_->ServedIpHomes()) EXPECT_EQ(ipHome->runningTransfers.load(), 0);
+}
+
+// Sessions of one account take from one credit kept in its file: no byte is taken twice, none
+// is lost, and a download that ends after its session still gives back what it did not send.
+TEST(SessionCreditTest, SessionsSharingACreditTakeEachByteOnceAndLoseNone) {
+    TempFolder folder;
+    const std::filesystem::path file = folder.path() / "u.FTP_User";
+    WriteText(file, "[RATIO]\nCredit=50\n");
+    const auto first = std::make_shared<ftp::SessionCredit>();
+    const auto second = std::make_shared<ftp::SessionCredit>();
+    first->Reset(50, file);
+    second->Reset(50, file);
+    std::atomic<int> taken{0};
+    const auto takeBytes = [&taken](ftp::SessionCredit& credit) {
+        for (int i = 0; i < 40; ++i)
+            if (credit.Reserve(1, true)) ++taken;
+    };
+    std::thread one(takeBytes, std::ref(*first));
+    std::thread other(takeBytes, std::ref(*second));
+    one.join();
+    other.join();
+    EXPECT_EQ(taken.load(), 50);
+    EXPECT_EQ(store::ReadProfileInt(file, "RATIO", "Credit", -1), 0);
+
+    first->Adjust(100);  // an upload earns
+    ASSERT_TRUE(first->Reserve(100, true));
+    auto download = std::make_shared<ftp::CreditReservation>(first, 100, true);
+    first->WriteBack();
+    second->WriteBack();  // it read 50 at login and must not write that back
+    EXPECT_EQ(store::ReadProfileInt(file, "RATIO", "Credit", -1), 0);
+    download->Settle(40);
+    EXPECT_EQ(store::ReadProfileInt(file, "RATIO", "Credit", -1), 60);
 }
 
 }  // namespace
