@@ -1,0 +1,92 @@
+#include "net/TlsTransport.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
+#include <unistd.h>
+
+namespace tolvane::net {
+
+void TlsTransport::Free::operator()(SSL* ssl) const { SSL_free(ssl); }
+
+TlsTransport::TlsTransport(std::shared_ptr<const TlsContext> context, int descriptor)
+    : context_(std::move(context)), ssl_(SSL_new(context_->Native())) {
+    if (!ssl_) return;
+    SSL_set_fd(ssl_.get(), descriptor);
+    SSL_set_accept_state(ssl_.get());
+}
+
+TlsTransport::~TlsTransport() = default;
+
+IoResult TlsTransport::Outcome(int result, std::size_t moved) {
+    if (result == 1) return {IoStatus::Moved, moved, 0, Readiness::Writable};
+    const int error = errno;
+    switch (SSL_get_error(ssl_.get(), result)) {
+    case SSL_ERROR_WANT_READ: return {IoStatus::WouldBlock, 0, EAGAIN, Readiness::Readable};
+    case SSL_ERROR_WANT_WRITE: return {IoStatus::WouldBlock, 0, EAGAIN, Readiness::Writable};
+    case SSL_ERROR_ZERO_RETURN: return {IoStatus::Ended, 0, 0, Readiness::Readable};
+    case SSL_ERROR_SYSCALL:
+        ERR_clear_error();
+        return {IoStatus::Failed, 0, error != 0 ? error : EPIPE, Readiness::Writable};
+    default:
+        ERR_clear_error();
+        return {IoStatus::Failed, 0, EPROTO, Readiness::Writable};
+    }
+}
+
+// A write repeated after WouldBlock must offer the same bytes again, which every caller does.
+IoResult TlsTransport::Send(const void* data, std::size_t length, bool) {
+    std::lock_guard lock(mutex_);
+    if (!ssl_) return {IoStatus::Failed, 0, ENOMEM, Readiness::Writable};
+    std::size_t written = 0;
+    for (;;) {
+        errno = 0;
+        const int result = SSL_write_ex(ssl_.get(), data, length, &written);
+        if (result == 1 || SSL_get_error(ssl_.get(), result) != SSL_ERROR_SYSCALL || errno != EINTR)
+            return Outcome(result, written);
+    }
+}
+
+IoResult TlsTransport::Receive(void* buffer, std::size_t length) {
+    std::lock_guard lock(mutex_);
+    if (!ssl_) return {IoStatus::Failed, 0, ENOMEM, Readiness::Readable};
+    std::size_t read = 0;
+    for (;;) {
+        errno = 0;
+        const int result = SSL_read_ex(ssl_.get(), buffer, length, &read);
+        if (result == 1 || SSL_get_error(ssl_.get(), result) != SSL_ERROR_SYSCALL || errno != EINTR) {
+            IoResult outcome = Outcome(result, read);
+            if (outcome.Moved()) outcome.waitFor = Readiness::Readable;
+            return outcome;
+        }
+    }
+}
+
+IoResult TlsTransport::SendFile(int fileFd, off_t* offset, std::size_t count) {
+    if (fileBlockLength_ == 0) {
+        const ssize_t read = ::pread(fileFd, fileBlock_.data(), std::min(count, fileBlock_.size()), *offset);
+        if (read < 0) return {IoStatus::Failed, 0, errno, Readiness::Writable};
+        if (read == 0) return {IoStatus::Ended, 0, 0, Readiness::Writable};
+        fileBlockLength_ = static_cast<std::size_t>(read);
+    }
+    const IoResult result = Send(fileBlock_.data(), fileBlockLength_, false);
+    if (result.Moved()) {
+        *offset += static_cast<off_t>(result.bytes);
+        fileBlockLength_ = 0;
+    }
+    return result;
+}
+
+bool TlsTransport::HasBufferedInput() const {
+    std::lock_guard lock(mutex_);
+    return ssl_ && SSL_pending(ssl_.get()) > 0;
+}
+
+void TlsTransport::Finish() {
+    std::lock_guard lock(mutex_);
+    if (ssl_ && SSL_is_init_finished(ssl_.get())) SSL_shutdown(ssl_.get());
+    ERR_clear_error();
+}
+
+}  // namespace tolvane::net

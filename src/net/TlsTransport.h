@@ -1,0 +1,46 @@
+#pragma once
+
+#include "net/TlsContext.h"
+#include "net/Transport.h"
+
+#include <array>
+#include <memory>
+#include <mutex>
+
+using SSL = struct ssl_st;
+
+namespace tolvane::net {
+
+// TLS over one accepted connection, this end the server. The handshake runs inside the first
+// sends and receives. Replies reach a control connection from other threads than its worker,
+// so every use of the TLS state is under one mutex; the socket is non-blocking, so none waits.
+class TlsTransport final : public Transport {
+public:
+    TlsTransport(std::shared_ptr<const TlsContext> context, int descriptor);
+    ~TlsTransport() override;
+    TlsTransport(const TlsTransport&) = delete;
+    TlsTransport& operator=(const TlsTransport&) = delete;
+
+    IoResult Send(const void* data, std::size_t length, bool more) override;
+    IoResult Receive(void* buffer, std::size_t length) override;
+    // Without kernel TLS the file goes through a buffer read here, one full record at a time.
+    IoResult SendFile(int fileFd, off_t* offset, std::size_t count) override;
+    bool HasBufferedInput() const override;
+    // Sends close_notify, so that the peer can tell the end of the data from a cut.
+    void Finish();
+
+private:
+    struct Free {
+        void operator()(SSL* ssl) const;
+    };
+    IoResult Outcome(int result, std::size_t moved);
+
+    const std::shared_ptr<const TlsContext> context_;
+    mutable std::mutex mutex_;
+    std::unique_ptr<SSL, Free> ssl_;
+    // A file block read but refused by a write that would block: the same bytes go again.
+    std::array<char, 16 * 1024> fileBlock_{};
+    std::size_t fileBlockLength_ = 0;
+};
+
+}  // namespace tolvane::net
