@@ -7,6 +7,7 @@
 #include "server/Server.h"
 #include "server/ServiceUser.h"
 #include "store/ServerHome.h"
+#include "store/TlsFiles.h"
 #include "Version.h"
 
 #include <systemd/sd-daemon.h>
@@ -31,6 +32,7 @@ namespace fs = std::filesystem;
 constexpr const char* kUsage =
     "Usage: tolvaned [--home DIR] [--offline] [--demo] [--user NAME [--group NAME]]\n"
     "       tolvaned [--home DIR] iphome|user|group COMMAND [ARGS]\n"
+    "       tolvaned [--home DIR] tls self-signed [HOST]\n"
     "       tolvaned [--home DIR] ctl COMMAND [ARGS] [--json]\n"
     "\n"
     "Serves FTP in the foreground on every enabled IP home of the server home's database,\n"
@@ -122,6 +124,8 @@ std::optional<int> RunAccountCommand(int argc, char** argv) {
                                                                          home || std::getenv("TOLVANE_HOME"));
         return control::ControlClient::Run(target, {words.begin() + 1, words.end()}, std::cout, std::cerr);
     }
+    if (!words.empty() && words.front() == "tls")
+        return store::RunTlsCommand(home.value_or(store::DefaultServerHome()), words, std::cout, std::cerr);
     if (words.empty() || !IsAccountCommand(words.front())) return std::nullopt;
     return store::RunAccountCommand(home.value_or(store::DefaultServerHome()), words,
                                     {std::cin, std::cout, std::cerr});

@@ -15,7 +15,8 @@ bool IsAbort(const std::string& verb) {
 
 }  // namespace
 
-// Tried in this order; USER, PASS, HELP, ABOR, FEAT, OPTS and AUTH are served before login.
+// Tried in this order; USER, PASS, HELP, ABOR, FEAT, OPTS and the TLS verbs are served before
+// login.
 std::span<const CommandRow> ControlConnection::Commands() {
     static const CommandRow commands[] = {
         {.verb = "ABOR", .needsLogin = false, .handler = &ControlConnection::ABOR},
@@ -66,7 +67,25 @@ std::span<const CommandRow> ControlConnection::Commands() {
         {.verb = "QUIT", .handler = &ControlConnection::QUIT},
         {.verb = "FEAT", .needsLogin = false, .listed = false, .handler = &ControlConnection::FEAT},
         {.verb = "OPTS", .needsLogin = false, .listed = false, .feature = "UTF8", .handler = &ControlConnection::OPTS},
-        {.verb = "AUTH", .needsLogin = false, .listed = false, .handler = &ControlConnection::AUTH},
+        {.verb = "AUTH",
+         .needsLogin = false,
+         .listed = false,
+         .feature = "AUTH TLS",
+         .secure = true,
+         .handler = &ControlConnection::AUTH},
+        {.verb = "PBSZ",
+         .needsLogin = false,
+         .listed = false,
+         .feature = "PBSZ",
+         .secure = true,
+         .handler = &ControlConnection::PBSZ},
+        {.verb = "PROT",
+         .needsLogin = false,
+         .listed = false,
+         .feature = "PROT",
+         .secure = true,
+         .handler = &ControlConnection::PROT},
+        {.verb = "CCC", .needsLogin = false, .listed = false, .handler = &ControlConnection::CCC},
         {.verb = "NLST", .listed = false, .handler = &ControlConnection::NLST},
         {.verb = "MLSD", .listed = false, .handler = &ControlConnection::MLSD},
         {.verb = "MLST", .listed = false, .feature = "MLST", .handler = &ControlConnection::MLST},

@@ -29,10 +29,10 @@ std::string HelpReply(std::span<const CommandRow> rows) {
     return reply + "214 Listing complete\r\n";
 }
 
-std::string FeatReply(std::span<const CommandRow> rows, std::string_view mlstFacts) {
+std::string FeatReply(std::span<const CommandRow> rows, std::string_view mlstFacts, bool secureOffered) {
     std::vector<std::string> features;
     for (const CommandRow& row : rows) {
-        if (row.feature.empty()) continue;
+        if (row.feature.empty() || (row.secure && !secureOffered)) continue;
         features.emplace_back(row.feature);
         if (row.feature == "MLST") features.back() += " " + std::string(mlstFacts);
     }

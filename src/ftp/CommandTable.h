@@ -41,6 +41,8 @@ struct CommandRow {
     bool listed = true;
     // The line FEAT shows for this verb; empty: none.
     std::string_view feature = {};
+    // FEAT shows the feature only where the IP home serves TLS.
+    bool secure = false;
     // The name the argument stands for; null: the argument itself.
     std::string (*nameOf)(const std::string& argument) = nullptr;
     Handler handler = nullptr;
@@ -49,8 +51,9 @@ struct CommandRow {
 // The HELP reply: the listed verbs in alphabetical order, eight to a line in columns of four.
 std::string HelpReply(std::span<const CommandRow> rows);
 
-// The FEAT reply: the rows' features in alphabetical order; the MLST line carries `mlstFacts`.
-std::string FeatReply(std::span<const CommandRow> rows, std::string_view mlstFacts);
+// The FEAT reply: the rows' features in alphabetical order, the secure ones only when
+// `secureOffered`; the MLST line carries `mlstFacts`.
+std::string FeatReply(std::span<const CommandRow> rows, std::string_view mlstFacts, bool secureOffered);
 
 // A name with a drive is stored under its last component in the current directory.
 std::string StoredName(const std::string& argument);

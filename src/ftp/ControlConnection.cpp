@@ -61,13 +61,19 @@ void ControlConnection::SendLeadingLines(std::string_view lines) { Transmit(line
 
 void ControlConnection::Transmit(std::string_view reply, bool more) {
     std::lock_guard lock(replyMutex_);
+    TransmitLocked(reply, more);
+}
+
+void ControlConnection::TransmitLocked(std::string_view reply, bool more) {
     std::size_t sent = 0;
     while (sent < reply.size()) {
         const net::IoResult result = Send(reply.data() + sent, reply.size() - sent, more);
         if (result.Moved()) {
             sent += result.bytes;
         } else if (result.WouldBlock()) {
-            if (WaitWritable(kReplyWriteTimeout)) continue;
+            const bool ready = result.waitFor == net::Readiness::Readable ? WaitReadable(kReplyWriteTimeout)
+                                                                           : WaitWritable(kReplyWriteTimeout);
+            if (ready) continue;
             Close();  // the reply cannot be completed, so the stream is no longer usable
             break;
         } else {
@@ -139,10 +145,14 @@ void ControlConnection::SendGreeting() {
 
 void ControlConnection::OnReceive() {
     char block[kReceiveBlock];
-    const net::IoResult received = Receive(block, sizeof block);
-    if (!received.Moved()) return;
-    pendingText_.append(block, received.bytes);
-    TakeCommandLines();
+    // A secure transport may hold more of a record than the block took, which no read event
+    // would announce.
+    do {
+        const net::IoResult received = Receive(block, sizeof block);
+        if (!received.Moved()) return;
+        pendingText_.append(block, received.bytes);
+        TakeCommandLines();
+    } while (IsOpen() && HasBufferedInput());
     // A steady trickle never lets the worker fall idle, so the limit is checked here too.
     if (IsOpen() && !login_.loggedIn && SilentTooLong()) TimeOut();
 }
@@ -151,7 +161,9 @@ void ControlConnection::OnReceive() {
 // Over-long lines are refused and skipped, so the pending text stays bounded.
 void ControlConnection::TakeCommandLines() {
     std::size_t start = 0;
-    for (std::size_t end; IsOpen() && (end = pendingText_.find('\n', start)) != std::string::npos; start = end + 1) {
+    for (std::size_t end;
+         IsOpen() && !discardPendingLines_ && (end = pendingText_.find('\n', start)) != std::string::npos;
+         start = end + 1) {
         std::string line = pendingText_.substr(start, end + 1 - start);
         if (discardingLongLine_) {
             discardingLongLine_ = false;
@@ -162,7 +174,10 @@ void ControlConnection::TakeCommandLines() {
         }
     }
     pendingText_.erase(0, start);
-    if (discardingLongLine_) {
+    if (discardPendingLines_) {
+        discardPendingLines_ = false;
+        pendingText_.clear();
+    } else if (discardingLongLine_) {
         pendingText_.clear();
     } else if (pendingText_.size() > kMaxCommandLine + 1) {
         RefuseLongLine();

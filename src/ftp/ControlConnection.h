@@ -74,6 +74,8 @@ public:
     // The local address and port the client reached, once logged in.
     std::string ServerIpHome() const;
 
+    // PROT P: data connections are secured as the control connection is.
+    bool ProtectsData() const { return protectData_; }
     // The data side: its sockets take their in-progress flags from it.
     DataChannel& Data() { return data_; }
     // How long a transfer may wait for its data connection or move nothing, in seconds: the
@@ -115,6 +117,8 @@ private:
     // transport holds them back, so that the whole reply leaves in one segment.
     void SendLeadingLines(std::string_view lines);
     void Transmit(std::string_view reply, bool more);
+    // Transmit with the reply lock held.
+    void TransmitLocked(std::string_view reply, bool more);
     // Every verb, in the order Dispatch tries them.
     static std::span<const CommandRow> Commands();
 
@@ -216,7 +220,13 @@ private:
     void QUIT(const CommandRequest& request);
     void FEAT(const CommandRequest& request);
     void OPTS(const CommandRequest& request);
+
+    // TLS on the control and data connections.
     void AUTH(const CommandRequest& request);
+    void PBSZ(const CommandRequest& request);
+    void PROT(const CommandRequest& request);
+    void CCC(const CommandRequest& request);
+    bool RefusedWithoutTls();
     void STRU(const CommandRequest& request);
     void MODE(const CommandRequest& request);
     void ALLO(const CommandRequest& request);
@@ -251,6 +261,8 @@ private:
     bool greetingSent_ = false;
     std::string pendingText_;
     bool discardingLongLine_ = false;
+    bool discardPendingLines_ = false;  // lines sent in clear behind AUTH are not run secured
+    bool protectData_ = false;
     std::chrono::steady_clock::time_point lastCommandAt_ = std::chrono::steady_clock::now();
     RestartMarker restart_;
     std::string previousVerb_;

@@ -153,6 +153,8 @@ bool DataChannel::PrepareActiveSocket(const std::shared_ptr<DataSocket>& socket)
 }
 
 void DataChannel::HandOver(const std::shared_ptr<DataSocket>& socket) {
+    // The server is the TLS server on the data connection whichever side connects.
+    if (session_.ProtectsData()) socket->StartTls(session_.IpHome().tls, true);
     if (passiveMode_) {
         if (auto listener = OpenPassiveListener()) listener->SetTarget(socket);
         return;

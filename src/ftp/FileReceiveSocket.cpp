@@ -58,7 +58,7 @@ bool FileReceiveSocket::StartTransfer() {
 }
 
 void FileReceiveSocket::OnReceive() {
-    if (!diskError_ && !ReceiveAvailable()) OnClose();
+    if ((!diskError_ && !ReceiveAvailable()) || senderFinished_) OnClose();
 }
 
 bool FileReceiveSocket::ReceiveAvailable() {
@@ -67,6 +67,7 @@ bool FileReceiveSocket::ReceiveAvailable() {
         const bool paced = CurrentSpeedLimit().on;
         const std::size_t block = paced ? std::min(kPacedBlock, buffer_->Size()) : buffer_->Size();
         const net::IoResult received = Receive(buffer_->Data(), block);
+        if (received.status == net::IoStatus::Ended) senderFinished_ = true;
         if (!received.Moved()) return true;  // nothing more for now, or the end whose close event follows
         if (!WriteAll(buffer_->Data(), received.bytes)) {
             diskError_ = true;

@@ -63,6 +63,7 @@ private:
     std::mutex endMutex_;  // the worker, an ABOR on the session and the window all end the upload
     bool ended_ = false;
     bool diskError_ = false;
+    bool senderFinished_ = false;  // the stream ended: TLS clients wait for our close_notify, not we for their close
     bool creditGiven_ = false;
     std::atomic<std::int64_t> bytesReceived_{0};
     std::chrono::steady_clock::time_point lastProgress_{};

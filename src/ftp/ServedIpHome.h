@@ -1,6 +1,9 @@
 #pragma once
 
+#include "net/TlsContext.h"
+
 #include <atomic>
+#include <memory>
 #include <string>
 
 namespace tolvane::ftp {
@@ -15,6 +18,7 @@ struct ServedIpHome {
     bool overwriteAllowed = false;
     int transferLimit = -1;  // -1: no limit
     int userLimit = -1;      // -1: no limit
+    std::shared_ptr<const net::TlsContext> tls;  // null: no certificate, no FTPS
 
     std::atomic<int> runningTransfers{0};
     std::atomic<int> usersLoggedIn{0};

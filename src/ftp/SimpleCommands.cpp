@@ -40,7 +40,9 @@ void ControlConnection::SITE(const CommandRequest& request) {
 }
 
 // Answered before login too: clients ask before they log in.
-void ControlConnection::FEAT(const CommandRequest&) { SendReply(FeatReply(Commands(), FactListText(mlstFacts_, true))); }
+void ControlConnection::FEAT(const CommandRequest&) {
+    SendReply(FeatReply(Commands(), FactListText(mlstFacts_, true), ipHome_->tls != nullptr));
+}
 
 // Names are bytes that are never converted, so UTF-8 is always on.
 void ControlConnection::OPTS(const CommandRequest& request) {
@@ -60,7 +62,6 @@ void ControlConnection::OPTS(const CommandRequest& request) {
 }
 
 // No security mechanism is offered yet.
-void ControlConnection::AUTH(const CommandRequest&) { SendReply("504 AUTH type not supported.\r\n"); }
 
 void ControlConnection::STRU(const CommandRequest& request) {
     SendReply(net::SameIgnoringAsciiCase(request.argument, "F") ? "200 Structure set to F.\r\n"

@@ -1,6 +1,7 @@
 #include "net/EventSocket.h"
 
 #include "net/PlainTransport.h"
+#include "net/TlsTransport.h"
 #include "net/WorkerThreads.h"
 
 #include <cerrno>
@@ -237,6 +238,7 @@ bool EventSocket::Connect(const Endpoint& remote) {
 }
 
 void EventSocket::Close() {
+    if (secure_.load() && !closeRequested_.load()) transport_->Finish();
     closeRequested_.store(true);
     if (hasWorker_.load()) {
         // The descriptor lives as long as the object, so it is never reused under a running
@@ -253,30 +255,44 @@ void EventSocket::Close() {
 
 IoResult EventSocket::Send(const void* data, std::size_t length, bool more) {
     const IoResult result = transport_->Send(data, length, more);
-    NoteBlocked(result);
+    NoteBlocked(result, true);
     return result;
 }
 
 IoResult EventSocket::SendFile(int fileFd, off_t* offset, std::size_t count) {
     const IoResult result = transport_->SendFile(fileFd, offset, count);
-    NoteBlocked(result);
+    NoteBlocked(result, true);
     return result;
 }
 
 IoResult EventSocket::Receive(void* buffer, std::size_t length) {
     readArmed_.store(true);
     const IoResult result = transport_->Receive(buffer, length);
-    NoteBlocked(result);
+    NoteBlocked(result, false);
     return result;
 }
 
 void EventSocket::SetTransport(std::unique_ptr<Transport> transport) { transport_ = std::move(transport); }
 
+void EventSocket::StartTls(std::shared_ptr<const TlsContext> context, bool dataConnection) {
+    transport_ = std::make_unique<TlsTransport>(std::move(context), fd_, dataConnection);
+    secure_.store(true);
+}
+
 // A transport that must write before it can go on asks the worker for the next write event,
 // which it may be waiting without; a receive that would block is answered by the next read
-// event anyway.
-void EventSocket::NoteBlocked(const IoResult& result) {
-    if (!result.WouldBlock() || result.waitFor != Readiness::Writable) return;
+// event anyway. A secure transport may also need the other direction first (its handshake):
+// the handler that was stopped then runs on the event it waited for.
+void EventSocket::NoteBlocked(const IoResult& result, bool sending) {
+    if (!result.WouldBlock()) return;
+    if (result.waitFor == Readiness::Readable) {
+        if (!sending) return;
+        sendWaitsForRead_.store(true);
+        readArmed_.store(true);
+        if (!OnWorkerThread()) Wake();
+        return;
+    }
+    if (!sending) receiveWaitsForWrite_.store(true);
     if (writeWanted_.exchange(true)) return;
     if (!OnWorkerThread()) Wake();
 }
@@ -413,8 +429,14 @@ void EventSocket::DeliverEvents(int events) {
     if (events & kEventAccept) OnAccept();
     if (events & kEventConnect) OnConnect();
     if (events & kEventClose) OnClose();
-    if (events & kEventWrite) OnSend();
-    if (events & kEventRead) OnReceive();
+    if (events & kEventWrite) {
+        OnSend();
+        if (receiveWaitsForWrite_.exchange(false)) OnReceive();
+    }
+    if (events & kEventRead) {
+        if (sendWaitsForRead_.exchange(false)) OnSend();
+        OnReceive();
+    }
 }
 
 short EventSocket::RequestedPollEvents(int mask) const {

@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "net/Endpoint.h"
+#include "net/TlsContext.h"
 #include "net/Transport.h"
 
 namespace tolvane::net {
@@ -67,6 +68,12 @@ public:
     IoResult SendFile(int fileFd, off_t* offset, std::size_t count);
     // Replaces the plain transport, before the worker starts or on the worker itself.
     void SetTransport(std::unique_ptr<Transport> transport);
+    // TLS from now on, this end the server; the handshake runs in the next sends and receives.
+    // The caller keeps other threads from sending meanwhile.
+    void StartTls(std::shared_ptr<const TlsContext> context, bool dataConnection);
+    bool Secure() const { return secure_.load(); }
+    // Received bytes the transport holds that the socket's readiness would not announce.
+    bool HasBufferedInput() const { return transport_->HasBufferedInput(); }
     std::optional<Endpoint> LocalName() const;
     std::optional<Endpoint> PeerName() const;
     void SetEventMask(int mask);
@@ -113,7 +120,7 @@ private:
     bool OpenAndBind(const Endpoint& local, bool blocking);
     std::optional<Endpoint> QueryLocalName() const;
     bool RefreshLocalAddress();
-    void NoteBlocked(const IoResult& result);
+    void NoteBlocked(const IoResult& result, bool sending);
     // The socket's poll events once any of `events` (or an error) is reported; 0 on time-out
     // or when the object is closed.
     short PollFor(short events, std::chrono::milliseconds timeout);
@@ -134,6 +141,7 @@ private:
 
     std::atomic<int> fd_{-1};
     std::unique_ptr<Transport> transport_;
+    std::atomic<bool> secure_{false};
     std::atomic<bool> wakePending_{false};      // a wake-up signal is on its way to the worker
     std::mutex workerThreadMutex_;
     std::optional<pthread_t> workerThread_;     // under the mutex: set while it may be signalled
@@ -150,6 +158,8 @@ private:
     // Emulation of the one-shot event reporting the handlers were written for.
     std::atomic<bool> writeWanted_{false};   // a send would have blocked
     std::atomic<bool> readArmed_{true};      // a receive has been made since the last read event
+    std::atomic<bool> sendWaitsForRead_{false};     // a secure send needs the peer's bytes first
+    std::atomic<bool> receiveWaitsForWrite_{false}; // a secure receive must write first
     bool writeAnnounced_ = false;            // the first write event after connecting
     bool closeReported_ = false;
     bool silenced_ = false;                  // peer gone: only wake-ups and quiet waits remain

@@ -10,11 +10,17 @@ namespace tolvane::net {
 
 void TlsTransport::Free::operator()(SSL* ssl) const { SSL_free(ssl); }
 
-TlsTransport::TlsTransport(std::shared_ptr<const TlsContext> context, int descriptor)
-    : context_(std::move(context)), ssl_(SSL_new(context_->Native())) {
+TlsTransport::TlsTransport(std::shared_ptr<const TlsContext> context, const std::atomic<int>& descriptor,
+                           bool dataConnection)
+    : context_(std::move(context)), descriptor_(descriptor), ssl_(SSL_new(context_->Native())) {
     if (!ssl_) return;
-    SSL_set_fd(ssl_.get(), descriptor);
     SSL_set_accept_state(ssl_.get());
+    if (dataConnection) SSL_set_num_tickets(ssl_.get(), 0);
+}
+
+SSL* TlsTransport::Bound() {
+    if (ssl_ && !bound_) bound_ = SSL_set_fd(ssl_.get(), descriptor_.load()) == 1;
+    return bound_ ? ssl_.get() : nullptr;
 }
 
 TlsTransport::~TlsTransport() = default;
@@ -38,24 +44,26 @@ IoResult TlsTransport::Outcome(int result, std::size_t moved) {
 // A write repeated after WouldBlock must offer the same bytes again, which every caller does.
 IoResult TlsTransport::Send(const void* data, std::size_t length, bool) {
     std::lock_guard lock(mutex_);
-    if (!ssl_) return {IoStatus::Failed, 0, ENOMEM, Readiness::Writable};
+    SSL* ssl = Bound();
+    if (ssl == nullptr) return {IoStatus::Failed, 0, ENOMEM, Readiness::Writable};
     std::size_t written = 0;
     for (;;) {
         errno = 0;
-        const int result = SSL_write_ex(ssl_.get(), data, length, &written);
-        if (result == 1 || SSL_get_error(ssl_.get(), result) != SSL_ERROR_SYSCALL || errno != EINTR)
+        const int result = SSL_write_ex(ssl, data, length, &written);
+        if (result == 1 || SSL_get_error(ssl, result) != SSL_ERROR_SYSCALL || errno != EINTR)
             return Outcome(result, written);
     }
 }
 
 IoResult TlsTransport::Receive(void* buffer, std::size_t length) {
     std::lock_guard lock(mutex_);
-    if (!ssl_) return {IoStatus::Failed, 0, ENOMEM, Readiness::Readable};
+    SSL* ssl = Bound();
+    if (ssl == nullptr) return {IoStatus::Failed, 0, ENOMEM, Readiness::Readable};
     std::size_t read = 0;
     for (;;) {
         errno = 0;
-        const int result = SSL_read_ex(ssl_.get(), buffer, length, &read);
-        if (result == 1 || SSL_get_error(ssl_.get(), result) != SSL_ERROR_SYSCALL || errno != EINTR) {
+        const int result = SSL_read_ex(ssl, buffer, length, &read);
+        if (result == 1 || SSL_get_error(ssl, result) != SSL_ERROR_SYSCALL || errno != EINTR) {
             IoResult outcome = Outcome(result, read);
             if (outcome.Moved()) outcome.waitFor = Readiness::Readable;
             return outcome;
@@ -85,7 +93,7 @@ bool TlsTransport::HasBufferedInput() const {
 
 void TlsTransport::Finish() {
     std::lock_guard lock(mutex_);
-    if (ssl_ && SSL_is_init_finished(ssl_.get())) SSL_shutdown(ssl_.get());
+    if (bound_ && SSL_is_init_finished(ssl_.get())) SSL_shutdown(ssl_.get());
     ERR_clear_error();
 }
 

@@ -4,6 +4,7 @@
 #include "net/Transport.h"
 
 #include <array>
+#include <atomic>
 #include <memory>
 #include <mutex>
 
@@ -16,7 +17,11 @@ namespace tolvane::net {
 // so every use of the TLS state is under one mutex; the socket is non-blocking, so none waits.
 class TlsTransport final : public Transport {
 public:
-    TlsTransport(std::shared_ptr<const TlsContext> context, int descriptor);
+    // The descriptor is read through its owner at the first use: a passive data connection
+    // is secured before it is accepted.
+    // A data connection gets no session tickets: a client that never reads them closes with
+    // them unread, and its kernel then resets the connection, dropping the end of an upload.
+    TlsTransport(std::shared_ptr<const TlsContext> context, const std::atomic<int>& descriptor, bool dataConnection);
     ~TlsTransport() override;
     TlsTransport(const TlsTransport&) = delete;
     TlsTransport& operator=(const TlsTransport&) = delete;
@@ -26,18 +31,21 @@ public:
     // Without kernel TLS the file goes through a buffer read here, one full record at a time.
     IoResult SendFile(int fileFd, off_t* offset, std::size_t count) override;
     bool HasBufferedInput() const override;
-    // Sends close_notify, so that the peer can tell the end of the data from a cut.
-    void Finish();
+    void Finish() override;
 
 private:
     struct Free {
         void operator()(SSL* ssl) const;
     };
     IoResult Outcome(int result, std::size_t moved);
+    // Under the mutex: the TLS state, bound to the socket; null when it cannot be made.
+    SSL* Bound();
 
     const std::shared_ptr<const TlsContext> context_;
+    const std::atomic<int>& descriptor_;
     mutable std::mutex mutex_;
     std::unique_ptr<SSL, Free> ssl_;
+    bool bound_ = false;
     // A file block read but refused by a write that would block: the same bytes go again.
     std::array<char, 16 * 1024> fileBlock_{};
     std::size_t fileBlockLength_ = 0;

@@ -41,6 +41,8 @@ public:
     // Input the transport already holds (decrypted and not yet handed out), which the socket's
     // readiness would not announce.
     virtual bool HasBufferedInput() const { return false; }
+    // Ends the stream so that the peer can tell the end of the data from a cut.
+    virtual void Finish() {}
 };
 
 }  // namespace tolvane::net

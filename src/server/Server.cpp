@@ -6,6 +6,7 @@
 #include "store/AccountDatabase.h"
 #include "store/ProfileFile.h"
 #include "store/ProgramSettings.h"
+#include "store/TlsFiles.h"
 #include "Version.h"
 
 #include <chrono>
@@ -127,6 +128,7 @@ void Server::BringUp(const fs::path& ipHomeFile) {
     ipHome->overwriteAllowed = settings.storeOverwrite > 0;
     ipHome->transferLimit = settings.maxTransfers;
     ipHome->userLimit = settings.maxUsers;
+    ipHome->tls = LoadTls(settings, label);
 
     const std::uint16_t port = PortNumber(settings.serverPort);
     // Out of descriptors, a client is refused the way a passive data connection is, and the
@@ -146,6 +148,15 @@ void Server::BringUp(const fs::path& ipHomeFile) {
     } else {
         LogError(label + " ,failed.\r\n");
     }
+}
+
+std::shared_ptr<const net::TlsContext> Server::LoadTls(const store::IpHome& settings, const std::string& label) {
+    const auto files = store::TlsFilesFor(home_, settings.tlsCertificate, settings.tlsKey);
+    if (!files) return nullptr;
+    std::string error;
+    auto context = net::TlsContext::Load(files->certificate, files->key, error);
+    if (!context) LogError(label + " ,FTPS off: " + error + "\r\n");
+    return context;
 }
 
 void Server::GoOnline() {

@@ -3,6 +3,7 @@
 #include "ftp/ServedIpHome.h"
 #include "ftp/ServerShared.h"
 #include "net/ListenSocket.h"
+#include "store/AccountDatabase.h"
 
 #include <filesystem>
 #include <memory>
@@ -50,6 +51,8 @@ private:
     void LogSystem(const std::string& text);
     void LogError(const std::string& text);
     void BringUp(const std::filesystem::path& ipHomeFile);
+    // The IP home's certificate, or none; a certificate that does not load is logged.
+    std::shared_ptr<const net::TlsContext> LoadTls(const store::IpHome& settings, const std::string& label);
     void CloseListeners();
     void EndSessions();
 

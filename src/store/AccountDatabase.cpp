@@ -332,6 +332,8 @@ IpHome ReadIpHome(const fs::path& file) {
     home.maxTransfers = profile.ReadInt(kServerSettings, "MaxTransfers", -1);
     home.disabled = profile.ReadInt(kServerSettings, "Disabled", 0);
     home.storeOverwrite = profile.ReadInt(kServerSettings, "STORE_overwrite", -1);
+    home.tlsCertificate = profile.ReadString(kServerSettings, "TlsCertificate", "");
+    home.tlsKey = profile.ReadString(kServerSettings, "TlsKey", "");
     home.usersDir = UsersDir(file.parent_path(), home.name);
     home.groupsDir = GroupsDir(file.parent_path(), home.name);
     return home;

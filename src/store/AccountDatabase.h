@@ -61,6 +61,8 @@ struct IpHome {
     int maxTransfers = -1;    // -1: no limit
     int disabled = 0;         // exactly 1: the home is not brought online
     int storeOverwrite = -1;  // greater than 0: STOR replaces existing files
+    std::string tlsCertificate;  // PEM paths; empty: the program-wide pair
+    std::string tlsKey;          // empty: the key is in the certificate's file
     std::filesystem::path usersDir;
     std::filesystem::path groupsDir;
 };

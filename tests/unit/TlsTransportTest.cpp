@@ -17,16 +17,18 @@ namespace {
 
 struct SocketPair {
     SocketPair() {
-        socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds);
-        fcntl(fds[0], F_SETFL, O_NONBLOCK);
+        int pair[2];
+        socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, pair);
+        fcntl(pair[0], F_SETFL, O_NONBLOCK);
+        server = pair[0];
+        client = pair[1];
     }
     ~SocketPair() {
-        ::close(fds[0]);
-        ::close(fds[1]);
+        ::close(server);
+        ::close(client);
     }
-    int server() const { return fds[0]; }
-    int client() const { return fds[1]; }
-    int fds[2];
+    std::atomic<int> server;
+    int client;
 };
 
 // Drives a server transport call until it moves or fails, waiting as the transport asks.
@@ -104,11 +106,11 @@ TEST_F(TlsTransportTest, CarriesCommandsRepliesAndFiles) {
     WriteText(folder.path() / "file", file);
 
     SocketPair pair;
-    TlsTransport server(context, pair.server());
+    TlsTransport server(context, pair.server, false);
     std::string received, downloaded, alpn;
     bool closeNotified = false;
     std::thread client([&] {
-        Client peer(pair.client(), TLS1_3_VERSION);
+        Client peer(pair.client, TLS1_3_VERSION);
         ASSERT_TRUE(peer.Handshake());
         alpn = peer.Alpn();
         peer.Write("USER anna\r\n");
@@ -116,13 +118,13 @@ TEST_F(TlsTransportTest, CarriesCommandsRepliesAndFiles) {
         closeNotified = peer.CloseNotified();
     });
     char buffer[64];
-    const IoResult command = Drive(pair.server(), [&] { return server.Receive(buffer, sizeof buffer); });
+    const IoResult command = Drive(pair.server, [&] { return server.Receive(buffer, sizeof buffer); });
     ASSERT_TRUE(command.Moved());
     received.assign(buffer, command.bytes);
-    EXPECT_TRUE(Drive(pair.server(), [&] { return server.Send("331 ok\r\n", 8, false); }).Moved());
+    EXPECT_TRUE(Drive(pair.server, [&] { return server.Send("331 ok\r\n", 8, false); }).Moved());
     const int fd = ::open((folder.path() / "file").c_str(), O_RDONLY);
     off_t offset = 0;
-    while (Drive(pair.server(), [&] { return server.SendFile(fd, &offset, 1 << 20); }).Moved()) {
+    while (Drive(pair.server, [&] { return server.SendFile(fd, &offset, 1 << 20); }).Moved()) {
     }
     ::close(fd);
     server.Finish();
@@ -137,15 +139,15 @@ TEST_F(TlsTransportTest, CarriesCommandsRepliesAndFiles) {
 // TLS 1.1 and older are refused; the server ends the handshake with a failure.
 TEST_F(TlsTransportTest, RefusesVersionsBeforeTls12) {
     SocketPair pair;
-    TlsTransport server(context, pair.server());
+    TlsTransport server(context, pair.server, false);
     bool connected = true;
     std::thread client([&] {
-        Client peer(pair.client(), TLS1_1_VERSION);
+        Client peer(pair.client, TLS1_1_VERSION);
         connected = peer.Handshake();
     });
     char byte;
-    EXPECT_EQ(Drive(pair.server(), [&] { return server.Receive(&byte, 1); }).status, IoStatus::Failed);
-    ::shutdown(pair.server(), SHUT_RDWR);
+    EXPECT_EQ(Drive(pair.server, [&] { return server.Receive(&byte, 1); }).status, IoStatus::Failed);
+    ::shutdown(pair.server, SHUT_RDWR);
     client.join();
     EXPECT_FALSE(connected);
 }

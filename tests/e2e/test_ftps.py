@@ -1,0 +1,141 @@
+"""FTPS: real clients over TLS on the control and data connections, and the protocol's edges."""
+import ftplib
+import io
+import os
+import ssl
+import subprocess
+import unittest
+
+from accounts import TransferHome
+from interop import InteropCase, PASSWORD, USER
+from tolvane import TOLVANED, HomeTestCase, RawClient, connect_data
+
+# The certificate is self-signed: clients are told not to check it.
+CLIENT_CONTEXT = ssl.create_default_context()
+CLIENT_CONTEXT.check_hostname = False
+CLIENT_CONTEXT.verify_mode = ssl.CERT_NONE
+
+
+def with_certificate(home):
+    subprocess.run([TOLVANED, "--home", home, "tls", "self-signed", "localhost"], check=True, capture_output=True)
+    return home
+
+
+class FtpsClients(InteropCase):
+    def make_home(self):
+        return with_certificate(super().make_home())
+
+    def curl(self, *args):
+        return self.run_client(["curl", "-sS", "--fail", "--ssl-reqd", "-k", "-u", "%s:%s" % (USER, PASSWORD),
+                                *args])
+
+    def url(self, path):
+        return "ftp://127.0.0.1:%d/%s" % (self.port, path)
+
+    def test_curl_lists_downloads_uploads_and_resumes(self):
+        self.assertListsFolder(self.curl(self.url("tree/plain/")), "tree/plain")
+        self.curl("-o", "got.bin", self.url("big.bin"))
+        self.assertEqual(self.read(self.local_path("got.bin")), self.big)
+        self.curl("-T", "upload.bin", self.url("put.bin"))
+        self.assertEqual(self.read(self.remote_path("put.bin")), self.read(self.local_path("upload.bin")))
+        downloaded = self.partial_download("big.bin", 300000)
+        uploaded = self.partial_upload("upload.bin", "partial.bin", 200000)
+        self.curl("-C", "-", "-o", "big.bin", self.url("big.bin"))
+        self.curl("-C", "-", "-T", "upload.bin", self.url("partial.bin"))
+        self.assertEqual(self.read(self.local_path("big.bin")), downloaded)
+        self.assertEqual(self.read(self.remote_path("partial.bin")), uploaded)
+
+    # ftplib takes no part in session resumption on its data connections, so this also shows that
+    # a data connection from the control connection's address is taken without it.
+    def test_ftplib_prot_p_in_both_modes(self):
+        for passive in (True, False):
+            with self.subTest(passive=passive):
+                client = ftplib.FTP_TLS(context=CLIENT_CONTEXT, timeout=30)
+                client.connect("127.0.0.1", self.port)
+                client.login(USER, PASSWORD)
+                client.prot_p()
+                client.set_pasv(passive)
+                self.assertIn("big.bin", client.nlst())
+                received = io.BytesIO()
+                client.retrbinary("RETR big.bin", received.write, rest=1000)
+                self.assertEqual(received.getvalue(), self.big[1000:])
+                client.storbinary("STOR ftplib.bin", io.BytesIO(self.big))
+                self.assertEqual(self.read(self.remote_path("ftplib.bin")), self.big)
+                self.assertIsInstance(client.sock, ssl.SSLSocket)
+                client.quit()
+
+    def test_lftp_forced_tls(self):
+        settings = ("set ftp:ssl-force true; set ftp:ssl-protect-data true; set ssl:verify-certificate no; "
+                    "set ftp:ssl-protect-list true; set net:max-retries 1")
+        script = "%s; open -u %s,%s ftp://127.0.0.1:%d; cls -1 tree/plain/; get big.bin -o got.bin; " \
+                 "put upload.bin -o lftp.bin" % (settings, USER, PASSWORD, self.port)
+        listing = self.run_client(["lftp", "-c", script])
+        self.assertListsFolder(listing, "tree/plain")
+        self.assertEqual(self.read(self.local_path("got.bin")), self.big)
+        self.assertEqual(self.read(self.remote_path("lftp.bin")), self.read(self.local_path("upload.bin")))
+
+    def test_rclone_explicit_tls(self):
+        remote = [":ftp,host=127.0.0.1,port=%d,user=%s,explicit_tls=true,no_check_certificate=true,pass=%s:"
+                  % (self.port, USER, self.run_client(["rclone", "obscure", PASSWORD]).strip())]
+        names = self.run_client(["rclone", "lsf", remote[0] + "tree/plain"]).splitlines()
+        self.assertEqual(sorted(n.rstrip("/") for n in names), sorted(os.listdir(self.remote_path("tree/plain"))))
+        self.run_client(["rclone", "copyto", remote[0] + "big.bin", self.local_path("rclone.bin")])
+        self.assertEqual(self.read(self.local_path("rclone.bin")), self.big)
+        self.run_client(["rclone", "copyto", self.local_path("upload.bin"), remote[0] + "rclone.bin"])
+        self.assertEqual(self.read(self.remote_path("rclone.bin")), self.read(self.local_path("upload.bin")))
+
+
+class FtpsProtocol(HomeTestCase, unittest.TestCase):
+    def secured_client(self, server):
+        client = RawClient(server.port)
+        client.reply()
+        self.assertEqual(client.command("AUTH TLS"), "234 AUTH TLS OK.")
+        client.sock = CLIENT_CONTEXT.wrap_socket(client.sock)
+        self.addCleanup(client.close)
+        return client
+
+    def test_secured_session_commands(self):
+        server = TransferHome(self)
+        with_certificate(server.home)
+        server.write("file.txt", b"secret")
+        server.start()
+        plain = RawClient(server.port)
+        self.addCleanup(plain.close)
+        plain.reply()
+        self.assertEqual(plain.command("PBSZ 0"), "503 Send AUTH TLS first.")
+        self.assertEqual(plain.command("PROT P"), "503 Send AUTH TLS first.")
+        features = plain.command("FEAT")
+        for feature in (" AUTH TLS\r\n", " PBSZ\r\n", " PROT\r\n"):
+            self.assertIn(feature, features)
+
+        client = self.secured_client(server)
+        self.assertEqual(client.command("USER u"), "331 Need password.")
+        self.assertTrue(client.command("PASS pw").startswith("230"))
+        self.assertEqual(client.command("PBSZ 0"), "200 PBSZ=0")
+        self.assertEqual(client.command("PROT S"), "536 Protection level not supported.")
+        self.assertEqual(client.command("CCC"), "534 The control connection stays encrypted.")
+        self.assertEqual(client.command("PROT P"), "200 Data connections are private.")
+        # A data connection from another address is refused; the client's own then gets the file.
+        port = client.pasv()
+        stranger = connect_data(port, source="127.0.0.2")
+        self.assertEqual(stranger.recv(1), b"")
+        stranger.close()
+        data = connect_data(port)
+        self.assertTrue(client.command("RETR file.txt").startswith("150"))
+        secured = CLIENT_CONTEXT.wrap_socket(data)
+        self.assertEqual(secured.recv(100), b"secret")
+        secured.close()
+        self.assertEqual(client.reply(), "226 Transfer complete.\r\n")
+
+    def test_home_without_certificate_offers_no_tls(self):
+        server = TransferHome(self)
+        server.start()
+        client = RawClient(server.port)
+        self.addCleanup(client.close)
+        client.reply()
+        self.assertNotIn("AUTH", client.command("FEAT"))
+        self.assertEqual(client.command("AUTH TLS"), "504 AUTH type not supported.")
+
+
+if __name__ == "__main__":
+    unittest.main()
