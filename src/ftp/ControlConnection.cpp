@@ -77,6 +77,7 @@ void ControlConnection::TransmitLocked(std::string_view reply, bool more) {
             Close();  // the reply cannot be completed, so the stream is no longer usable
             break;
         } else {
+            if (Secure()) Close();  // a failed TLS stream (a handshake refused) cannot go on
             break;
         }
     }
@@ -125,6 +126,7 @@ void ControlConnection::SendGreeting() {
         client_ = peer;
     }
     SystemMessage(Tag() + "Connected to " + address + "\r\n", monitor::SystemMessage);
+    if (ipHome_->implicitTls) SecureFromFirstByte();
     server_->Registry().Requests().InsertTop(
         RowKey(),
         {std::to_string(connectionNumber_), address, "?", monitor::FormatRecordStampNow(), "?"});

@@ -227,6 +227,7 @@ private:
     void PROT(const CommandRequest& request);
     void CCC(const CommandRequest& request);
     bool RefusedWithoutTls();
+    void SecureFromFirstByte();
     void STRU(const CommandRequest& request);
     void MODE(const CommandRequest& request);
     void ALLO(const CommandRequest& request);

@@ -38,6 +38,16 @@ void ControlConnection::AUTH(const CommandRequest& request) {
     SystemMessage(Tag() + "Control connection secured with TLS\r\n", monitor::SystemMessage);
 }
 
+// Implicit FTPS: the greeting is the first thing sent under TLS, its handshake done in the
+// greeting's send.
+void ControlConnection::SecureFromFirstByte() {
+    {
+        std::lock_guard lock(replyMutex_);
+        StartTls(ipHome_->tls, false);
+    }
+    SystemMessage(Tag() + "Control connection secured with TLS\r\n", monitor::SystemMessage);
+}
+
 bool ControlConnection::RefusedWithoutTls() {
     if (Secure()) return false;
     SendReply("503 Send AUTH TLS first.\r\n");

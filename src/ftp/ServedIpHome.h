@@ -19,6 +19,7 @@ struct ServedIpHome {
     int transferLimit = -1;  // -1: no limit
     int userLimit = -1;      // -1: no limit
     std::shared_ptr<const net::TlsContext> tls;  // null: no certificate, no FTPS
+    bool implicitTls = false;                    // TLS from the first byte
 
     std::atomic<int> runningTransfers{0};
     std::atomic<int> usersLoggedIn{0};

@@ -129,6 +129,12 @@ void Server::BringUp(const fs::path& ipHomeFile) {
     ipHome->transferLimit = settings.maxTransfers;
     ipHome->userLimit = settings.maxUsers;
     ipHome->tls = LoadTls(settings, label);
+    ipHome->implicitTls = settings.tlsImplicit == 1;
+    if (ipHome->implicitTls && !ipHome->tls) {
+        // Served in clear, its clients' passwords would cross the network in the open.
+        LogError(label + " ,failed: implicit FTPS without a certificate.\r\n");
+        return;
+    }
 
     const std::uint16_t port = PortNumber(settings.serverPort);
     // Out of descriptors, a client is refused the way a passive data connection is, and the

@@ -334,6 +334,7 @@ IpHome ReadIpHome(const fs::path& file) {
     home.storeOverwrite = profile.ReadInt(kServerSettings, "STORE_overwrite", -1);
     home.tlsCertificate = profile.ReadString(kServerSettings, "TlsCertificate", "");
     home.tlsKey = profile.ReadString(kServerSettings, "TlsKey", "");
+    home.tlsImplicit = profile.ReadInt(kServerSettings, "TlsImplicit", 0);
     home.usersDir = UsersDir(file.parent_path(), home.name);
     home.groupsDir = GroupsDir(file.parent_path(), home.name);
     return home;

@@ -63,6 +63,7 @@ struct IpHome {
     int storeOverwrite = -1;  // greater than 0: STOR replaces existing files
     std::string tlsCertificate;  // PEM paths; empty: the program-wide pair
     std::string tlsKey;          // empty: the key is in the certificate's file
+    int tlsImplicit = 0;         // exactly 1: TLS from the first byte (FTPS on port 990)
     std::filesystem::path usersDir;
     std::filesystem::path groupsDir;
 };

@@ -127,6 +127,32 @@ class FtpsProtocol(HomeTestCase, unittest.TestCase):
         secured.close()
         self.assertEqual(client.reply(), "226 Transfer complete.\r\n")
 
+    def test_curl_over_implicit_tls(self):
+        server = TransferHome(self, extra="TlsImplicit=1\n")
+        with_certificate(server.home)
+        data = os.urandom(300000)
+        server.write("file.bin", data)
+        server.start()
+        url = "ftps://127.0.0.1:%d/" % server.port
+        curl = ["curl", "-sS", "--fail", "-k", "-u", "u:pw"]
+        listing = subprocess.run([*curl, url], check=True, capture_output=True, timeout=60).stdout
+        self.assertIn(b"file.bin", listing)
+        got = subprocess.run([*curl, url + "file.bin"], check=True, capture_output=True, timeout=60).stdout
+        self.assertEqual(got, data)
+        subprocess.run([*curl, "-T", "-", url + "up.bin"], input=data, check=True, capture_output=True, timeout=60)
+        self.assertEqual(open(server.path("up.bin"), "rb").read(), data)
+        # A client speaking in clear gets no greeting it could read, and the connection ends.
+        plain = RawClient(server.port)
+        self.addCleanup(plain.close)
+        plain.send("USER u\r\n")
+        received = b""
+        try:
+            while chunk := plain.sock.recv(100):
+                received += chunk
+        except ConnectionResetError:
+            pass
+        self.assertNotIn(b"220", received)
+
     def test_home_without_certificate_offers_no_tls(self):
         server = TransferHome(self)
         server.start()
