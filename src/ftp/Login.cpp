@@ -99,6 +99,10 @@ void ControlConnection::USER(const CommandRequest& request) {
     }
     // A refused USER leaves nothing that a following PASS could log in with.
     login_.userAccepted = false;
+    if (ipHome_->tlsRequiredForLogin && !Secure()) {
+        SendReply("530 This server takes logins only over TLS: send AUTH TLS first.\r\n");
+        return;
+    }
     SetUserName(argument);
     if (!IsValidUserName(argument)) {
         SendReply("500 The Username you provide is not valid.\r\n");

@@ -20,6 +20,7 @@ struct ServedIpHome {
     int userLimit = -1;      // -1: no limit
     std::shared_ptr<const net::TlsContext> tls;  // null: no certificate, no FTPS
     bool implicitTls = false;                    // TLS from the first byte
+    bool tlsRequiredForLogin = false;            // USER only on a secured control connection
 
     std::atomic<int> runningTransfers{0};
     std::atomic<int> usersLoggedIn{0};

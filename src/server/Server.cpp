@@ -130,6 +130,7 @@ void Server::BringUp(const fs::path& ipHomeFile) {
     ipHome->userLimit = settings.maxUsers;
     ipHome->tls = LoadTls(settings, label);
     ipHome->implicitTls = settings.tlsImplicit == 1;
+    ipHome->tlsRequiredForLogin = settings.tlsRequired == 1;
     if (ipHome->implicitTls && !ipHome->tls) {
         // Served in clear, its clients' passwords would cross the network in the open.
         LogError(label + " ,failed: implicit FTPS without a certificate.\r\n");

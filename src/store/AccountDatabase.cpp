@@ -335,6 +335,7 @@ IpHome ReadIpHome(const fs::path& file) {
     home.tlsCertificate = profile.ReadString(kServerSettings, "TlsCertificate", "");
     home.tlsKey = profile.ReadString(kServerSettings, "TlsKey", "");
     home.tlsImplicit = profile.ReadInt(kServerSettings, "TlsImplicit", 0);
+    home.tlsRequired = profile.ReadInt(kServerSettings, "TlsRequired", 0);
     home.usersDir = UsersDir(file.parent_path(), home.name);
     home.groupsDir = GroupsDir(file.parent_path(), home.name);
     return home;

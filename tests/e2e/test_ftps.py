@@ -153,6 +153,20 @@ class FtpsProtocol(HomeTestCase, unittest.TestCase):
             pass
         self.assertNotIn(b"220", received)
 
+    def test_login_in_clear_refused_where_tls_is_required(self):
+        server = TransferHome(self, extra="TlsRequired=1\n")
+        with_certificate(server.home)
+        server.start()
+        plain = RawClient(server.port)
+        self.addCleanup(plain.close)
+        plain.reply()
+        self.assertEqual(plain.command("USER u"),
+                         "530 This server takes logins only over TLS: send AUTH TLS first.")
+        self.assertEqual(plain.command("PASS pw"), "503 Login with USER first.")
+        client = self.secured_client(server)
+        client.command("USER u")
+        self.assertTrue(client.command("PASS pw").startswith("230"))
+
     def test_home_without_certificate_offers_no_tls(self):
         server = TransferHome(self)
         server.start()
