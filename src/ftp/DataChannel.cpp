@@ -135,7 +135,11 @@ void DataChannel::DropPassiveListener() {
     std::unique_lock lock(dataMutex_);
     auto listener = std::exchange(passiveListener_, {}).lock();
     lock.unlock();
-    if (listener && !listener->HasTarget()) listener->Close();
+    if (!listener) return;
+    if (!listener->HasTarget()) return listener->Close();
+    lock.lock();
+    std::erase_if(heldListeners_, [](const auto& held) { return held.expired(); });
+    heldListeners_.push_back(listener);
 }
 
 void DataChannel::ClosePassiveListener() {
@@ -187,6 +191,11 @@ void DataChannel::EndTransfers() {
     for (const auto& socket : sockets)
         if (socket) socket->Cancel();
     ClosePassiveListener();
+    lock.lock();
+    const auto held = std::exchange(heldListeners_, {});
+    lock.unlock();
+    for (const auto& weak : held)
+        if (const auto listener = weak.lock()) listener->Close();
 }
 
 bool DataChannel::MovedSinceLastTick() {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace tolvane::ftp {
 
@@ -87,6 +88,8 @@ private:
     int dataPort_ = 0;
     mutable std::mutex dataMutex_;  // the session and a kick from the window both reach these
     std::weak_ptr<PassiveListenSocket> passiveListener_;
+    // Listeners a later PASV or PORT left to the transfer they hold; closed with the session.
+    std::vector<std::weak_ptr<PassiveListenSocket>> heldListeners_;
     std::weak_ptr<DataSocket> downloadSocket_;
     std::weak_ptr<DataSocket> uploadSocket_;
     std::weak_ptr<DataSocket> listingSocket_;
