@@ -176,22 +176,21 @@ void DataChannel::Abort(const std::string& previousVerb) {
         upload->Abort();
 }
 
+std::array<std::shared_ptr<DataSocket>, 3> DataChannel::RunningSockets() const {
+    std::lock_guard lock(dataMutex_);
+    return {downloadSocket_.lock(), uploadSocket_.lock(), listingSocket_.lock()};
+}
+
 void DataChannel::TimeOutTransfers() {
-    std::unique_lock lock(dataMutex_);
-    const std::shared_ptr<DataSocket> sockets[] = {downloadSocket_.lock(), uploadSocket_.lock(), listingSocket_.lock()};
-    lock.unlock();
-    for (const auto& socket : sockets)
+    for (const auto& socket : RunningSockets())
         if (socket) socket->TimeOut();
 }
 
 void DataChannel::EndTransfers() {
-    std::unique_lock lock(dataMutex_);
-    const std::shared_ptr<DataSocket> sockets[] = {downloadSocket_.lock(), uploadSocket_.lock(), listingSocket_.lock()};
-    lock.unlock();
-    for (const auto& socket : sockets)
+    for (const auto& socket : RunningSockets())
         if (socket) socket->Cancel();
     ClosePassiveListener();
-    lock.lock();
+    std::unique_lock lock(dataMutex_);
     const auto held = std::exchange(heldListeners_, {});
     lock.unlock();
     for (const auto& weak : held)

@@ -3,6 +3,7 @@
 #include "ftp/DataSocket.h"
 #include "ftp/SpeedLimit.h"
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
@@ -77,6 +78,7 @@ private:
     std::shared_ptr<PassiveListenSocket> OpenPassiveListener() const;
     void ClosePassiveListener();
     void DropPassiveListener();
+    std::array<std::shared_ptr<DataSocket>, 3> RunningSockets() const;
     bool PrepareActiveSocket(const std::shared_ptr<DataSocket>& socket);
     void Track(TransferKind kind, const std::shared_ptr<DataSocket>& socket);
     std::atomic<bool>& ActiveFlag(TransferKind kind);
