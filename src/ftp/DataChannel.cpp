@@ -135,7 +135,11 @@ void DataChannel::DropPassiveListener() {
     std::unique_lock lock(dataMutex_);
     auto listener = std::exchange(passiveListener_, {}).lock();
     lock.unlock();
-    if (listener && !listener->HasTarget()) listener->Close();
+    if (!listener) return;
+    if (!listener->HasTarget()) return listener->Close();
+    lock.lock();
+    std::erase_if(heldListeners_, [](const auto& held) { return held.expired(); });
+    heldListeners_.push_back(listener);
 }
 
 void DataChannel::ClosePassiveListener() {
@@ -174,21 +178,25 @@ void DataChannel::Abort(const std::string& previousVerb) {
         upload->Abort();
 }
 
+std::array<std::shared_ptr<DataSocket>, 3> DataChannel::RunningSockets() const {
+    std::lock_guard lock(dataMutex_);
+    return {downloadSocket_.lock(), uploadSocket_.lock(), listingSocket_.lock()};
+}
+
 void DataChannel::TimeOutTransfers() {
-    std::unique_lock lock(dataMutex_);
-    const std::shared_ptr<DataSocket> sockets[] = {downloadSocket_.lock(), uploadSocket_.lock(), listingSocket_.lock()};
-    lock.unlock();
-    for (const auto& socket : sockets)
+    for (const auto& socket : RunningSockets())
         if (socket) socket->TimeOut();
 }
 
 void DataChannel::EndTransfers() {
-    std::unique_lock lock(dataMutex_);
-    const std::shared_ptr<DataSocket> sockets[] = {downloadSocket_.lock(), uploadSocket_.lock(), listingSocket_.lock()};
-    lock.unlock();
-    for (const auto& socket : sockets)
+    for (const auto& socket : RunningSockets())
         if (socket) socket->Cancel();
     ClosePassiveListener();
+    std::unique_lock lock(dataMutex_);
+    const auto held = std::exchange(heldListeners_, {});
+    lock.unlock();
+    for (const auto& weak : held)
+        if (const auto listener = weak.lock()) listener->Close();
 }
 
 bool DataChannel::MovedSinceLastTick() {

@@ -3,12 +3,14 @@
 #include "ftp/DataSocket.h"
 #include "ftp/SpeedLimit.h"
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace tolvane::ftp {
 
@@ -76,6 +78,7 @@ private:
     std::shared_ptr<PassiveListenSocket> OpenPassiveListener() const;
     void ClosePassiveListener();
     void DropPassiveListener();
+    std::array<std::shared_ptr<DataSocket>, 3> RunningSockets() const;
     bool PrepareActiveSocket(const std::shared_ptr<DataSocket>& socket);
     void Track(TransferKind kind, const std::shared_ptr<DataSocket>& socket);
     std::atomic<bool>& ActiveFlag(TransferKind kind);
@@ -87,6 +90,8 @@ private:
     int dataPort_ = 0;
     mutable std::mutex dataMutex_;  // the session and a kick from the window both reach these
     std::weak_ptr<PassiveListenSocket> passiveListener_;
+    // Listeners a later PASV or PORT left to the transfer they hold; closed with the session.
+    std::vector<std::weak_ptr<PassiveListenSocket>> heldListeners_;
     std::weak_ptr<DataSocket> downloadSocket_;
     std::weak_ptr<DataSocket> uploadSocket_;
     std::weak_ptr<DataSocket> listingSocket_;

@@ -52,6 +52,9 @@ void PassiveListenSocket::OnAccept() {
         return;
     }
     const std::shared_ptr<DataSocket> target = WaitForTarget();
+    // Served before the transfer starts: a short transfer can answer 226 before this thread goes
+    // on, and the session's next command must not find this listener still open.
+    Close();
     if (target && target->StartTransfer()) {
         Adopt(target, accepted);
         // An ABOR between the start and the hand-over found no connection to close.
@@ -59,7 +62,6 @@ void PassiveListenSocket::OnAccept() {
     } else {
         ::close(accepted);
     }
-    Close();
 }
 
 // The client may connect before it sends the transfer command.

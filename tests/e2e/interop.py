@@ -2,7 +2,6 @@
 which commands the server answers, so that a client whose needs the server does not meet yet is skipped
 with the missing command named."""
 import calendar
-import hashlib
 import os
 import random
 import shutil
@@ -12,7 +11,7 @@ import time
 import unittest
 
 from accounts import TransferHome
-from tolvane import HomeTestCase, RawClient
+from tolvane import HomeTestCase, RawClient, tree_digest
 
 os.environ["TZ"] = "UTC"  # the server and every client read listing times in the same zone
 time.tzset()
@@ -62,19 +61,6 @@ def build_tree(root, count=TREE_FILES):
             f.write(file_data(index))
         stamp = file_time(index, now)
         os.utime(path, (stamp, stamp))
-
-
-def tree_digest(root):
-    """Relative path -> SHA-256 of each file, and relative path of each folder, under root."""
-    files, folders = {}, set()
-    for folder, dirs, names in os.walk(root):
-        for name in dirs:
-            folders.add(os.path.relpath(os.path.join(folder, name), root))
-        for name in names:
-            path = os.path.join(folder, name)
-            with open(path, "rb") as f:
-                files[os.path.relpath(path, root)] = hashlib.sha256(f.read()).hexdigest()
-    return files, folders
 
 
 def tree_stats(root, field):

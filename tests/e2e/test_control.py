@@ -2,7 +2,6 @@
 import json
 import os
 import pwd
-import random
 import re
 import signal
 import socket
@@ -36,18 +35,6 @@ def listing(home, what):
     if answer.returncode != 0:
         raise AssertionError(answer.stderr)
     return json.loads(answer.stdout)
-
-
-def low_port():
-    """A free port below 1024, which only root or the bind capability may take."""
-    while True:
-        port = random.randint(600, 1000)
-        with socket.socket() as probe:
-            try:
-                probe.bind(("127.0.0.1", port))
-                return port
-            except OSError:
-                continue
 
 
 def login(port):
@@ -340,9 +327,9 @@ class ServiceUser(HomeTestCase, unittest.TestCase):
     def test_an_unprivileged_user_holding_the_bind_capability_serves_and_reloads_low_ports(self):
         home = self.make_home()
         os.chmod(home, 0o777)
-        port = second = low_port()
+        port = second = free_port(600, 1000)
         while second == port:
-            second = low_port()
+            second = free_port(600, 1000)
         ip_home = prepare_home(home, port)
         write_account(user_file(home, ip_home, "u"), password="pw", root=home + "/", rules=[home + "/,RLI"])
         self.addCleanup(subprocess.run, ["chown", "-R", "root:root", home])

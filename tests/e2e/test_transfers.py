@@ -14,7 +14,7 @@ import time
 import unittest
 
 from accounts import TransferHome
-from tolvane import ActiveListener, HomeTestCase, connect_data, read_to_end, user_file
+from tolvane import ActiveListener, HomeTestCase, connect_data, read_to_end, sha256_file, tree_digest, user_file
 
 KiB, MiB, GiB = 1 << 10, 1 << 20, 1 << 30
 FAILED = "426 Data connection closed, transfer failed."
@@ -31,26 +31,6 @@ def payload(size, seed=1):
 
 def sha256(data):
     return hashlib.sha256(data).hexdigest()
-
-
-def sha256_file(path):
-    digest = hashlib.sha256()
-    with open(path, "rb") as f:
-        for block in iter(lambda: f.read(MiB), b""):
-            digest.update(block)
-    return digest.hexdigest()
-
-
-def tree_digest(root):
-    """Relative path -> SHA-256 for every file, and the set of directories, under root."""
-    files, folders = {}, set()
-    for folder, dirs, names in os.walk(root):
-        for name in dirs:
-            folders.add(os.path.relpath(os.path.join(folder, name), root))
-        for name in names:
-            path = os.path.join(folder, name)
-            files[os.path.relpath(path, root)] = sha256_file(path)
-    return files, folders
 
 
 def retr(ftp, name, rest=None):

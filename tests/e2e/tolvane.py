@@ -1,4 +1,5 @@
 """Starts tolvaned on a temporary server home for end-to-end tests."""
+import hashlib
 import os
 import re
 import random
@@ -16,11 +17,11 @@ BANNER = ("220-Tolvane-D v0.2 --*** Beta ***--\r\n"
           "xxx-\r\n")
 
 
-def free_port():
+def free_port(lowest=20000, highest=32000):
     # Below the ephemeral range: a port handed out for port 0 may be taken again by another
     # test's client or passive listener before the server binds it.
     while True:
-        port = random.randint(20000, 32000)
+        port = random.randint(lowest, highest)
         with socket.socket() as probe:
             try:
                 probe.bind(("127.0.0.1", port))
@@ -319,3 +320,23 @@ def user_file(home, ip_home, name, group=None):
 
 def group_file(home, ip_home, group):
     return os.path.join(home, "Database", ip_home, "Groups", group + ".FTP_Group")
+
+
+def sha256_file(path):
+    digest = hashlib.sha256()
+    with open(path, "rb") as f:
+        for block in iter(lambda: f.read(1 << 20), b""):
+            digest.update(block)
+    return digest.hexdigest()
+
+
+def tree_digest(root):
+    """Relative path -> SHA-256 for every file, and the set of directories, under root."""
+    files, folders = {}, set()
+    for folder, dirs, names in os.walk(root):
+        for name in dirs:
+            folders.add(os.path.relpath(os.path.join(folder, name), root))
+        for name in names:
+            path = os.path.join(folder, name)
+            files[os.path.relpath(path, root)] = sha256_file(path)
+    return files, folders

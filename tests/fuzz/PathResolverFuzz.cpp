@@ -42,9 +42,9 @@ void CheckRuleChoice(const std::vector<std::string>& rules, const std::string& d
         const auto rule = store::ParseAccessingRule(rules[i]);
         if (rule.path.empty()) continue;
         const std::string path = AsFolder(rule.path);
-        if (net::SameIgnoringAsciiCase(path, folder) && firstExact == 0) firstExact = static_cast<int>(i) + 1;
+        if (path == folder && firstExact == 0) firstExact = static_cast<int>(i) + 1;
         const bool reachesBelow = rule.letters.find_first_of("Id") != std::string::npos;
-        if (reachesBelow && net::BeginsIgnoringAsciiCase(folder, path))
+        if (reachesBelow && folder.starts_with(path))
             longestBelow = std::max(longestBelow, path.size());
     }
     if (firstExact != 0) return Check(chosen == firstExact);
