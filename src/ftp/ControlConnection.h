@@ -76,6 +76,8 @@ public:
 
     // PROT P: data connections are secured as the control connection is.
     bool ProtectsData() const { return protectData_; }
+    // The IP home or the account takes data connections only under PROT P.
+    bool DataMustBeProtected() const { return dataMustBeProtected_; }
     // The data side: its sockets take their in-progress flags from it.
     DataChannel& Data() { return data_; }
     // How long a transfer may wait for its data connection or move nothing, in seconds: the
@@ -149,6 +151,7 @@ private:
         std::string reply;
     };
     std::optional<Refusal> AccountLimitRefusal(const std::string& name) const;
+    std::optional<Refusal> TlsRefusal() const;
     void RefuseFailedLogin(const std::string& reason);
     void TakeLoginPlace(const std::string& name, const std::string& serverIpHome);
     void CompleteLogin(const std::string& name);
@@ -264,6 +267,7 @@ private:
     bool discardingLongLine_ = false;
     bool discardPendingLines_ = false;  // lines sent in clear behind AUTH are not run secured
     bool protectData_ = false;
+    bool dataMustBeProtected_ = false;
     std::chrono::steady_clock::time_point lastCommandAt_ = std::chrono::steady_clock::now();
     RestartMarker restart_;
     std::string previousVerb_;

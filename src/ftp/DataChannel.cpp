@@ -81,10 +81,17 @@ bool DataChannel::DataConnectionReady() {
     return false;
 }
 
+// Data in clear would show what the policy keeps secret.
+bool DataChannel::ProtectionSuffices() {
+    if (!session_.DataMustBeProtected() || session_.ProtectsData()) return true;
+    session_.SendReply("521 Data connections must be encrypted: send PROT P.\r\n");
+    return false;
+}
+
 // A listing holds no slot and is not counted against the server's limit.
 bool DataChannel::TransferAllowed(TransferKind kind) {
-    if (kind == TransferKind::Listing) return DataConnectionReady();
-    if (!ServerTransferLimitReached() && DataConnectionReady()) return true;
+    if (kind == TransferKind::Listing) return ProtectionSuffices() && DataConnectionReady();
+    if (ProtectionSuffices() && !ServerTransferLimitReached() && DataConnectionReady()) return true;
     GiveBackTransferSlot();
     return false;
 }

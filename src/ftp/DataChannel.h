@@ -83,6 +83,7 @@ private:
     void Track(TransferKind kind, const std::shared_ptr<DataSocket>& socket);
     std::atomic<bool>& ActiveFlag(TransferKind kind);
     void HandOver(const std::shared_ptr<DataSocket>& socket);
+    bool ProtectionSuffices();
 
     ControlConnection& session_;
     bool passiveMode_ = false;

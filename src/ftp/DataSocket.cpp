@@ -20,6 +20,25 @@ void DataSocket::OnConnect() {
     if (!StartTransfer()) Cancel();  // it has answered already
 }
 
+// The IP home's TlsResumption decides whether a stranger who reached the data port could be
+// the one whose TLS session this is.
+void DataSocket::OnSecured() {
+    const store::TlsResumption rule = owner_->IpHome().tlsResumption;
+    if (rule == store::TlsResumption::Off || ResumedTlsSession()) return;
+    const auto peer = PeerName();
+    if (rule == store::TlsResumption::SameAddress && peer && peer->SameAddress(owner_->Client())) return;
+    owner_->SystemMessage(owner_->Tag() + "Data connection refused: its TLS session does not resume the control "
+                                          "connection's (TlsResumption=" +
+                              std::string(store::TlsResumptionName(rule)) + ")\r\n",
+                          monitor::ErrorMessage);
+    EndStalled("425 Data connection refused: its TLS session must resume the control connection's.\r\n");
+}
+
+void DataSocket::OnSecureFailure() {
+    owner_->SystemMessage(owner_->Tag() + "Data connection refused: no TLS handshake\r\n", monitor::ErrorMessage);
+    EndStalled("425 Can't open data connection.\r\n");
+}
+
 // A tick comes after a second without events. A data connection that never comes up ends with
 // 425, a transfer that moves no byte for the limit with 426: neither holds its slot and worker
 // for ever.

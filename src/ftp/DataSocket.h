@@ -64,6 +64,8 @@ protected:
     void OnConnect() override;
     void OnIdleTick() override;
     void OnWorkerExit() override;
+    void OnSecured() override;
+    void OnSecureFailure() override;
 
     // Sleeps as long as the speed limit asks after `bytes` more have moved; false when the
     // socket was closed meanwhile.

@@ -99,7 +99,7 @@ void ControlConnection::USER(const CommandRequest& request) {
     }
     // A refused USER leaves nothing that a following PASS could log in with.
     login_.userAccepted = false;
-    if (ipHome_->tlsRequiredForLogin && !Secure()) {
+    if (ipHome_->tlsPolicy >= store::TlsPolicy::Login && !Secure()) {
         SendReply("530 This server takes logins only over TLS: send AUTH TLS first.\r\n");
         return;
     }
@@ -131,8 +131,21 @@ void ControlConnection::USER(const CommandRequest& request) {
     if (const auto refusal = AccountLimitRefusal(name)) return Refuse(refusal->reason, refusal->reply);
     login_.LoadSettings(login_.OwnSettingsFile());
     ApplyAccountSettings();
+    // Refused before the password is sent, so that it never crosses in clear.
+    if (const auto refusal = TlsRefusal()) return Refuse(refusal->reason, refusal->reply);
     login_.userAccepted = true;
     SendReply("331 Need password.\r\n");
+}
+
+// An account's own TLS policy adds to its IP home's; "off" keeps its logins out of TLS.
+std::optional<ControlConnection::Refusal> ControlConnection::TlsRefusal() const {
+    const auto policy = store::ParseTlsPolicy(login_.account.tlsPolicy);
+    if (!policy) return std::nullopt;
+    if (*policy >= store::TlsPolicy::Login && !Secure())
+        return Refusal{"TLS required", "530 This account takes logins only over TLS: send AUTH TLS first.\r\n"};
+    if (*policy == store::TlsPolicy::Off && Secure())
+        return Refusal{"TLS refused", "530 This account takes no logins over TLS.\r\n"};
+    return std::nullopt;
 }
 
 // The reply waits on this session's worker alone; an unknown user costs the same as a wrong
@@ -178,6 +191,8 @@ void ControlConnection::LoadAccount(const std::string& name) {
 void ControlConnection::ApplyAccountSettings() {
     const store::AccountSettings& account = login_.account;
     accountTimeout_ = account.timeout;
+    dataMustBeProtected_ = ipHome_->tlsPolicy == store::TlsPolicy::Data ||
+                           store::ParseTlsPolicy(account.tlsPolicy) == store::TlsPolicy::Data;
     ratioEnabled_.store(account.ratioEnabled);
     const bool keptAcrossSessions = account.ratioEnabled && account.ratioType.find("Sessions") != std::string::npos;
     credit_->Reset(account.credit, keptAcrossSessions ? login_.settingsSource : std::filesystem::path());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "net/TlsContext.h"
+#include "store/TlsPolicy.h"
 
 #include <atomic>
 #include <memory>
@@ -20,7 +21,8 @@ struct ServedIpHome {
     int userLimit = -1;      // -1: no limit
     std::shared_ptr<const net::TlsContext> tls;  // null: no certificate, no FTPS
     bool implicitTls = false;                    // TLS from the first byte
-    bool tlsRequiredForLogin = false;            // USER only on a secured control connection
+    store::TlsPolicy tlsPolicy = store::TlsPolicy::Allowed;
+    store::TlsResumption tlsResumption = store::TlsResumption::SameAddress;
 
     std::atomic<int> runningTransfers{0};
     std::atomic<int> usersLoggedIn{0};

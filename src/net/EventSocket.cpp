@@ -276,7 +276,33 @@ void EventSocket::SetTransport(std::unique_ptr<Transport> transport) { transport
 
 void EventSocket::StartTls(std::shared_ptr<const TlsContext> context, bool dataConnection) {
     transport_ = std::make_unique<TlsTransport>(std::move(context), fd_, dataConnection);
+    handshakeFirst_.store(dataConnection);
     secure_.store(true);
+}
+
+// After the handshake the handlers get the event that finished it, and both directions are
+// asked for again: the bytes that follow may already wait, and a sender needs its first write
+// event.
+bool EventSocket::AdvanceHandshake() {
+    const IoResult result = transport_->Handshake();
+    if (result.WouldBlock()) {
+        if (result.waitFor == Readiness::Readable) {
+            readArmed_.store(true);
+        } else {
+            writeWanted_.store(true);
+        }
+        return false;
+    }
+    if (!result.Moved()) {
+        lastError_.store(result.error);
+        OnSecureFailure();
+        return false;
+    }
+    handshakeFirst_.store(false);
+    OnSecured();
+    readArmed_.store(true);
+    writeWanted_.store(true);
+    return IsOpen();
 }
 
 // A transport that must write before it can go on asks the worker for the next write event,
@@ -428,6 +454,9 @@ void EventSocket::RunWorker() {
 void EventSocket::DeliverEvents(int events) {
     if (events & kEventAccept) OnAccept();
     if (events & kEventConnect) OnConnect();
+    // A peer that closes during the handshake fails it: its close is no end of the transfer.
+    const bool bytesEvent = events & (kEventWrite | kEventRead | kEventClose);
+    if (bytesEvent && handshakeFirst_.load() && !AdvanceHandshake()) return;
     if (events & kEventClose) OnClose();
     if (events & kEventWrite) {
         OnSend();

@@ -68,10 +68,13 @@ public:
     IoResult SendFile(int fileFd, off_t* offset, std::size_t count);
     // Replaces the plain transport, before the worker starts or on the worker itself.
     void SetTransport(std::unique_ptr<Transport> transport);
-    // TLS from now on, this end the server; the handshake runs in the next sends and receives.
-    // The caller keeps other threads from sending meanwhile.
+    // TLS from now on, this end the server. A control connection's handshake runs in its next
+    // sends and receives; a data connection's runs first, on the worker's events, and the
+    // handlers hear of the connection's bytes only after OnSecured has let it through. The
+    // caller keeps other threads from sending meanwhile.
     void StartTls(std::shared_ptr<const TlsContext> context, bool dataConnection);
     bool Secure() const { return secure_.load(); }
+    bool ResumedTlsSession() const { return transport_->ResumedSession(); }
     // Received bytes the transport holds that the socket's readiness would not announce.
     bool HasBufferedInput() const { return transport_->HasBufferedInput(); }
     std::optional<Endpoint> LocalName() const;
@@ -110,6 +113,10 @@ protected:
     virtual void OnSend() {}
     // End-of-life work, run on the worker once its loop has ended and the socket is closed.
     virtual void OnWorkerExit() {}
+    // A data connection's handshake has completed, or has failed (the peer spoke no TLS or was
+    // refused). The base versions let it through, and close it.
+    virtual void OnSecured() {}
+    virtual void OnSecureFailure() { Close(); }
 
     std::atomic<int> idleTicks_{0};
 
@@ -121,6 +128,8 @@ private:
     std::optional<Endpoint> QueryLocalName() const;
     bool RefreshLocalAddress();
     void NoteBlocked(const IoResult& result, bool sending);
+    // Runs the handshake of a data connection on; true once the handlers may have the events.
+    bool AdvanceHandshake();
     // The socket's poll events once any of `events` (or an error) is reported; 0 on time-out
     // or when the object is closed.
     short PollFor(short events, std::chrono::milliseconds timeout);
@@ -142,6 +151,7 @@ private:
     std::atomic<int> fd_{-1};
     std::unique_ptr<Transport> transport_;
     std::atomic<bool> secure_{false};
+    std::atomic<bool> handshakeFirst_{false};  // a data connection's handshake is not done
     std::atomic<bool> wakePending_{false};      // a wake-up signal is on its way to the worker
     std::mutex workerThreadMutex_;
     std::optional<pthread_t> workerThread_;     // under the mutex: set while it may be signalled

@@ -86,6 +86,24 @@ IoResult TlsTransport::SendFile(int fileFd, off_t* offset, std::size_t count) {
     return result;
 }
 
+IoResult TlsTransport::Handshake() {
+    std::lock_guard lock(mutex_);
+    SSL* ssl = Bound();
+    if (ssl == nullptr) return {IoStatus::Failed, 0, ENOMEM, Readiness::Writable};
+    if (SSL_is_init_finished(ssl)) return {IoStatus::Moved, 0, 0, Readiness::Writable};
+    for (;;) {
+        errno = 0;
+        const int result = SSL_do_handshake(ssl);
+        if (result == 1 || SSL_get_error(ssl, result) != SSL_ERROR_SYSCALL || errno != EINTR)
+            return Outcome(result, 0);
+    }
+}
+
+bool TlsTransport::ResumedSession() const {
+    std::lock_guard lock(mutex_);
+    return ssl_ && SSL_session_reused(ssl_.get()) == 1;
+}
+
 bool TlsTransport::HasBufferedInput() const {
     std::lock_guard lock(mutex_);
     return ssl_ && SSL_pending(ssl_.get()) > 0;

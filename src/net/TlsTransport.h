@@ -31,6 +31,8 @@ public:
     // Without kernel TLS the file goes through a buffer read here, one full record at a time.
     IoResult SendFile(int fileFd, off_t* offset, std::size_t count) override;
     bool HasBufferedInput() const override;
+    IoResult Handshake() override;
+    bool ResumedSession() const override;
     void Finish() override;
 
 private:

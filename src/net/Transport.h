@@ -41,6 +41,11 @@ public:
     // Input the transport already holds (decrypted and not yet handed out), which the socket's
     // readiness would not announce.
     virtual bool HasBufferedInput() const { return false; }
+    // Completes the opening exchange of a secure transport: Moved once done (at once for plain
+    // TCP), WouldBlock while it waits for the peer, Failed when the peer is refused.
+    virtual IoResult Handshake() { return {IoStatus::Moved, 0, 0, Readiness::Writable}; }
+    // The secure session continues one the peer made before (on the control connection).
+    virtual bool ResumedSession() const { return false; }
     // Ends the stream so that the peer can tell the end of the data from a cut.
     virtual void Finish() {}
 };

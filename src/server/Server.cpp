@@ -128,14 +128,7 @@ void Server::BringUp(const fs::path& ipHomeFile) {
     ipHome->overwriteAllowed = settings.storeOverwrite > 0;
     ipHome->transferLimit = settings.maxTransfers;
     ipHome->userLimit = settings.maxUsers;
-    ipHome->tls = LoadTls(settings, label);
-    ipHome->implicitTls = settings.tlsImplicit == 1;
-    ipHome->tlsRequiredForLogin = settings.tlsRequired == 1;
-    if (ipHome->implicitTls && !ipHome->tls) {
-        // Served in clear, its clients' passwords would cross the network in the open.
-        LogError(label + " ,failed: implicit FTPS without a certificate.\r\n");
-        return;
-    }
+    if (!TakeTlsSettings(settings, label, *ipHome)) return;
 
     const std::uint16_t port = PortNumber(settings.serverPort);
     // Out of descriptors, a client is refused the way a passive data connection is, and the
@@ -155,6 +148,28 @@ void Server::BringUp(const fs::path& ipHomeFile) {
     } else {
         LogError(label + " ,failed.\r\n");
     }
+}
+
+// A home whose TLS settings cannot be kept stays down: served in clear, its clients' passwords
+// would cross the network in the open.
+bool Server::TakeTlsSettings(const store::IpHome& settings, const std::string& label, ftp::ServedIpHome& ipHome) {
+    const auto policy = settings.tlsPolicy.empty() ? store::TlsPolicy::Allowed : store::ParseTlsPolicy(settings.tlsPolicy);
+    const auto resumption = settings.tlsResumption.empty() ? store::TlsResumption::SameAddress
+                                                           : store::ParseTlsResumption(settings.tlsResumption);
+    if (!policy || !resumption) {
+        LogError(label + " ,failed: TlsPolicy takes off, allowed, login or data and TlsResumption required, "
+                         "same-address or off.\r\n");
+        return false;
+    }
+    ipHome.tlsPolicy = *policy;
+    ipHome.tlsResumption = *resumption;
+    ipHome.implicitTls = settings.tlsImplicit == 1;
+    if (*policy != store::TlsPolicy::Off) ipHome.tls = LoadTls(settings, label);
+    if (!ipHome.tls && (ipHome.implicitTls || *policy > store::TlsPolicy::Allowed)) {
+        LogError(label + " ,failed: FTPS is required there but has no certificate.\r\n");
+        return false;
+    }
+    return true;
 }
 
 std::shared_ptr<const net::TlsContext> Server::LoadTls(const store::IpHome& settings, const std::string& label) {

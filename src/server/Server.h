@@ -52,6 +52,7 @@ private:
     void LogError(const std::string& text);
     void BringUp(const std::filesystem::path& ipHomeFile);
     // The IP home's certificate, or none; a certificate that does not load is logged.
+    bool TakeTlsSettings(const store::IpHome& settings, const std::string& label, ftp::ServedIpHome& ipHome);
     std::shared_ptr<const net::TlsContext> LoadTls(const store::IpHome& settings, const std::string& label);
     void CloseListeners();
     void EndSessions();

@@ -85,6 +85,7 @@ void LoadLimits(const ProfileFile& source, const ProfileFile& group, AccountSett
     settings.maxUsers = source.ReadInt(kMiscOptions, "MaxUsers", -1);
     if (settings.maxUsers == -1) settings.maxUsers = kAccountUsersWithoutLimit;
     settings.timeout = group.ReadInt(kMiscOptions, "Timeout", -1);
+    settings.tlsPolicy = LoginText(source, kMiscOptions, "TlsPolicy", "");
 }
 
 void LoadSpeedLimits(const ProfileFile& source, const ProfileFile& group, AccountSettings& settings) {
@@ -335,7 +336,8 @@ IpHome ReadIpHome(const fs::path& file) {
     home.tlsCertificate = profile.ReadString(kServerSettings, "TlsCertificate", "");
     home.tlsKey = profile.ReadString(kServerSettings, "TlsKey", "");
     home.tlsImplicit = profile.ReadInt(kServerSettings, "TlsImplicit", 0);
-    home.tlsRequired = profile.ReadInt(kServerSettings, "TlsRequired", 0);
+    home.tlsPolicy = profile.ReadString(kServerSettings, "TlsPolicy", "");
+    home.tlsResumption = profile.ReadString(kServerSettings, "TlsResumption", "");
     home.usersDir = UsersDir(file.parent_path(), home.name);
     home.groupsDir = GroupsDir(file.parent_path(), home.name);
     return home;

@@ -64,7 +64,8 @@ struct IpHome {
     std::string tlsCertificate;  // PEM paths; empty: the program-wide pair
     std::string tlsKey;          // empty: the key is in the certificate's file
     int tlsImplicit = 0;         // exactly 1: TLS from the first byte (FTPS on port 990)
-    int tlsRequired = 0;         // exactly 1: no login before AUTH TLS
+    std::string tlsPolicy;       // off, allowed, login or data; empty: allowed
+    std::string tlsResumption;   // required, same-address or off; empty: same-address
     std::filesystem::path usersDir;
     std::filesystem::path groupsDir;
 };

@@ -29,6 +29,7 @@ struct AccountSettings {
     bool allow = false;                        // the per-address limit is in force
     int multipleLogins = 1;                    // sessions of this account from one address
     bool hideHidden = false;
+    std::string tlsPolicy;  // off, allowed, login or data; anything else: as the IP home says
     bool ratioEnabled = false;
     std::string ratioType;
     int upload = 0;

@@ -2,6 +2,7 @@
 import ftplib
 import io
 import os
+import socket
 import ssl
 import subprocess
 import unittest
@@ -154,7 +155,7 @@ class FtpsProtocol(HomeTestCase, unittest.TestCase):
         self.assertNotIn(b"220", received)
 
     def test_login_in_clear_refused_where_tls_is_required(self):
-        server = TransferHome(self, extra="TlsRequired=1\n")
+        server = TransferHome(self, extra="TlsPolicy=login\n")
         with_certificate(server.home)
         server.start()
         plain = RawClient(server.port)
@@ -166,6 +167,81 @@ class FtpsProtocol(HomeTestCase, unittest.TestCase):
         client = self.secured_client(server)
         client.command("USER u")
         self.assertTrue(client.command("PASS pw").startswith("230"))
+
+    def test_data_connections_under_each_resumption_policy(self):
+        for policy in ("required", "same-address", "off"):
+            with self.subTest(policy=policy):
+                server = TransferHome(self, extra="TlsResumption=%s\n" % policy)
+                with_certificate(server.home)
+                server.write("file.txt", b"secret")
+                server.start()
+                client = self.secured_client(server)
+                client.command("USER u")
+                client.command("PASS pw")
+                client.command("PROT P")
+                port = client.pasv()
+                stranger = connect_data(port, source="127.0.0.2")
+                self.assertEqual(stranger.recv(1), b"")
+                stranger.close()
+                # A data connection with a TLS session of its own, as ftplib makes.
+                data = connect_data(port)
+                self.assertTrue(client.command("RETR file.txt").startswith("150"))
+                secured = CLIENT_CONTEXT.wrap_socket(data)
+                if policy == "required":
+                    self.assertEqual(secured.recv(100), b"")
+                    self.assertEqual(client.reply(), "425 Data connection refused: its TLS session must resume "
+                                                     "the control connection's.\r\n")
+                    self.assertTrue(server.daemon.wait_for_line("(TlsResumption=required)"))
+                else:
+                    self.assertEqual(secured.recv(100), b"secret")
+                    self.assertEqual(client.reply(), "226 Transfer complete.\r\n")
+                secured.close()
+
+    def test_curl_resumes_its_session_where_resumption_is_required(self):
+        server = TransferHome(self, extra="TlsResumption=required\nTlsPolicy=data\n")
+        with_certificate(server.home)
+        data = os.urandom(200000)
+        server.write("file.bin", data)
+        server.start()
+        url = "ftp://127.0.0.1:%d/" % server.port
+        curl = ["curl", "-sS", "--fail", "--ssl-reqd", "-k", "-u", "u:pw"]
+        got = subprocess.run([*curl, url + "file.bin"], check=True, capture_output=True, timeout=60).stdout
+        self.assertEqual(got, data)
+        subprocess.run([*curl, "-T", "-", url + "up.bin"], input=data, check=True, capture_output=True, timeout=60)
+        self.assertEqual(server.read("up.bin"), data)
+
+    def test_data_in_clear_refused(self):
+        server = TransferHome(self)
+        with_certificate(server.home)
+        server.write("file.txt", b"secret")
+        server.user("careful", misc={"TlsPolicy": "data"})
+        server.start()
+        plain = RawClient(server.port)
+        self.addCleanup(plain.close)
+        plain.reply()
+        self.assertEqual(plain.command("USER careful"),
+                         "530 This account takes logins only over TLS: send AUTH TLS first.")
+        client = self.secured_client(server)
+        client.command("USER careful")
+        self.assertTrue(client.command("PASS pw").startswith("230"))
+        client.pasv()
+        self.assertEqual(client.command("RETR file.txt"), "521 Data connections must be encrypted: send PROT P.")
+        # Under PROT P a client that speaks in clear on the data connection gets nothing, and
+        # what it sends is not stored.
+        client.command("PROT P")
+        data = connect_data(client.pasv())
+        self.assertTrue(client.command("RETR file.txt").startswith("150"))
+        data.shutdown(socket.SHUT_WR)
+        self.assertEqual(data.recv(100), b"")
+        data.close()
+        self.assertEqual(client.reply(), "425 Can't open data connection.\r\n")
+        data = connect_data(client.pasv())
+        self.assertTrue(client.command("STOR up.txt").startswith("150"))
+        data.sendall(b"uploaded in clear")
+        data.close()
+        self.assertEqual(client.reply(), "425 Can't open data connection.\r\n")
+        self.assertNotEqual(server.read("up.txt") if os.path.exists(server.path("up.txt")) else b"",
+                            b"uploaded in clear")
 
     def test_home_without_certificate_offers_no_tls(self):
         server = TransferHome(self)
