@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <openssl/bio.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
 #include <unistd.h>
@@ -15,7 +16,10 @@ TlsTransport::TlsTransport(std::shared_ptr<const TlsContext> context, const std:
     : context_(std::move(context)), descriptor_(descriptor), ssl_(SSL_new(context_->Native())) {
     if (!ssl_) return;
     SSL_set_accept_state(ssl_.get());
-    if (dataConnection) SSL_set_num_tickets(ssl_.get(), 0);
+    if (!dataConnection) return;
+    SSL_set_num_tickets(ssl_.get(), 0);
+    // Only files go out in bulk; a control connection's replies gain nothing from it.
+    SSL_set_options(ssl_.get(), SSL_OP_ENABLE_KTLS);
 }
 
 SSL* TlsTransport::Bound() {
@@ -72,6 +76,29 @@ IoResult TlsTransport::Receive(void* buffer, std::size_t length) {
 }
 
 IoResult TlsTransport::SendFile(int fileFd, off_t* offset, std::size_t count) {
+    return KernelSendsFile() ? SendFileInKernel(fileFd, offset, count) : SendFileThroughBuffer(fileFd, offset, count);
+}
+
+bool TlsTransport::KernelSendsFile() const {
+    std::lock_guard lock(mutex_);
+    return bound_ && BIO_get_ktls_send(SSL_get_wbio(ssl_.get())) == 1;
+}
+
+IoResult TlsTransport::SendFileInKernel(int fileFd, off_t* offset, std::size_t count) {
+    std::lock_guard lock(mutex_);
+    for (;;) {
+        errno = 0;
+        const ossl_ssize_t sent = SSL_sendfile(ssl_.get(), fileFd, *offset, count, 0);
+        if (sent > 0) {
+            *offset += static_cast<off_t>(sent);
+            return {IoStatus::Moved, static_cast<std::size_t>(sent), 0, Readiness::Writable};
+        }
+        if (sent == 0) return {IoStatus::Ended, 0, 0, Readiness::Writable};
+        if (SSL_get_error(ssl_.get(), -1) != SSL_ERROR_SYSCALL || errno != EINTR) return Outcome(-1, 0);
+    }
+}
+
+IoResult TlsTransport::SendFileThroughBuffer(int fileFd, off_t* offset, std::size_t count) {
     if (fileBlockLength_ == 0) {
         const ssize_t read = ::pread(fileFd, fileBlock_.data(), std::min(count, fileBlock_.size()), *offset);
         if (read < 0) return {IoStatus::Failed, 0, errno, Readiness::Writable};

@@ -28,8 +28,12 @@ public:
 
     IoResult Send(const void* data, std::size_t length, bool more) override;
     IoResult Receive(void* buffer, std::size_t length) override;
-    // Without kernel TLS the file goes through a buffer read here, one full record at a time.
+    // With kernel TLS the kernel encrypts the file on its way out, as sendfile does for plain
+    // TCP; otherwise it goes through a buffer read here, one full record at a time.
     IoResult SendFile(int fileFd, off_t* offset, std::size_t count) override;
+    // The kernel took over the encryption of what this end sends (a data connection, where the
+    // kernel offers TLS).
+    bool KernelSendsFile() const;
     bool HasBufferedInput() const override;
     IoResult Handshake() override;
     bool ResumedSession() const override;
@@ -42,6 +46,8 @@ private:
     IoResult Outcome(int result, std::size_t moved);
     // Under the mutex: the TLS state, bound to the socket; null when it cannot be made.
     SSL* Bound();
+    IoResult SendFileInKernel(int fileFd, off_t* offset, std::size_t count);
+    IoResult SendFileThroughBuffer(int fileFd, off_t* offset, std::size_t count);
 
     const std::shared_ptr<const TlsContext> context_;
     const std::atomic<int>& descriptor_;

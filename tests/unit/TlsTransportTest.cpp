@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <fstream>
+#include <netinet/in.h>
 #include <openssl/ssl.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -134,6 +137,53 @@ TEST_F(TlsTransportTest, CarriesCommandsRepliesAndFiles) {
     EXPECT_TRUE(closeNotified);
     EXPECT_EQ(downloaded, "331 ok\r\n" + file);
     EXPECT_EQ(offset, static_cast<off_t>(file.size()));
+}
+
+// Kernel TLS needs a TCP socket and the kernel's "tls" module; without them a data connection's
+// file goes through the buffer, and arrives whole either way.
+TEST_F(TlsTransportTest, DataConnectionSendsFileWithOrWithoutKernelTls) {
+    std::string file(300 * 1024 + 5, '\0');
+    for (std::size_t i = 0; i < file.size(); ++i) file[i] = static_cast<char>(i * 13 % 253);
+    WriteText(folder.path() / "file", file);
+
+    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    ASSERT_EQ(::bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::listen(listener, 1);
+    ::getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+    const int clientFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(::connect(clientFd, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    std::atomic<int> serverFd = ::accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    ::close(listener);
+
+    std::string downloaded;
+    bool kernelSends = false;
+    {
+        TlsTransport server(context, serverFd, true);
+        std::thread client([&] {
+            Client peer(clientFd, TLS1_3_VERSION);
+            ASSERT_TRUE(peer.Handshake());
+            downloaded = peer.ReadToEnd();
+        });
+        ASSERT_TRUE(Drive(serverFd, [&] { return server.Handshake(); }).Moved());
+        kernelSends = server.KernelSendsFile();
+        const int fd = ::open((folder.path() / "file").c_str(), O_RDONLY);
+        off_t offset = 0;
+        while (Drive(serverFd, [&] { return server.SendFile(fd, &offset, 1 << 20); }).Moved()) {
+        }
+        ::close(fd);
+        server.Finish();
+        client.join();
+    }
+    ::close(serverFd);
+    ::close(clientFd);
+    std::ifstream modules("/proc/sys/net/ipv4/tcp_available_ulp");
+    const std::string available((std::istreambuf_iterator<char>(modules)), std::istreambuf_iterator<char>());
+    if (available.find("tls") == std::string::npos) EXPECT_FALSE(kernelSends);
+    EXPECT_EQ(downloaded, file);
 }
 
 // TLS 1.1 and older are refused; the server ends the handshake with a failure.
