@@ -165,6 +165,7 @@ void SetMiscOptions(ProfileEditor& editor, const AccountValues& values) {
     editor.Set(kMiscOptions, "LoginMessage", values.loginMessage);
     editor.Set(kMiscOptions, "Timeout", std::to_string(TimeoutSeconds(values.timeoutMinutes)));
     editor.Set(kMiscOptions, "MultipleLogins", values.multipleLogins);
+    editor.SetOptional(kMiscOptions, "TlsPolicy", values.tlsPolicy);
 }
 
 void SetRatio(ProfileEditor& editor, const AccountValues& values) {
@@ -352,6 +353,11 @@ bool WriteIpHome(const fs::path& file, const IpHome& values) {
     editor.Set(kServerSettings, "MaxTransfers", LimitText(values.maxTransfers));
     editor.Set(kServerSettings, "Disabled", std::to_string(values.disabled));
     editor.Set(kServerSettings, "STORE_overwrite", std::to_string(values.storeOverwrite));
+    editor.SetOptional(kServerSettings, "TlsPolicy", values.tlsPolicy);
+    editor.SetOptional(kServerSettings, "TlsResumption", values.tlsResumption);
+    editor.SetOptional(kServerSettings, "TlsCertificate", values.tlsCertificate);
+    editor.SetOptional(kServerSettings, "TlsKey", values.tlsKey);
+    editor.SetOptional(kServerSettings, "TlsImplicit", values.tlsImplicit == 1 ? "1" : "");
     return editor.Save();
 }
 
@@ -438,6 +444,7 @@ AccountValues ReadAccountValues(const ProfileFile& profile) {
     values.loginMessage = profile.ReadString("MISC-OPTIONS", "LoginMessage", "");
     values.timeoutMinutes = TimeoutMinutes(profile);
     values.multipleLogins = FieldText(profile, "MISC-OPTIONS", "MultipleLogins");
+    values.tlsPolicy = profile.ReadString("MISC-OPTIONS", "TlsPolicy", "");
     values.ratioEnabled = NotFalse(profile, "RATIO", "RatioEnabled");
     values.ratioType = profile.ReadString("RATIO", "RatioType", "");
     values.upload = FieldText(profile, "RATIO", "Upload");

@@ -31,6 +31,7 @@ void ShowLimits(std::ostream& out, const AccountValues& values) {
              values.allow ? (values.multipleLogins.empty() ? "1" : values.multipleLogins) : "off");
     ShowLine(out, "timeout", values.timeoutMinutes.empty() ? "none" : values.timeoutMinutes + " minutes");
     ShowLine(out, "login message", OrNone(values.loginMessage));
+    ShowLine(out, "tls", values.tlsPolicy.empty() ? "as the IP home" : values.tlsPolicy);
 }
 
 void ShowExtras(std::ostream& out, const AccountValues& values) {

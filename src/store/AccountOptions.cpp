@@ -4,6 +4,7 @@
 #include "store/CommandError.h"
 #include "store/CommandPlaces.h"
 #include "store/CommandValues.h"
+#include "store/TlsPolicy.h"
 
 #include <ostream>
 
@@ -39,12 +40,19 @@ void ApplyRules(const Arguments& arguments, AccountValues& values) {
     for (const std::string& text : arguments.All("--ip-rule")) values.ipAccessRules.push_back(CheckedIpRule(text));
 }
 
+std::string TlsPolicyOption(std::string_view text) {
+    if (text == "iphome") return {};
+    if (!ParseTlsPolicy(text)) Misused("--tls: expected off, allowed, login, data or iphome, got " + Quoted(text));
+    return std::string(text);
+}
+
 void ApplyLimits(const Arguments& arguments, AccountValues& values) {
     if (const auto text = arguments.Last("--max-users"))
         values.maxUsers = *text == "none" ? std::string() : Count("--max-users", *text);
     if (const auto text = arguments.Last("--multiple-logins")) values.multipleLogins = Count("--multiple-logins", *text);
     if (const auto text = arguments.Last("--timeout-minutes")) values.timeoutMinutes = Count("--timeout-minutes", *text);
     if (const auto text = arguments.Last("--login-message")) values.loginMessage = *text;
+    if (const auto text = arguments.Last("--tls")) values.tlsPolicy = TlsPolicyOption(*text);
     ApplySwitch(arguments, "--relative-paths", "--absolute-paths", values.showRelativePath);
     ApplySwitch(arguments, "--disabled", "--enabled", values.disableAccount);
     ApplySwitch(arguments, "--hide-hidden", "--show-hidden", values.hideHidden);
@@ -124,7 +132,7 @@ const std::vector<Option>& AccountOptionList() {
         {"--ratio", true},           {"--no-ratio", false},      {"--log", true},
         {"--no-log", false},         {"--log-content", true},    {"--speed", true},
         {"--speed-rule", true},      {"--no-speed-rules", false}, {"--iphome", true},
-        {"--group", true},           {"--help", false}};
+        {"--group", true},           {"--tls", true},            {"--help", false}};
     return kAccountOptions;
 }
 

@@ -59,6 +59,7 @@ struct AccountValues {
     bool hideHidden = false;
     bool showRelativePath = false;
     bool allow = false;
+    std::string tlsPolicy;  // off, allowed, login or data; empty: as the IP home says
     std::string maxUsers;
     std::string loginMessage;
     std::string timeoutMinutes;  // saved as seconds; 0 or empty saves -1 (none)

@@ -7,6 +7,7 @@
 #include "store/CommandValues.h"
 #include "net/Endpoint.h"
 #include "store/ProfileFile.h"
+#include "store/TlsPolicy.h"
 
 namespace tolvane::store::cli {
 namespace fs = std::filesystem;
@@ -40,6 +41,31 @@ int OptionalCount(const Arguments& arguments, std::string_view option) {
     return text ? ParseProfileInt(Count(option, *text)) : -1;
 }
 
+std::string ExistingPemFile(std::string_view option, const std::string& text) {
+    if (text.empty()) return text;
+    if (!fs::path(text).is_absolute() || !IsFile(text)) Misused(std::string(option) + ": no file " + Quoted(text));
+    return text;
+}
+
+// The FTPS options of add and set; set keeps every value it is not given.
+void ApplyTlsOptions(const Arguments& arguments, IpHome& home) {
+    if (const auto text = arguments.Last("--tls")) {
+        if (!ParseTlsPolicy(*text)) Misused("--tls: expected off, allowed, login or data, got " + Quoted(*text));
+        home.tlsPolicy = *text;
+    }
+    if (const auto text = arguments.Last("--tls-resumption")) {
+        if (!ParseTlsResumption(*text))
+            Misused("--tls-resumption: expected required, same-address or off, got " + Quoted(*text));
+        home.tlsResumption = *text;
+    }
+    if (const auto text = arguments.Last("--certificate")) home.tlsCertificate = ExistingPemFile("--certificate", *text);
+    if (const auto text = arguments.Last("--key")) home.tlsKey = ExistingPemFile("--key", *text);
+    for (const auto& option : arguments.options) {
+        if (option.first == "--implicit-tls") home.tlsImplicit = 1;
+        if (option.first == "--explicit-tls") home.tlsImplicit = 0;
+    }
+}
+
 int IpHomeAdd(const fs::path& serverHome, const Arguments& arguments, std::ostream& out) {
     ExpectPositionals(arguments, 2, "ADDRESS PORT");
     IpHome home;
@@ -51,6 +77,7 @@ int IpHomeAdd(const fs::path& serverHome, const Arguments& arguments, std::ostre
     home.maxTransfers = OptionalCount(arguments, "--max-transfers");
     home.disabled = arguments.Has("--disabled") ? 1 : 0;
     home.storeOverwrite = arguments.Has("--overwrite") ? 1 : 0;
+    ApplyTlsOptions(arguments, home);
     const fs::path database = DatabaseDir(serverHome);
     if (IsFile(IpHomeFile(database, home.name))) Failed("IP home " + Quoted(home.name) + " already exists");
     std::error_code error;
@@ -81,8 +108,24 @@ int IpHomeShow(const fs::path& serverHome, const Arguments& arguments, std::ostr
     ShowLine(out, "max transfers", LimitText(home.maxTransfers));
     ShowLine(out, "disabled", OnOff(home.disabled == 1));
     ShowLine(out, "overwrite", OnOff(home.storeOverwrite > 0));
+    ShowLine(out, "tls", home.tlsPolicy.empty() ? "allowed" : home.tlsPolicy);
+    ShowLine(out, "tls resumption", home.tlsResumption.empty() ? "same-address" : home.tlsResumption);
+    ShowLine(out, "implicit tls", OnOff(home.tlsImplicit == 1));
+    ShowLine(out, "certificate", home.tlsCertificate.empty() ? "the program-wide one" : home.tlsCertificate);
+    ShowLine(out, "key", home.tlsKey.empty() ? "with the certificate" : home.tlsKey);
     ShowLine(out, "users", std::to_string(ListTitles(folders.usersDir, kUserExtension).size()));
     ShowLine(out, "groups", std::to_string(ListTitles(folders.groupsDir, kGroupExtension).size()));
+    return kCommandSucceeded;
+}
+
+int IpHomeSet(const fs::path& serverHome, const Arguments& arguments, std::ostream& out) {
+    ExpectPositionals(arguments, 1, "TITLE");
+    const HomeFolders folders = ExistingIpHome(serverHome, arguments.positionals[0]);
+    const fs::path file = IpHomeFile(DatabaseDir(serverHome), folders.title);
+    IpHome home = ReadIpHome(file);
+    ApplyTlsOptions(arguments, home);
+    if (!WriteIpHome(file, home)) Failed(CannotWrite(file.parent_path()));
+    out << "updated IP home " << folders.title << '\n';
     return kCommandSucceeded;
 }
 
@@ -101,7 +144,10 @@ int IpHomeRemove(const fs::path& serverHome, const Arguments& arguments, std::os
 const std::vector<Option>& IpHomeOptionList() {
     static const std::vector<Option> kIpHomeOptions = {{"--name", true},      {"--max-users", true},
                                                        {"--max-transfers", true}, {"--overwrite", false},
-                                                       {"--disabled", false},  {"--help", false}};
+                                                       {"--disabled", false},  {"--tls", true},
+                                                       {"--tls-resumption", true}, {"--implicit-tls", false},
+                                                       {"--explicit-tls", false}, {"--certificate", true},
+                                                       {"--key", true},        {"--help", false}};
     return kIpHomeOptions;
 }
 
@@ -109,6 +155,7 @@ int RunIpHome(const fs::path& serverHome, const std::string& verb, const Argumen
     if (verb == "list") return IpHomeList(serverHome, arguments, out);
     if (verb == "add") return IpHomeAdd(serverHome, arguments, out);
     if (verb == "show") return IpHomeShow(serverHome, arguments, out);
+    if (verb == "set") return IpHomeSet(serverHome, arguments, out);
     return IpHomeRemove(serverHome, arguments, out);
 }
 

@@ -166,10 +166,11 @@ public:
         usesCrLf_ = !lines_.empty() && lines_.front().text.ends_with('\r');
     }
 
-    void Set(std::string_view section, std::string_view key, std::string_view value) {
+    // `add` false: only a key the file has already is changed.
+    void Set(std::string_view section, std::string_view key, std::string_view value, bool add) {
         const auto header = FindSection(section);
         if (header == kNone) {
-            AppendSection(section, key, value);
+            if (add) AppendSection(section, key, value);
             return;
         }
         const auto end = SectionEnd(header);
@@ -179,7 +180,7 @@ public:
                 return;
             }
         }
-        Insert(LastContentLine(header, end) + 1, key, value);
+        if (add) Insert(LastContentLine(header, end) + 1, key, value);
     }
 
     std::string Serialise() const {
@@ -414,7 +415,13 @@ bool ProfileEditor::Set(std::string_view section, std::string_view key, std::str
         refused_ = true;
         return false;
     }
-    assignments_.push_back({std::string(section), std::string(key), std::string(value)});
+    assignments_.push_back({std::string(section), std::string(key), std::string(value), true});
+    return true;
+}
+
+bool ProfileEditor::SetOptional(std::string_view section, std::string_view key, std::string_view value) {
+    if (!Set(section, key, value)) return false;
+    assignments_.back().addIfMissing = !value.empty();
     return true;
 }
 
@@ -436,7 +443,7 @@ bool ProfileEditor::SaveAfter(const Preparation& prepare) {
     if (assignments_.empty()) return true;
     ProfileDocument document(current.text);
     for (const Assignment& assignment : assignments_) {
-        document.Set(assignment.section, assignment.key, assignment.value);
+        document.Set(assignment.section, assignment.key, assignment.value, assignment.addIfMissing);
     }
     const bool replaced = ReplaceFile(folderFd.get(), folder, file_, document.Serialise(), current.mode);
     ProfileReadScope::ForgetAll();

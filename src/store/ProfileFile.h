@@ -88,6 +88,9 @@ public:
     // Refuses (returns false, records nothing) text that would break the line
     // format: line breaks or NUL anywhere, ']' in a section, '=' in a key, an empty key.
     bool Set(std::string_view section, std::string_view key, std::string_view value);
+    // As Set, but an empty value adds no key to a file that lacks it: files that never used a
+    // newer setting stay as they were.
+    bool SetOptional(std::string_view section, std::string_view key, std::string_view value);
     // All or nothing: false, with the file untouched, when a Set was refused or
     // the file could not be replaced; an existing file that cannot be read is
     // left untouched.
@@ -102,6 +105,7 @@ private:
         std::string section;
         std::string key;
         std::string value;
+        bool addIfMissing;
     };
 
     std::filesystem::path file_;

@@ -2,6 +2,7 @@
 
 #include "ui/EditorPrompts.h"
 
+#include <QComboBox>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -9,10 +10,28 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <utility>
+
 namespace tolvane::ui {
 namespace {
 
 const QString kTextFileFilter = "Ascii - Text File (*.txt)";
+
+// Shown text and the value the account file keeps; empty: the IP home's policy.
+const std::pair<const char*, const char*> kTlsPolicies[] = {
+    {"As the IP home says", ""},
+    {"Refused", "off"},
+    {"Allowed", "allowed"},
+    {"Required for login", "login"},
+    {"Required for login and data", "data"},
+};
+
+QComboBox* TlsPolicyBox(QWidget* parent) {
+    auto* box = new QComboBox(parent);
+    box->setObjectName("tlsPolicyBox");
+    for (const auto& [text, value] : kTlsPolicies) box->addItem(text, QString(value));
+    return box;
+}
 
 QHBoxLayout* Row(QWidget* first, QWidget* second) {
     auto* row = new QHBoxLayout;
@@ -32,7 +51,8 @@ AccountMorePage::AccountMorePage(EditorPrompts& prompts, QWidget* parent)
       timeoutEdit_(NamedEdit("timeoutEdit", this)),
       loginMessageEdit_(NamedEdit("loginMessageEdit", this)),
       hideHiddenBox_(NamedBox("Hide Hidden Files and Directories in Directory Listing", "hideHiddenBox", this)),
-      relativePathBox_(NamedBox("Show Relative Path", "showRelativePathBox", this)) {
+      relativePathBox_(NamedBox("Show Relative Path", "showRelativePathBox", this)),
+      tlsPolicyBox_(TlsPolicyBox(this)) {
     constexpr int kNumberWidth = 120;
     for (QLineEdit* number : {maxUsersEdit_, multipleLoginsEdit_, timeoutEdit_}) number->setMaximumWidth(kNumberWidth);
     auto* browse = new QPushButton("...", this);
@@ -54,6 +74,7 @@ AccountMorePage::AccountMorePage(EditorPrompts& prompts, QWidget* parent)
     timeout->addStretch(1);
     form->addRow("Connection Timeout after:", timeout);
     form->addRow("Login Message File:", Row(loginMessageEdit_, browse));
+    form->addRow("FTPS:", tlsPolicyBox_);
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(form);
@@ -71,6 +92,10 @@ void AccountMorePage::Load(const store::AccountValues& values) {
     loginMessageEdit_->setText(FromStd(values.loginMessage));
     hideHiddenBox_->setChecked(values.hideHidden);
     relativePathBox_->setChecked(values.showRelativePath);
+    // A value this editor does not know is kept as the file has it.
+    const int known = tlsPolicyBox_->findData(FromStd(values.tlsPolicy));
+    if (known < 0) tlsPolicyBox_->addItem(FromStd(values.tlsPolicy), FromStd(values.tlsPolicy));
+    tlsPolicyBox_->setCurrentIndex(known < 0 ? tlsPolicyBox_->count() - 1 : known);
 }
 
 void AccountMorePage::Store(store::AccountValues& values) const {
@@ -82,6 +107,7 @@ void AccountMorePage::Store(store::AccountValues& values) const {
     values.loginMessage = ToStd(loginMessageEdit_->text());
     values.hideHidden = hideHiddenBox_->isChecked();
     values.showRelativePath = relativePathBox_->isChecked();
+    values.tlsPolicy = ToStd(tlsPolicyBox_->currentData().toString());
 }
 
 // These four are checked at USER against the member's own file; a group's values would never count.

@@ -2,9 +2,12 @@
 
 #include "ui/AccountPage.h"
 
+class QComboBox;
+
 namespace tolvane::ui {
 
-// The "More" page: disabling, session limits, time-out, login message and listing options.
+// The "More" page: disabling, session limits, time-out, login message, listing options and
+// what the account asks of FTPS.
 class AccountMorePage : public AccountPage {
 public:
     AccountMorePage(EditorPrompts& prompts, QWidget* parent);
@@ -24,6 +27,7 @@ private:
     QLineEdit* loginMessageEdit_;
     QCheckBox* hideHiddenBox_;
     QCheckBox* relativePathBox_;
+    QComboBox* tlsPolicyBox_;
 };
 
 }  // namespace tolvane::ui
