@@ -15,12 +15,12 @@
 #include <atomic>
 #include <barrier>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <optional>
 #include <random>
-#include <csignal>
 #include <string>
 #include <sys/resource.h>
 #include <thread>
