@@ -22,17 +22,6 @@ void SetTimeouts(int fd, int seconds) {
     setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
 }
 
-bool SendAll(int fd, const char* data, std::size_t length) {
-    while (length > 0) {
-        const ssize_t sent = ::send(fd, data, length, MSG_NOSIGNAL);
-        if (sent < 0 && errno == EINTR) continue;
-        if (sent <= 0) return false;
-        data += sent;
-        length -= static_cast<std::size_t>(sent);
-    }
-    return true;
-}
-
 // "227 Entering Passive Mode (h1,h2,h3,h4,p1,p2)": only the port is used, the host is ours.
 int PassivePort(const std::string& reply) {
     const auto open = reply.find('(');
@@ -45,20 +34,20 @@ int PassivePort(const std::string& reply) {
 
 }  // namespace
 
-FtpClient::FtpClient(std::string host, std::uint16_t port, int timeoutSeconds)
-    : host_(std::move(host)), port_(port), timeoutSeconds_(timeoutSeconds) {}
+FtpClient::FtpClient(std::string host, std::uint16_t port, int timeoutSeconds, SSL_CTX* tls)
+    : host_(std::move(host)), port_(port), timeoutSeconds_(timeoutSeconds), tls_(tls) {}
 
 FtpClient::~FtpClient() { Disconnect(); }
 
 void FtpClient::Disconnect() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
+    control_.Close();
+    session_.reset();
     pending_.clear();
 }
 
-bool FtpClient::Connect(std::uint16_t port, int& fd) const {
-    fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return false;
+int FtpClient::Connect(std::uint16_t port) const {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return -1;
     SetTimeouts(fd, timeoutSeconds_);
     // The run leaves thousands of connections in TIME_WAIT on ephemeral ports; marked reusable,
     // they do not keep a server (or a test) that binds one of those ports with SO_REUSEADDR from
@@ -71,32 +60,42 @@ bool FtpClient::Connect(std::uint16_t port, int& fd) const {
     inet_pton(AF_INET, host_.c_str(), &address.sin_addr);
     if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
         ::close(fd);
-        fd = -1;
-        return false;
+        return -1;
     }
-    return true;
+    return fd;
 }
 
 bool FtpClient::Login(const std::string& user, const std::string& password, int timeoutSeconds, bool binary) {
     Disconnect();
     int code = 0;
-    if (!Connect(port_, fd_)) return false;
-    SetTimeouts(fd_, timeoutSeconds);
+    const int fd = Connect(port_);
+    if (fd < 0) return false;
+    control_ = Channel(fd);
+    SetTimeouts(fd, timeoutSeconds);
     const int one = 1;
-    setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     if (!ReadReply(code) || code != 220) return false;
+    if (tls_ && !SecureControl()) return false;
     if (!Command("USER " + user, code)) return false;
     if (code == 331 && !Command("PASS " + password, code)) return false;
     if (code != 230) return false;
-    SetTimeouts(fd_, timeoutSeconds_);
+    if (tls_ && !((Command("PBSZ 0", code) && code == 200) && (Command("PROT P", code) && code == 200))) return false;
+    // The replies read under TLS carried the server's session tickets, if it sends any.
+    if (tls_) session_ = control_.Session();
+    SetTimeouts(fd, timeoutSeconds_);
     return !binary || (Command("TYPE I", code) && code == 200);
+}
+
+bool FtpClient::SecureControl() {
+    int code = 0;
+    return Command("AUTH TLS", code) && code == 234 && control_.StartTls(tls_, nullptr);
 }
 
 bool FtpClient::Quit() {
     int code = 0;
     const bool said = Command("QUIT", code) && code == 221;
     char rest[256];
-    while (fd_ >= 0 && ::recv(fd_, rest, sizeof rest, 0) > 0) {
+    while (control_.Open() && control_.Receive(rest, sizeof rest) > 0) {
     }
     Disconnect();
     return said;
@@ -109,7 +108,7 @@ bool FtpClient::ChangeDirectory(const std::string& path) {
 
 bool FtpClient::Command(const std::string& line, int& code) {
     const std::string text = line + "\r\n";
-    return fd_ >= 0 && SendAll(fd_, text.data(), text.size()) && ReadReply(code);
+    return control_.Open() && control_.SendAll(text.data(), text.size()) && ReadReply(code);
 }
 
 // A reply is one line "ddd text" or several, from "ddd-" to the line that starts "ddd ".
@@ -139,20 +138,38 @@ bool FtpClient::ReadLine(std::string& line) {
         }
         if (pending_.size() > kMaxReplyLine) return false;
         char chunk[1024];
-        const ssize_t got = ::recv(fd_, chunk, sizeof chunk, 0);
-        if (got < 0 && errno == EINTR) continue;
+        const ssize_t got = control_.Receive(chunk, sizeof chunk);
         if (got <= 0) return false;
         pending_.append(chunk, static_cast<std::size_t>(got));
     }
 }
 
-int FtpClient::OpenPassive() {
+bool FtpClient::OpenPassive(Channel& data) {
     int code = 0;
-    if (!Command("PASV", code) || code != 227) return -1;
+    if (!Command("PASV", code) || code != 227) return false;
     const int port = PassivePort(reply_);
-    int data = -1;
-    if (port <= 0 || !Connect(static_cast<std::uint16_t>(port), data)) return -1;
-    return data;
+    const int fd = port > 0 ? Connect(static_cast<std::uint16_t>(port)) : -1;
+    if (fd < 0) return false;
+    data = Channel(fd);
+    return true;
+}
+
+// The data connection's handshake follows the 150 reply: servers start theirs on the command.
+bool FtpClient::StartData(Channel& data) {
+    if (!tls_) return true;
+    const bool started = data.StartTls(tls_, session_.get());
+    dataResumed_ = data.Resumed();
+    return started;
+}
+
+void FtpClient::EndData(Channel& data) {
+    data.Finish();
+    if (auto latest = data.Session()) session_ = std::move(latest);
+    data.Close();
+}
+
+std::string FtpClient::TlsSummary() const {
+    return control_.Describe() + (dataResumed_ ? ", data resumed" : ", data not resumed");
 }
 
 std::int64_t FtpClient::Retrieve(const std::string& path, char* buffer, std::size_t bufferSize) {
@@ -164,42 +181,35 @@ std::int64_t FtpClient::List(const std::string& path, char* buffer, std::size_t 
 }
 
 std::int64_t FtpClient::Download(const std::string& command, char* buffer, std::size_t bufferSize) {
-    const int data = OpenPassive();
-    if (data < 0) return -1;
+    Channel data;
+    if (!OpenPassive(data)) return -1;
     int code = 0;
-    if (!Command(command, code) || (code != 150 && code != 125)) {
-        ::close(data);
-        return -1;
-    }
+    if (!Command(command, code) || (code != 150 && code != 125) || !StartData(data)) return -1;
     std::int64_t total = 0;
     for (;;) {
-        const ssize_t got = ::recv(data, buffer, bufferSize, 0);
-        if (got < 0 && errno == EINTR) continue;
+        const ssize_t got = data.Receive(buffer, bufferSize);
         if (got < 0) total = -1;
         if (got <= 0) break;
         total += got;
     }
-    ::close(data);
+    EndData(data);
     if (!ReadReply(code) || code != 226) return -1;
     return total;
 }
 
 std::int64_t FtpClient::Store(const std::string& path, const char* block, std::size_t blockSize, std::int64_t total) {
-    const int data = OpenPassive();
-    if (data < 0) return -1;
+    Channel data;
+    if (!OpenPassive(data)) return -1;
     int code = 0;
-    if (!Command("STOR " + path, code) || (code != 150 && code != 125)) {
-        ::close(data);
-        return -1;
-    }
+    if (!Command("STOR " + path, code) || (code != 150 && code != 125) || !StartData(data)) return -1;
     std::int64_t left = total;
     bool sent = true;
     while (left > 0 && sent) {
         const std::size_t piece = static_cast<std::size_t>(std::min<std::int64_t>(left, static_cast<std::int64_t>(blockSize)));
-        sent = SendAll(data, block, piece);
+        sent = data.SendAll(block, piece);
         left -= static_cast<std::int64_t>(piece);
     }
-    ::close(data);
+    EndData(data);
     if (!sent || !ReadReply(code) || code != 226) return -1;
     return total;
 }

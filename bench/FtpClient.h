@@ -1,5 +1,7 @@
 #pragma once
 
+#include "Channel.h"
+
 #include <cstdint>
 #include <string>
 
@@ -7,9 +9,11 @@ namespace bench {
 
 // One blocking FTP control connection with passive data connections, as lean as a client can
 // be: the benchmark measures servers, so the client does nothing it does not have to.
+// With a TLS context, every session goes AUTH TLS, PBSZ 0, PROT P, and every data connection
+// offers the latest session of this client for resumption, as many servers demand.
 class FtpClient {
 public:
-    FtpClient(std::string host, std::uint16_t port, int timeoutSeconds);
+    FtpClient(std::string host, std::uint16_t port, int timeoutSeconds, SSL_CTX* tls = nullptr);
     ~FtpClient();
     FtpClient(const FtpClient&) = delete;
     FtpClient& operator=(const FtpClient&) = delete;
@@ -28,19 +32,28 @@ public:
     bool ChangeDirectory(const std::string& path);
 
     const std::string& LastReply() const { return reply_; }
+    // The protocol and cipher of the control connection, and whether the last data
+    // connection resumed the session.
+    std::string TlsSummary() const;
 
 private:
-    bool Connect(std::uint16_t port, int& fd) const;
+    int Connect(std::uint16_t port) const;
+    bool SecureControl();
     bool Command(const std::string& line, int& code);
     bool ReadReply(int& code);
     bool ReadLine(std::string& line);
-    int OpenPassive();
+    bool OpenPassive(Channel& data);
+    bool StartData(Channel& data);
+    void EndData(Channel& data);
     std::int64_t Download(const std::string& command, char* buffer, std::size_t bufferSize);
 
     std::string host_;
     std::uint16_t port_;
     int timeoutSeconds_;
-    int fd_ = -1;
+    SSL_CTX* tls_;
+    Channel control_;
+    TlsSessionPtr session_{nullptr, &SSL_SESSION_free};
+    bool dataResumed_ = false;
     std::string pending_;
     std::string reply_;
 };

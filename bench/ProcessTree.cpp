@@ -11,7 +11,6 @@
 namespace bench {
 namespace {
 
-// Parent of a process from /proc/PID/stat; the name field may hold blanks and parentheses.
 // The fields of /proc/PID/stat after the name, which may hold blanks and parentheses.
 std::vector<std::string> StatFields(const std::string& pid) {
     std::ifstream stat("/proc/" + pid + "/stat");
@@ -65,20 +64,20 @@ std::vector<pid_t> Tree(pid_t root) {
     return tree;
 }
 
-std::int64_t ResidentKib(pid_t pid) {
-    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+void AddMemory(pid_t pid, TreeMemory& total) {
+    std::ifstream rollup("/proc/" + std::to_string(pid) + "/smaps_rollup");
     std::string line;
-    while (std::getline(status, line)) {
-        if (line.rfind("VmRSS:", 0) == 0) return std::stoll(line.substr(6));
+    while (std::getline(rollup, line)) {
+        if (line.rfind("Rss:", 0) == 0) total.rssKib += std::stoll(line.substr(4));
+        else if (line.rfind("Pss:", 0) == 0) total.pssKib += std::stoll(line.substr(4));
     }
-    return 0;
 }
 
 }  // namespace
 
-std::int64_t ResidentKibOfTree(pid_t root) {
-    std::int64_t total = 0;
-    for (const pid_t pid : Tree(root)) total += ResidentKib(pid);
+TreeMemory MemoryOfTree(pid_t root) {
+    TreeMemory total;
+    for (const pid_t pid : Tree(root)) AddMemory(pid, total);
     return total;
 }
 

@@ -5,9 +5,15 @@
 
 namespace bench {
 
-// Resident memory of a process and every process below it, from /proc, in KiB. Forking servers
-// keep a process per session, so the whole tree is what the server costs.
-std::int64_t ResidentKibOfTree(pid_t root);
+struct TreeMemory {
+    std::int64_t pssKib = 0;  // each shared page split among the processes that map it
+    std::int64_t rssKib = 0;  // each process's resident pages in full, shared ones included
+};
+
+// Memory of a process and every process below it, from /proc/PID/smaps_rollup. Forking
+// servers keep a process per session, so the whole tree is what the server costs; the sum of
+// PSS counts a page shared by the sessions once, the sum of RSS once per process.
+TreeMemory MemoryOfTree(pid_t root);
 
 // Processor time (user and system) of a process and every process below it, the ended ones it
 // has reaped included, in seconds.

@@ -9,6 +9,11 @@ min-max per line and the ratios of Tolvane to each peer. Stops everything it sta
     bench/compare.py                          # full run: 3 rounds, N = 200 and 1000, 1 GiB
     bench/compare.py --rounds 1 --clients 200 --big-mib 256
     bench/compare.py --smoke                  # N = 20, small files, installed peers only
+    bench/compare.py --tls                    # and the same servers over explicit FTPS
+
+With --tls, every server also offers explicit FTPS with one self-signed certificate made for the
+run, and after each plain run of a server comes a TLS run of it: RETR and STOR of the big file,
+N logins at once with the memory they hold, and logins per second.
 
 Needs root for the full run (user, PAM service, the system-user servers drop to that user).
 """
@@ -33,9 +38,9 @@ MiB = 1 << 20
 USER, PASSWORD = "ftpbench", "ftpbench-pw"
 PAM_SERVICE = "ftpbench"
 DEBIAN_PYTHON = "/usr/bin/python3"
-PEER_PACKAGES = ["vsftpd", "proftpd-core", "pure-ftpd"]
+PEER_PACKAGES = ["vsftpd", "proftpd-core", "proftpd-mod-crypto", "pure-ftpd"]
 PEER_LIBRARIES = ["libsodium23", "libcap2", "libpam0g", "libssl3", "libwrap0", "libpam-modules", "libmemcached11",
-                  "libmemcachedutil2", "libpcre2-posix3", "python3-pyftpdlib"]
+                  "libmemcachedutil2", "libpcre2-posix3", "python3-pyftpdlib", "python3-openssl"]
 
 # name, port, passive range; every range lies below the ephemeral ports.
 SERVERS = [("tolvane", 2201, (10000, 13999)), ("vsftpd", 2202, (14000, 17999)), ("proftpd", 2203, (18000, 21999)),
@@ -47,12 +52,23 @@ LINES = [("retr_mbs", "RETR 1 file", "MB/s", True),
          ("login_s", "N connect + login at once", "s", False),
          ("retr_mbs_idle", "RETR 1 file, N idle", "MB/s", True),
          ("stor_mbs_idle", "STOR 1 file, N idle", "MB/s", True),
-         ("rss_mib_idle", "server memory, N idle", "MiB", False),
+         ("pss_mib_idle", "server memory (PSS), N idle", "MiB", False),
+         ("rss_mib_idle", "server memory (RSS), N idle", "MiB", False),
          ("crowd_retr_s", "N x RETR small at once", "s", False),
          ("crowd_stor_s", "N x STOR small at once", "s", False),
          ("quit_s", "N x QUIT at once", "s", False),
          ("logins_per_s", "logins/s, 8 threads", "1/s", True),
          ("list_s", "LIST of the big folder", "s", False)]
+
+# The TLS run of each server: ftpbench --tls names its figures with a "tls_" prefix.
+TLS_PHASES = "single,logins,rate"
+TLS_LINES = [("tls_retr_mbs", "TLS: RETR 1 file", "MB/s", True),
+             ("tls_stor_mbs", "TLS: STOR 1 file", "MB/s", True),
+             ("tls_login_s", "TLS: N connect + login at once", "s", False),
+             ("tls_pss_mib_idle", "TLS: server memory (PSS), N idle", "MiB", False),
+             ("tls_rss_mib_idle", "TLS: server memory (RSS), N idle", "MiB", False),
+             ("tls_quit_s", "TLS: N x QUIT at once", "s", False),
+             ("tls_logins_per_s", "TLS: logins/s, 8 threads", "1/s", True)]
 
 
 def log(text):
@@ -74,6 +90,10 @@ class Layout:
         self.logs = os.path.join(self.work, "logs")
         self.run = os.path.join(self.work, "run")
         self.empty = os.path.join(self.work, "empty")
+        self.tls = os.path.join(self.work, "tls")
+        self.certificate = os.path.join(self.tls, "certificate.pem")
+        self.key = os.path.join(self.tls, "key.pem")
+        self.key_and_certificate = os.path.join(self.tls, "key-and-certificate.pem")
 
     def sbin(self, name):
         for folder in (os.path.join(self.peers, "usr", "sbin"), "/usr/sbin"):
@@ -101,9 +121,29 @@ def install_peers(layout):
         if not any(f.startswith(package + "_") for f in os.listdir(debs)):
             log("downloading " + package)
             run(["apt-get", "download", package], cwd=debs)
-    if not all(layout.sbin(n) and layout.sbin(n).startswith(layout.peers) for n in ("vsftpd", "proftpd", "pure-ftpd")):
+    unpacked = all(layout.sbin(n) and layout.sbin(n).startswith(layout.peers) for n in ("vsftpd", "proftpd", "pure-ftpd"))
+    if not unpacked or not os.path.exists(proftpd_module(layout, "mod_tls.so")):
         for deb in sorted(os.listdir(debs)):
             run(["dpkg-deb", "-x", os.path.join(debs, deb), layout.peers])
+
+
+def proftpd_module(layout, name):
+    return os.path.join(layout.peers, "usr", "lib", "proftpd", name)
+
+
+def make_certificate(layout):
+    """One self-signed RSA certificate that every server presents."""
+    os.makedirs(layout.tls, exist_ok=True)
+    if not (os.path.exists(layout.certificate) and os.path.exists(layout.key)):
+        run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "30", "-subj", "/CN=127.0.0.1",
+             "-keyout", layout.key, "-out", layout.certificate])
+    # Pure-FTPd reads key and certificate from one file.
+    with open(layout.key_and_certificate, "w") as out:
+        for part in (layout.key, layout.certificate):
+            with open(part) as f:
+                out.write(f.read())
+    for path in (layout.key, layout.key_and_certificate):
+        os.chmod(path, 0o600)
 
 
 def ensure_user(layout):
@@ -148,14 +188,14 @@ def make_files(layout, big_mib, small_mib, entries):
 
 
 def owned_by_user(layout, uid, gid):
-    for top in (layout.home, layout.tolvane_home, layout.logs):
+    for top in (layout.home, layout.tolvane_home, layout.logs, layout.tls):
         for folder, dirs, files in os.walk(top):
             os.chown(folder, uid, gid)
             for name in files:
                 os.chown(os.path.join(folder, name), uid, gid)
 
 
-def write_tolvane_home(layout, port):
+def write_tolvane_home(layout, port, tls):
     database = os.path.join(layout.tolvane_home, "Database")
     title = "127.0.0.1-%d" % port
     for ip_home, address, listen, disabled in (("[Full Machine]", "All IP's", 21, 1), (title, "127.0.0.1", port, 0)):
@@ -164,6 +204,8 @@ def write_tolvane_home(layout, port):
         with open(os.path.join(database, ip_home + ".FTP_IPHome"), "w") as f:
             f.write("[ServerSettings]\nServerName=%s\nServerIP=%s\nServerPort=%d\nMaxUsers=\nMaxTransfers=\n"
                     "Disabled=%d\nSTORE_overwrite=1\n" % (ip_home, address, listen, disabled))
+            if tls and not disabled:
+                f.write("TlsCertificate=%s\nTlsKey=%s\n" % (layout.certificate, layout.key))
     files = layout.home + "/"
     with open(os.path.join(database, title, "Users", USER + ".FTP_User"), "w") as f:
         f.write("[Userinformation]\r\nPassword=%s\r\nRootDir=%s\r\nAccessingRules1=%s,RWDECLMrcI\r\n"
@@ -181,11 +223,12 @@ def fill(template, **values):
 # --- servers ------------------------------------------------------------------------------------
 
 class Server:
-    def __init__(self, name, port, passive, layout, tolvaned, as_user):
+    def __init__(self, name, port, passive, layout, tolvaned, as_user, tls):
         self.name, self.port, self.passive, self.layout = name, port, passive, layout
-        self.tolvaned, self.as_user = tolvaned, as_user
+        self.tolvaned, self.as_user, self.tls = tolvaned, as_user, tls
         self.process = None
         self.restarts = 0
+        self.tls_seen = set()  # protocol, cipher and data resumption, as the client saw them
 
     def command(self):
         low, high = self.passive
@@ -196,18 +239,25 @@ class Server:
             conf = os.path.join(layout.run, "vsftpd.conf")
             with open(conf, "w") as f:
                 f.write(fill("vsftpd.conf", PORT=self.port, LOW=low, HIGH=high, PAM=PAM_SERVICE, WORK=layout.work))
+                if self.tls:
+                    f.write(fill("vsftpd-tls.conf", CERT=layout.certificate, KEY=layout.key))
             return [layout.sbin("vsftpd"), conf]
         if self.name == "proftpd":
             conf = os.path.join(layout.run, "proftpd.conf")
             with open(conf, "w") as f:
                 f.write(fill("proftpd.conf", PORT=self.port, LOW=low, HIGH=high, PAM=PAM_SERVICE, WORK=layout.work))
+                if self.tls:
+                    f.write(fill("proftpd-tls.conf", MODULES=os.path.dirname(proftpd_module(layout, "mod_tls.so")),
+                                 CERT=layout.certificate, KEY=layout.key))
             return [layout.sbin("proftpd"), "-n", "-q", "-c", conf]
         if self.name == "pure-ftpd":
             lines = fill("pure-ftpd.args", PORT=self.port, LOW=low, HIGH=high).splitlines()
             args = [a for line in lines if line and not line.startswith("#") for a in line.split(" ", 1)]
-            return [layout.sbin("pure-ftpd")] + args
+            # -Y 1: TLS offered, clear still taken; -2: the file with the key and certificate.
+            tls = ["-Y", "1", "-2", layout.key_and_certificate] if self.tls else []
+            return [layout.sbin("pure-ftpd")] + args + tls
         return [DEBIAN_PYTHON, os.path.join(PEERS, "pyftpdlib_server.py"), str(self.port), str(low), str(high), USER,
-                PASSWORD, layout.home]
+                PASSWORD, layout.home] + ([layout.certificate, layout.key] if self.tls else [])
 
     def start(self):
         output = open(os.path.join(self.layout.logs, self.name + ".out"), "ab")
@@ -282,10 +332,11 @@ def stopped_on_signal(number, frame):
 
 # --- the run ------------------------------------------------------------------------------------
 
-def run_client(args, server, clients, layout, phases=None):
+def run_client(args, server, clients, layout, phases=None, tls=False):
     command = [args.client, "--port", str(server.port), "--user", USER, "--password", PASSWORD, "--home", layout.home,
                "--pid", str(server.process.pid), "--clients", str(clients), "--tag", server.name,
                "--login-seconds", str(args.login_seconds)] + (["--phases", phases] if phases else [])
+    command += ["--tls"] if tls else []
     try:
         result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
                                 timeout=args.client_timeout)
@@ -296,6 +347,9 @@ def run_client(args, server, clients, layout, phases=None):
     figures, errors = {}, []
     for line in text.splitlines():
         name, _, value = line.partition(" ")
+        if name == "tls":
+            server.tls_seen.add(value)
+            continue
         if name in ("error", "note"):
             errors.append(value)
             continue
@@ -335,10 +389,16 @@ def ratio(tolvane, peer, more_is_better):
 
 # Lines that need all N clients logged in; a server that let some of them wait in vain did less
 # work there, so its figure is marked and not compared.
-CROWD_LINES = {"login_s", "rss_mib_idle", "crowd_retr_s", "crowd_stor_s", "quit_s"}
+CROWD_LINES = {"login_s", "pss_mib_idle", "rss_mib_idle", "crowd_retr_s", "crowd_stor_s", "quit_s", "tls_login_s",
+               "tls_pss_mib_idle", "tls_rss_mib_idle", "tls_quit_s"}
 
 
-def table(results, shortfall, names, counts, args):
+def kind(metric):
+    """Which run of a server gave the figure: the plain one or the TLS one."""
+    return "tls_" if metric.startswith("tls_") else ""
+
+
+def table(results, shortfall, names, counts, args, lines):
     rows = []
     sizes = "RETR/STOR 1 file = %d MiB, small = %d MiB, big folder = %d entries" % (args.big_mib, args.small_mib,
                                                                                       args.list_entries)
@@ -347,12 +407,13 @@ def table(results, shortfall, names, counts, args):
         rows.append("### N = %d\n" % count)
         rows.append("| line | unit | " + " | ".join(names) + " |")
         rows.append("|---|---|" + "---|" * len(names))
-        for metric, label, unit, _ in LINES:
+        for metric, label, unit, _ in lines:
             values = []
             for name in names:
                 text = cell(results[(count, name)].get(metric, []), unit)
-                if metric in CROWD_LINES and shortfall.get((count, name)):
-                    text += " (%d of %d not in)" % (shortfall[(count, name)], count)
+                missed = shortfall.get((count, name, kind(metric)))
+                if metric in CROWD_LINES and missed:
+                    text += " (%d of %d not in)" % (missed, count)
                 values.append(text)
             rows.append("| %s | %s | %s |" % (label.replace("N", str(count)) if " N" in label or label.startswith("N")
                                               else label, unit, " | ".join(values)))
@@ -362,11 +423,12 @@ def table(results, shortfall, names, counts, args):
             rows.append("Tolvane's lead (above 1 = Tolvane ahead):\n")
             rows.append("| line | " + " | ".join("vs " + p for p in peers) + " |")
             rows.append("|---|" + "---|" * len(peers))
-            for metric, label, unit, better in LINES:
+            for metric, label, unit, better in lines:
                 tol = results[(count, "tolvane")].get(metric, [])
                 shown = []
                 for p in peers:
-                    if metric in CROWD_LINES and shortfall.get((count, p)) and not shortfall.get((count, "tolvane")):
+                    if (metric in CROWD_LINES and shortfall.get((count, p, kind(metric)))
+                            and not shortfall.get((count, "tolvane", kind(metric)))):
                         shown.append("peer failed")
                     else:
                         shown.append(ratio(tol, results[(count, p)].get(metric, []), better))
@@ -374,18 +436,18 @@ def table(results, shortfall, names, counts, args):
                                              else label, " | ".join(shown)))
         rows.append("")
     if len(counts) > 1:
-        rows.append(growth(results, shortfall, names, counts))
+        rows.append(growth(results, shortfall, names, counts, lines))
     return "\n".join(rows)
 
 
-def growth(results, shortfall, names, counts):
+def growth(results, shortfall, names, counts, lines):
     low, high = min(counts), max(counts)
     rows = ["### Growth from N = %d to N = %d\n" % (low, high),
             "Each crowd line at N = %d divided by the same line at N = %d, for %g times the clients "
             "(lower = the cost grows slower):\n" % (high, low, high / low),
             "| line | " + " | ".join(names) + " |",
             "|---|" + "---|" * len(names)]
-    for metric, label, _, _ in LINES:
+    for metric, label, _, _ in lines:
         if metric not in CROWD_LINES:
             continue
         cells = []
@@ -395,12 +457,22 @@ def growth(results, shortfall, names, counts):
                 cells.append("–")
                 continue
             text = "%.1f×" % (statistics.median(large) / statistics.median(small))
-            if shortfall.get((low, name)) or shortfall.get((high, name)):
+            if shortfall.get((low, name, kind(metric))) or shortfall.get((high, name, kind(metric))):
                 text += " (not all in)"
             cells.append(text)
         rows.append("| %s | %s |" % (label, " | ".join(cells)))
     rows.append("")
     return "\n".join(rows)
+
+
+def tls_capable(name):
+    """pyftpdlib's TLS needs pyOpenSSL; the others have theirs built in or unpacked."""
+    if name != "pyftpdlib":
+        return True
+    found = subprocess.run([DEBIAN_PYTHON, "-c", "import OpenSSL"], capture_output=True).returncode == 0
+    if not found:
+        log("pyftpdlib without TLS: no pyOpenSSL")
+    return found
 
 
 def available_servers(args, layout, root):
@@ -437,6 +509,7 @@ def main():
     parser.add_argument("--smoke", action="store_true", help="N = 20, small files, one round, installed peers only")
     parser.add_argument("--json", help="also write every figure to this file")
     parser.add_argument("--port-offset", type=int, default=0, help="added to every port, for a second run beside one")
+    parser.add_argument("--tls", action="store_true", help="also measure every server over explicit FTPS")
     args = parser.parse_args()
     args.servers = [s for s in args.servers.split(",") if s]
     if args.smoke:
@@ -459,15 +532,18 @@ def main():
     if system_user:
         ensure_user(layout)
     make_files(layout, args.big_mib, args.small_mib, args.list_entries)
-    write_tolvane_home(layout, SERVERS[0][1] + args.port_offset)
+    if args.tls:
+        make_certificate(layout)
+    write_tolvane_home(layout, SERVERS[0][1] + args.port_offset, args.tls)
     as_user = None
     if system_user:
         entry = pwd.getpwnam(USER)
         as_user = (entry.pw_uid, entry.pw_gid)
         owned_by_user(layout, *as_user)
     offset = args.port_offset
-    servers = [Server(name, port + offset, (passive[0] + offset, passive[1] + offset), layout, args.tolvaned, as_user)
-               for name, port, passive in chosen]
+    servers = [Server(name, port + offset, (passive[0] + offset, passive[1] + offset), layout, args.tolvaned, as_user,
+                      args.tls and tls_capable(name)) for name, port, passive in chosen]
+    lines = LINES + (TLS_LINES if args.tls else [])
     names = [s.name for s in servers]
     results = {(count, name): {} for count in counts for name in names}
     shortfall = {}  # (N, server): most clients that never logged in, over the rounds
@@ -479,33 +555,42 @@ def main():
         # every later one, and they would fall on the first server of round 1 alone.
         for server in servers:
             run_client(args, server, counts[0], layout, phases="single")
+            if server.tls:
+                run_client(args, server, counts[0], layout, phases="single", tls=True)
         for round_number in range(1, args.rounds + 1):
             for count in counts:
                 for server in servers:
-                    server.ensure_running()
-                    started = time.monotonic()
-                    figures, errors = run_client(args, server, count, layout)
-                    log("round %d  N=%d  %-9s %5.0f s  load %s  %s%s" % (
-                        round_number, count, server.name, time.monotonic() - started, load_average(),
-                        " ".join("%s=%.4g" % (m, figures[m]) for m, *_ in LINES if m in figures),
-                        ("  ERRORS: " + "; ".join(errors)) if errors else ""))
-                    for metric, value in figures.items():
-                        results[(count, server.name)].setdefault(metric, []).append(value)
-                    if figures.get("login_failures", 0) > 0:
-                        shortfall[(count, server.name)] = max(shortfall.get((count, server.name), 0),
-                                                               int(figures["login_failures"]))
-                    failures += ["round %d N=%d %s: %s" % (round_number, count, server.name, e) for e in errors]
+                    for prefix in ("", "tls_") if server.tls else ("",):
+                        server.ensure_running()
+                        started = time.monotonic()
+                        figures, errors = run_client(args, server, count, layout, TLS_PHASES if prefix else None,
+                                                     tls=bool(prefix))
+                        log("round %d  N=%d  %-9s %5.0f s  load %s  %s%s" % (
+                            round_number, count, server.name, time.monotonic() - started, load_average(),
+                            " ".join("%s=%.4g" % (m, figures[m]) for m, *_ in lines if m in figures),
+                            ("  ERRORS: " + "; ".join(errors)) if errors else ""))
+                        for metric, value in figures.items():
+                            results[(count, server.name)].setdefault(metric, []).append(value)
+                        missed = int(figures.get(prefix + "login_failures", 0))
+                        if missed > 0:
+                            key = (count, server.name, prefix)
+                            shortfall[key] = max(shortfall.get(key, 0), missed)
+                        failures += ["round %d N=%d %s: %s" % (round_number, count, server.name, e) for e in errors]
     finally:
         for server in servers:
             server.stop()
-    print(table(results, shortfall, names, counts, args))
+    print(table(results, shortfall, names, counts, args, lines))
     print("versions: " + "; ".join(s.version() for s in servers))
+    if args.tls:
+        print("TLS as the client saw it: " + "; ".join("%s: %s" % (s.name, " / ".join(sorted(s.tls_seen)) or "none")
+                                                        for s in servers))
     if failures:
         print("\nfailures and retries:\n" + "\n".join("- " + f for f in failures))
     if args.json:
         with open(args.json, "w") as f:
             json.dump({"%d/%s" % key: value for key, value in results.items()}, f, indent=1)
-    missing = [(c, n, m) for c in counts for n in names for m, *_ in LINES if not results[(c, n)].get(m)]
+    missing = [(c, s.name, m) for c in counts for s in servers for m, *_ in lines
+               if not results[(c, s.name)].get(m) and (s.tls or not kind(m))]
     if args.smoke and missing:
         sys.exit("smoke run missed figures: %s" % missing)
 

@@ -2,19 +2,24 @@
 // "name value" line per figure. bench/compare.py runs it against each server in turn.
 //
 //   ftpbench --port P --user U --password W --home DIR --pid PID --clients N --tag NAME
-//            [--phases single,crowd,rate,list]
+//            [--phases single,crowd,rate,list,logins] [--tls]
 //
 // DIR is the user's home as the server shows it (big.bin, small.bin, list/ and up/ in it); the
 // client reads sizes there and removes what it uploaded. PID is the server's, for its memory.
+// With --tls every session is explicit FTPS with protected data, and every figure's name starts
+// with "tls_".
 #include "FtpClient.h"
 #include "ProcessTree.h"
+#include "TlsContext.h"
 
 #include <atomic>
 #include <barrier>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <random>
 #include <string>
 #include <sys/resource.h>
@@ -40,6 +45,7 @@ struct Options {
     int loginTimeout = 10;
     int timeout = 300;
     std::string phases = "single,crowd,rate,list";  // a subset is for profiling one phase
+    SSL_CTX* tls = nullptr;
 
     bool Runs(const char* phase) const { return ("," + phases + ",").find("," + std::string(phase) + ",") != std::string::npos; }
 };
@@ -53,9 +59,18 @@ double CpuSeconds() {
            static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
-void Print(const char* name, double value) {
-    std::printf("%s %.6g\n", name, value);
+// Set once before any thread starts.
+std::string metricPrefix;
+
+void Print(const std::string& name, double value) {
+    std::printf("%s%s %.6g\n", metricPrefix.c_str(), name.c_str(), value);
     std::fflush(stdout);
+}
+
+void PrintMemory(const char* suffix, pid_t server) {
+    const auto memory = bench::MemoryOfTree(server);
+    Print(std::string("pss_mib") + suffix, static_cast<double>(memory.pssKib) / 1024.0);
+    Print(std::string("rss_mib") + suffix, static_cast<double>(memory.rssKib) / 1024.0);
 }
 
 // A phase of the run: its wall time, and the client's own processor time beside it so that a
@@ -69,8 +84,8 @@ public:
           serverCpu_(bench::CpuSecondsOfTree(server)), started_(Clock::now()) {}
     double End() {
         const double wall = Seconds(started_);
-        Print(("client_cpu_share_" + name_).c_str(), wall > 0 ? (CpuSeconds() - cpu_) / wall : 0);
-        Print(("server_cpu_s_" + name_).c_str(), bench::CpuSecondsOfTree(server_) - serverCpu_);
+        Print("client_cpu_share_" + name_, wall > 0 ? (CpuSeconds() - cpu_) / wall : 0);
+        Print("server_cpu_s_" + name_, bench::CpuSecondsOfTree(server_) - serverCpu_);
         return wall;
     }
 
@@ -108,7 +123,7 @@ bool LoginWithRetries(bench::FtpClient& client, const Options& options, std::ato
 void SingleTransfers(const Options& options, const char* suffix, const std::vector<char>& block) {
     const std::int64_t size = static_cast<std::int64_t>(fs::file_size(fs::path(options.home) / "big.bin"));
     std::vector<char> buffer(kLargeBuffer);
-    bench::FtpClient client("127.0.0.1", options.port, options.timeout);
+    bench::FtpClient client("127.0.0.1", options.port, options.timeout, options.tls);
     std::atomic<int> retries{0};
     if (!LoginWithRetries(client, options, retries)) {
         std::printf("error single login failed: %s\n", client.LastReply().c_str());
@@ -117,7 +132,7 @@ void SingleTransfers(const Options& options, const char* suffix, const std::vect
     Phase retr(std::string("retr") + suffix, options.pid);
     const std::int64_t got = client.Retrieve("big.bin", buffer.data(), buffer.size());
     const double retrSeconds = retr.End();
-    if (got == size) Print((std::string("retr_mbs") + suffix).c_str(), size / retrSeconds / 1e6);
+    if (got == size) Print(std::string("retr_mbs") + suffix, size / retrSeconds / 1e6);
     else std::printf("error retr%s moved %lld of %lld\n", suffix, static_cast<long long>(got), static_cast<long long>(size));
 
     const std::string name = "up/" + options.tag + "-big.bin";
@@ -125,9 +140,10 @@ void SingleTransfers(const Options& options, const char* suffix, const std::vect
     const std::int64_t put = client.Store(name, block.data(), block.size(), size);
     const double storSeconds = stor.End();
     if (put == size && fs::file_size(fs::path(options.home) / name) == static_cast<std::uintmax_t>(size))
-        Print((std::string("stor_mbs") + suffix).c_str(), size / storSeconds / 1e6);
+        Print(std::string("stor_mbs") + suffix, size / storSeconds / 1e6);
     else std::printf("error stor%s: %s\n", suffix, client.LastReply().c_str());
     fs::remove(fs::path(options.home) / name);
+    if (options.tls && *suffix == '\0') std::printf("tls %s\n", client.TlsSummary().c_str());
     client.Quit();
 }
 
@@ -143,7 +159,7 @@ void Crowd(const Options& options, const std::vector<char>& block) {
     clients.reserve(static_cast<std::size_t>(count));
     for (int index = 0; index < count; ++index) {
         clients.emplace_back([&, index] {
-            bench::FtpClient client("127.0.0.1", options.port, options.timeout);
+            bench::FtpClient client("127.0.0.1", options.port, options.timeout, options.tls);
             std::vector<char> buffer(kCrowdBuffer);
             sync.arrive_and_wait();  // every client is ready
             sync.arrive_and_wait();  // and goes
@@ -171,7 +187,7 @@ void Crowd(const Options& options, const std::vector<char>& block) {
     Print("login_failures", loginFailures.load());
 
     SingleTransfers(options, "_idle", block);
-    Print("rss_mib_idle", static_cast<double>(bench::ResidentKibOfTree(options.pid)) / 1024.0);
+    PrintMemory("_idle", options.pid);
 
     Phase retr("crowd_retr", options.pid);
     sync.arrive_and_wait();
@@ -195,6 +211,43 @@ void Crowd(const Options& options, const std::vector<char>& block) {
     for (auto& client : clients) client.join();
 }
 
+// N clients that log in at once, the server's memory with them idle, and all quit at once: the
+// crowd without its transfers.
+void LoginCrowd(const Options& options) {
+    const int count = options.clients;
+    std::barrier sync(count + 1);
+    std::atomic<int> retries{0}, loginFailures{0}, quitFailures{0};
+    std::vector<std::thread> clients;
+    clients.reserve(static_cast<std::size_t>(count));
+    for (int index = 0; index < count; ++index) {
+        clients.emplace_back([&] {
+            bench::FtpClient client("127.0.0.1", options.port, options.timeout, options.tls);
+            sync.arrive_and_wait();
+            sync.arrive_and_wait();
+            const bool in = LoginWithRetries(client, options, retries);
+            if (!in) loginFailures.fetch_add(1);
+            sync.arrive_and_wait();
+            sync.arrive_and_wait();
+            if (in && !client.Quit()) quitFailures.fetch_add(1);
+            sync.arrive_and_wait();
+        });
+    }
+    sync.arrive_and_wait();
+    Phase login("login", options.pid);
+    sync.arrive_and_wait();
+    sync.arrive_and_wait();
+    Print("login_s", login.End());
+    Print("login_retries", retries.load());
+    Print("login_failures", loginFailures.load());
+    PrintMemory("_idle", options.pid);
+    Phase quit("quit", options.pid);
+    sync.arrive_and_wait();
+    sync.arrive_and_wait();
+    Print("quit_s", quit.End());
+    Print("quit_failures", quitFailures.load());
+    for (auto& client : clients) client.join();
+}
+
 // Connect, USER, PASS, QUIT in a loop from a few threads for a fixed time.
 void LoginRate(const Options& options) {
     std::atomic<long> done{0}, failed{0};
@@ -204,7 +257,7 @@ void LoginRate(const Options& options) {
     const auto started = Clock::now();
     for (int index = 0; index < options.loginThreads; ++index) {
         threads.emplace_back([&] {
-            bench::FtpClient client("127.0.0.1", options.port, options.timeout);
+            bench::FtpClient client("127.0.0.1", options.port, options.timeout, options.tls);
             while (!stop.load()) {
                 if (client.Login(options.user, options.password, options.loginTimeout, false) && client.Quit())
                     done.fetch_add(1);
@@ -224,7 +277,7 @@ void LoginRate(const Options& options) {
 }
 
 void Listing(const Options& options) {
-    bench::FtpClient client("127.0.0.1", options.port, options.timeout);
+    bench::FtpClient client("127.0.0.1", options.port, options.timeout, options.tls);
     std::atomic<int> retries{0};
     std::vector<char> buffer(kCrowdBuffer);
     if (!LoginWithRetries(client, options, retries) || !client.ChangeDirectory("list")) {
@@ -240,9 +293,16 @@ void Listing(const Options& options) {
     client.Quit();
 }
 
-bool Parse(int argc, char** argv, Options& options) {
-    for (int i = 1; i + 1 < argc; i += 2) {
-        const std::string key = argv[i], value = argv[i + 1];
+bool Parse(int argc, char** argv, Options& options, bool& tls) {
+    for (int i = 1; i < argc; i += 2) {
+        const std::string key = argv[i];
+        if (key == "--tls") {
+            tls = true;
+            i -= 1;  // a flag without a value
+            continue;
+        }
+        if (i + 1 >= argc) return false;
+        const std::string value = argv[i + 1];
         if (key == "--port") options.port = static_cast<std::uint16_t>(std::stoi(value));
         else if (key == "--user") options.user = value;
         else if (key == "--password") options.password = value;
@@ -257,23 +317,33 @@ bool Parse(int argc, char** argv, Options& options) {
         else if (key == "--phases") options.phases = value;
         else return false;
     }
-    return argc % 2 == 1 && options.port != 0 && !options.user.empty() && !options.home.empty() && options.pid > 0;
+    return options.port != 0 && !options.user.empty() && !options.home.empty() && options.pid > 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     Options options;
+    // A TLS peer that closes first makes OpenSSL's writes raise SIGPIPE.
+    std::signal(SIGPIPE, SIG_IGN);
     try {
-        if (!Parse(argc, argv, options)) {
+        bool tls = false;
+        if (!Parse(argc, argv, options, tls)) {
             std::fprintf(stderr, "usage: ftpbench --port P --user U --password W --home DIR --pid PID "
                                  "[--clients N] [--tag NAME] [--login-threads T] [--login-seconds S] "
-                                 "[--phases single,crowd,rate,list]\n");
+                                 "[--phases single,crowd,rate,list,logins] [--tls]\n");
             return 2;
+        }
+        std::optional<bench::TlsContext> context;
+        if (tls) {
+            context.emplace();
+            options.tls = context->Get();
+            metricPrefix = "tls_";
         }
         const std::vector<char> block = RandomBlock(kLargeBuffer);
         if (options.Runs("single")) SingleTransfers(options, "", block);
         if (options.Runs("crowd")) Crowd(options, block);
+        if (options.Runs("logins")) LoginCrowd(options);
         if (options.Runs("rate")) LoginRate(options);
         if (options.Runs("list")) Listing(options);
     } catch (const std::exception& error) {

@@ -1,12 +1,14 @@
 """pyftpdlib for the benchmark: one user, loopback, passive range, wide limits, quiet log.
 
-    python3 pyftpdlib_server.py PORT LOW HIGH USER PASSWORD HOME
+    python3 pyftpdlib_server.py PORT LOW HIGH USER PASSWORD HOME [CERTIFICATE KEY]
+
+With a certificate and key it offers explicit FTPS too (TLS_FTPHandler, which needs pyOpenSSL).
 """
 import logging
 import sys
 
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler
+from pyftpdlib import handlers
 from pyftpdlib.servers import FTPServer
 
 
@@ -15,7 +17,10 @@ def main():
     logging.basicConfig(level=logging.WARNING)
     authorizer = DummyAuthorizer()
     authorizer.add_user(user, password, home, perm="elradfmwMT")
-    handler = FTPHandler
+    handler = handlers.FTPHandler
+    if len(sys.argv) > 8:
+        handler = handlers.TLS_FTPHandler
+        handler.certfile, handler.keyfile = sys.argv[7:9]
     handler.authorizer = authorizer
     handler.passive_ports = range(int(low), int(high) + 1)
     handler.timeout = 3000
