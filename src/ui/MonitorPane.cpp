@@ -1,6 +1,6 @@
 #include "ui/MonitorPane.h"
 
-#include "server/Server.h"
+#include "control/AdministeredServer.h"
 #include "ui/CreditDialog.h"
 #include "ui/ExtendedInfoDialog.h"
 #include "ui/SpeedLimitDialog.h"
@@ -42,13 +42,13 @@ QStringList Texts(const std::vector<std::string>& cells) {
 
 }  // namespace
 
-MonitorPane::MonitorPane(server::Server& server, QWidget* parent)
+MonitorPane::MonitorPane(control::AdministeredServer& server, QWidget* parent)
     : QTabWidget(parent),
       server_(server),
       creditPrompt_(&CreditDialog::Ask),
       speedPrompt_(&SpeedLimitDialog::Ask) {
     setObjectName("monitorPane");
-    auto& registry = server_.Shared().Registry();
+    auto& registry = server_.Registry();
 
     addTab(MakeList(lists_[kConnections], registry.Connections(), {40, 80, 80, 80, 80, 80}), "Connections");
     addTab(MakeList(lists_[kTransfers], registry.Transfers(), {40, 80, 80, 80, 80, 80}), "Transfers");
@@ -84,7 +84,7 @@ MonitorPane::MonitorPane(server::Server& server, QWidget* parent)
     for (auto& list : lists_) Sync(list);
 }
 
-MonitorPane::~MonitorPane() { server_.Shared().Registry().Unsubscribe(subscription_); }
+MonitorPane::~MonitorPane() { server_.Registry().Unsubscribe(subscription_); }
 
 int DialogUnitsToPixels(const QWidget& widget, int dialogUnits) {
     return dialogUnits * widget.fontMetrics().averageCharWidth() / 4;
@@ -249,7 +249,7 @@ void MonitorPane::KickUser() {
     if (!connection) return;
     connection->SendReply(kKickReply);
     connection->Kick();
-    server_.Shared().Registry().Connections().Remove(lists_[kConnections].target);
+    server_.Registry().Connections().Remove(lists_[kConnections].target);
 }
 
 // A download answers for itself; an upload's reply and row removal happen in its
@@ -258,7 +258,7 @@ void MonitorPane::CloseTransfer() {
     const auto transfer = TargetTransfer();
     if (!transfer) return;
     transfer->CloseTransfer();
-    server_.Shared().Registry().Transfers().Remove(lists_[kTransfers].target);
+    server_.Registry().Transfers().Remove(lists_[kTransfers].target);
 }
 
 void MonitorPane::ChangeSpeedLimit() {
@@ -278,6 +278,6 @@ void MonitorPane::ChangeSpeedLimit() {
     if (limit != transfer->SpeedLimitBytesPerSecond()) transfer->ChangeSpeedLimit(limit);
 }
 
-void MonitorPane::ClearList() { server_.Shared().Registry().Requests().Clear(); }
+void MonitorPane::ClearList() { server_.ClearRequests(); }
 
 }  // namespace tolvane::ui

@@ -17,8 +17,8 @@ class QAction;
 class QMenu;
 class QTreeWidget;
 
-namespace tolvane::server {
-class Server;
+namespace tolvane::control {
+class AdministeredServer;
 }
 
 namespace tolvane::ui {
@@ -44,7 +44,7 @@ public:
     // Lists follow their tables at most this often.
     static constexpr int kMinSyncIntervalMs = 100;
 
-    explicit MonitorPane(server::Server& server, QWidget* parent = nullptr);
+    explicit MonitorPane(control::AdministeredServer& server, QWidget* parent = nullptr);
     ~MonitorPane() override;
 
     MonitorPane(const MonitorPane&) = delete;
@@ -88,7 +88,7 @@ private:
     void ChangeSpeedLimit();
     void ClearList();
 
-    server::Server& server_;
+    control::AdministeredServer& server_;
     std::array<List, 3> lists_;
     QAction* creditAction_ = nullptr;
     QAction* speedAction_ = nullptr;
