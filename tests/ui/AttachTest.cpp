@@ -16,11 +16,13 @@
 #include "TestHome.h"
 
 #include <QAction>
+#include <QProcess>
 #include <QSettings>
 #include <QTreeWidget>
 #include <QtTest>
 
 #include <csignal>
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -57,9 +59,13 @@ private slots:
     void anAttachedWindowShowsTheServerAndActsOnItsRows();
     void aLostLinkIsSaidAndMadeAgain();
     void theAdminPortHoldsToTheCertificateAndThePassword();
+    void aWindowOnTolvanedOverTlsSlowsAndKicksItsClient();
 
 private:
-    std::unique_ptr<TestClient> Login();
+    std::unique_ptr<TestClient> Login(std::uint16_t port);
+    // A download of big.bin started by a logged-in client; its data connection stays open.
+    std::unique_ptr<TestClient> StartDownload(TestClient& session);
+    void EnableAdminPort(const std::filesystem::path& home, std::uint16_t adminPort);
     std::unique_ptr<control::Attachment> AttachLocally();
     QAction* Action(ui::MainWindow& window, const char* name) const { return window.findChild<QAction*>(name); }
 
@@ -98,8 +104,8 @@ void AttachTest::cleanup() {
     config_.reset();
 }
 
-std::unique_ptr<TestClient> AttachTest::Login() {
-    auto client = std::make_unique<TestClient>(port_);
+std::unique_ptr<TestClient> AttachTest::Login(std::uint16_t port) {
+    auto client = std::make_unique<TestClient>(port);
     client->ReadReply();
     client->Send("USER u\r\nPASS pw\r\n");
     client->ReadReply();
@@ -115,15 +121,32 @@ std::unique_ptr<control::Attachment> AttachTest::AttachLocally() {
     return opened.index() == 0 ? std::move(std::get<0>(opened)) : nullptr;
 }
 
-void AttachTest::anAttachedWindowShowsTheServerAndActsOnItsRows() {
-    auto session = Login();
-    session->Send("PASV\r\n");
-    const std::string pasv = session->ReadReply();
+std::unique_ptr<TestClient> AttachTest::StartDownload(TestClient& session) {
+    session.Send("PASV\r\n");
+    const std::string pasv = session.ReadReply();
     int h1 = 0, h2 = 0, h3 = 0, h4 = 0, p1 = 0, p2 = 0;
     std::sscanf(pasv.c_str() + pasv.find('(') + 1, "%d,%d,%d,%d,%d,%d", &h1, &h2, &h3, &h4, &p1, &p2);
-    TestClient data(static_cast<std::uint16_t>(p1 * 256 + p2));
-    session->Send("RETR big.bin\r\n");
-    QVERIFY(session->ReadReply().starts_with("150 "));
+    auto data = std::make_unique<TestClient>(static_cast<std::uint16_t>(p1 * 256 + p2));
+    session.Send("RETR big.bin\r\n");
+    const std::string started = session.ReadReply();
+    if (!started.starts_with("150 ")) qWarning("RETR answered %s", started.c_str());
+    return data;
+}
+
+void AttachTest::EnableAdminPort(const std::filesystem::path& home, std::uint16_t adminPort) {
+    const auto settings = home / "Settings.ini";
+    const store::TlsFiles files = store::DefaultTlsFiles(home);
+    std::string error;
+    std::filesystem::create_directories(files.certificate.parent_path());
+    QVERIFY2(net::WriteSelfSignedCertificate(files.certificate, files.key, "localhost", error), error.c_str());
+    QVERIFY(store::WriteSetting(settings, control::kAdminPortKey, static_cast<int>(adminPort)));
+    QVERIFY(store::WriteSetting(settings, control::kAdminAddressKey, "127.0.0.1"));
+    QVERIFY(store::WriteSetting(settings, control::kAdminPasswordKey, control::HashAdminPassword("s3cret pass")));
+}
+
+void AttachTest::anAttachedWindowShowsTheServerAndActsOnItsRows() {
+    auto session = Login(port_);
+    const auto data = StartDownload(*session);
 
     auto attachment = AttachLocally();
     QVERIFY(attachment);
@@ -187,15 +210,10 @@ void AttachTest::aLostLinkIsSaidAndMadeAgain() {
 }
 
 void AttachTest::theAdminPortHoldsToTheCertificateAndThePassword() {
-    const auto settings = home_->path() / "Settings.ini";
     const std::uint16_t adminPort = testing::FreePort();
+    EnableAdminPort(home_->path(), adminPort);
     const store::TlsFiles files = store::DefaultTlsFiles(home_->path());
     std::string error;
-    std::filesystem::create_directories(files.certificate.parent_path());
-    QVERIFY2(net::WriteSelfSignedCertificate(files.certificate, files.key, "localhost", error), error.c_str());
-    QVERIFY(store::WriteSetting(settings, control::kAdminPortKey, static_cast<int>(adminPort)));
-    QVERIFY(store::WriteSetting(settings, control::kAdminAddressKey, "127.0.0.1"));
-    QVERIFY(store::WriteSetting(settings, control::kAdminPasswordKey, control::HashAdminPassword("s3cret pass")));
     auto listening = control::AdminListener::Open(home_->path(), *server_, [] {});
     QVERIFY(std::holds_alternative<std::unique_ptr<control::AdminListener>>(listening));
     auto listener = std::move(std::get<std::unique_ptr<control::AdminListener>>(listening));
@@ -245,6 +263,64 @@ void AttachTest::theAdminPortHoldsToTheCertificateAndThePassword() {
     auto changed = control::Attachment::Open(target, trust(true));
     QVERIFY(Error(changed).find("was not trusted") != std::string::npos);
     QCOMPARE(asked, 2);
+}
+
+void AttachTest::aWindowOnTolvanedOverTlsSlowsAndKicksItsClient() {
+    const char* tolvaned = std::getenv("TOLVANED");
+    if (!tolvaned) QSKIP("TOLVANED names no built server");
+    TempFolder home;
+    const std::uint16_t port = testing::FreePort();
+    const std::uint16_t adminPort = testing::FreePort();
+    store::AccountValues slow;
+    slow.speedLimitMode = store::SpeedLimitMode::Static;
+    slow.sendingSpeed = "10";
+    const std::string root = testing::AddIpHomeWithUser(home.path(), port, "u", slow);
+    std::ofstream(root + "big.bin", std::ios::binary) << std::string(400 * 1024, 'x');
+    EnableAdminPort(home.path(), adminPort);
+    QProcess daemon;
+    daemon.setStandardOutputFile(QProcess::nullDevice());
+    daemon.start(tolvaned, {"--home", QString::fromStdString(home.path().string())});
+    QByteArray said;
+    QTRY_VERIFY_WITH_TIMEOUT((said += daemon.readAllStandardError()).contains("open for attached windows"), kWaitMs);
+
+    auto session = Login(port);
+    const auto data = StartDownload(*session);
+    control::AttachTarget target;
+    target.host = "127.0.0.1";
+    target.port = std::to_string(adminPort);
+    target.password = "s3cret pass";
+    auto opened = control::Attachment::Open(target, [](const std::string&, const std::string&) { return true; });
+    QCOMPARE(Error(opened), std::string());
+    ui::MainWindow window(std::move(std::get<0>(opened)));
+    window.show();
+    auto* transfers = window.Monitor().TransfersList();
+    QTRY_COMPARE_WITH_TIMEOUT(transfers->topLevelItemCount(), 1, kWaitMs);
+
+    window.Monitor().SetSpeedPrompt([](QWidget*, double) { return 2.0; });
+    transfers->topLevelItem(0)->setSelected(true);
+    QVERIFY(window.Monitor().PrepareContextMenu(transfers));
+    window.Monitor().findChild<QAction*>("changeSpeedLimitAction")->trigger();
+    // The server's own figure, as its next listing brings it.
+    const auto transferOfRow = [&] {
+        const auto rows = window.Administered().Registry().Transfers().Rows();
+        return rows.empty() ? nullptr : monitor::TransferOf(rows.front().owner);
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(transferOfRow() && transferOfRow()->SpeedLimitBytesPerSecond() == 2048, kWaitMs);
+
+    auto* connections = window.Monitor().ConnectionsList();
+    QTRY_COMPARE_WITH_TIMEOUT(connections->topLevelItemCount(), 1, kWaitMs);
+    connections->topLevelItem(0)->setSelected(true);
+    QVERIFY(window.Monitor().PrepareContextMenu(connections));
+    window.Monitor().findChild<QAction*>("kickUserAction")->trigger();
+    std::string farewell;
+    for (std::string reply; farewell.empty() && !(reply = session->ReadReply()).empty();)
+        if (reply.starts_with("421 ")) farewell = reply;
+    QCOMPARE(farewell, std::string(monitor::SessionHandle::kKickReply));
+
+    window.close();
+    daemon.terminate();
+    QVERIFY(daemon.waitForFinished(kWaitMs));
+    QCOMPARE(daemon.exitCode(), 0);
 }
 
 QTEST_MAIN(AttachTest)
