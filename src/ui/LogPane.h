@@ -38,6 +38,13 @@ public:
     // Time-stamped lines counted so far, from kStartLineCount up to kLineCountLimit.
     int LineCount() const { return lineCount_; }
 
+    // Shows only the records that match, the newest of the log first: a connection number
+    // ("12" or "#12"), else any text (a user's name included), without regard to case.
+    void SetFilter(const QString& filter);
+    static bool Matches(const monitor::LogRecord& record, const QString& filter);
+    // While paused the pane keeps its place instead of following the newest line.
+    void SetPaused(bool paused) { paused_ = paused; }
+
     // Colour of a COLORREF value (0x00BBGGRR).
     static QColor ColourOf(std::uint32_t colorref);
 
@@ -52,6 +59,8 @@ private:
     const std::filesystem::path settingsFile_;
     int subscription_ = 0;
     int lineCount_ = kStartLineCount;
+    QString filter_;
+    bool paused_ = false;
     QTimer applyTimer_;
     QElapsedTimer sinceApply_;
 

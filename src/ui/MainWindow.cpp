@@ -11,6 +11,7 @@
 #include "ui/MonitorPane.h"
 #include "ui/ServerVariablesDialog.h"
 #include "ui/SettingsDialog.h"
+#include "ui/ThroughputChart.h"
 #include "ui/UpdateCheckDialog.h"
 #include "ui/UserDatabaseDialog.h"
 #include "Version.h"
@@ -19,7 +20,10 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
+#include <QCheckBox>
+#include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QSplitter>
@@ -61,11 +65,12 @@ MainWindow::MainWindow(std::unique_ptr<control::Attachment> attachment, QWidget*
 
 void MainWindow::Build() {
     auto* splitter = new QSplitter(Qt::Horizontal, this);
-    monitorPane_ = new MonitorPane(*administered_, splitter);
-    // An attached window has no settings file of the server's: the log's colours are the defaults.
-    logPane_ = new LogPane(administered_->Log(), hosted_ ? hosted_->Shared().SettingsFile() : std::string(), splitter);
-    splitter->addWidget(monitorPane_);
-    splitter->addWidget(logPane_);
+    auto* left = new QSplitter(Qt::Vertical, splitter);
+    monitorPane_ = new MonitorPane(*administered_, left);
+    chart_ = new ThroughputChart(*administered_, left);
+    left->setSizes({420, 140});
+    splitter->addWidget(left);
+    splitter->addWidget(BuildLogColumn(splitter));
     splitter->setSizes({500, 500});
     setCentralWidget(splitter);
     resize(1100, 600);
@@ -78,6 +83,30 @@ void MainWindow::Build() {
     if (hosted_) BuildTray();
     StartTimers();
     RefreshStatus();
+}
+
+// The log with its filter and the pause of its scrolling above it.
+QWidget* MainWindow::BuildLogColumn(QWidget* parent) {
+    auto* column = new QWidget(parent);
+    auto* layout = new QVBoxLayout(column);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(2);
+    auto* controls = new QHBoxLayout;
+    auto* filter = new QLineEdit(column);
+    filter->setObjectName("logFilter");
+    filter->setClearButtonEnabled(true);
+    filter->setPlaceholderText("Filter: connection number, user or text");
+    auto* pause = new QCheckBox("Pause scrolling", column);
+    pause->setObjectName("logPause");
+    controls->addWidget(filter);
+    controls->addWidget(pause);
+    layout->addLayout(controls);
+    // An attached window has no settings file of the server's: the log's colours are the defaults.
+    logPane_ = new LogPane(administered_->Log(), hosted_ ? hosted_->Shared().SettingsFile() : std::string(), column);
+    layout->addWidget(logPane_);
+    connect(filter, &QLineEdit::textChanged, logPane_, &LogPane::SetFilter);
+    connect(pause, &QCheckBox::toggled, logPane_, &LogPane::SetPaused);
+    return column;
 }
 
 // What only the server inside this process offers: its files, its settings, its shutdown.

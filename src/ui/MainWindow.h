@@ -25,6 +25,7 @@ namespace tolvane::ui {
 
 class LogPane;
 class MonitorPane;
+class ThroughputChart;
 
 // The administration window: the live monitor on the left, the server log on the right, and
 // the commands that steer the server it hosts, or the tolvaned it has attached to.
@@ -43,6 +44,7 @@ public:
 
     LogPane& Log() const { return *logPane_; }
     MonitorPane& Monitor() const { return *monitorPane_; }
+    ThroughputChart& Chart() const { return *chart_; }
     QSystemTrayIcon* Tray() const { return tray_; }
 
 public slots:
@@ -59,6 +61,7 @@ protected:
 
 private:
     void Build();
+    QWidget* BuildLogColumn(QWidget* parent);
     void BuildActions();
     void DisableHostedOnlyActions();
     void RefreshStatus();
@@ -77,6 +80,7 @@ private:
     QLabel* statusLabel_ = nullptr;
     LogPane* logPane_ = nullptr;
     MonitorPane* monitorPane_ = nullptr;
+    ThroughputChart* chart_ = nullptr;
     QToolBar* toolBar_ = nullptr;
     QSystemTrayIcon* tray_ = nullptr;
     QMenu* trayMenu_ = nullptr;

@@ -4,6 +4,7 @@
 #include "ui/CreditDialog.h"
 #include "ui/ExtendedInfoDialog.h"
 #include "ui/SpeedLimitDialog.h"
+#include "ui/TransferProgressDelegate.h"
 
 #include <QAction>
 #include <QHeaderView>
@@ -56,6 +57,8 @@ MonitorPane::MonitorPane(control::AdministeredServer& server, QWidget* parent)
     lists_[kConnections].view->setObjectName("connectionsList");
     lists_[kTransfers].view->setObjectName("transfersList");
     lists_[kRequests].view->setObjectName("requestsList");
+    lists_[kTransfers].view->setItemDelegateForColumn(monitor::TransferColumns::Status,
+                                                      new TransferProgressDelegate(lists_[kTransfers].view));
     setCurrentIndex(kConnections);
 
     QMenu* connections = lists_[kConnections].menu;
@@ -177,15 +180,23 @@ void MonitorPane::Sync(List& list) {
             auto& cells = list.rows[i].cells;
             for (std::size_t column = 0; column < fresh[i].cells.size(); ++column) {
                 if (column >= cells.size() || cells[column] != fresh[i].cells[column])
-                    item->setText(static_cast<int>(column), QString::fromStdString(fresh[i].cells[column]));
+                    SetCellText(list, item, static_cast<int>(column), QString::fromStdString(fresh[i].cells[column]));
             }
             cells = fresh[i].cells;
         } else {
-            view->insertTopLevelItem(static_cast<int>(i), new QTreeWidgetItem(Texts(fresh[i].cells)));
+            auto* item = new QTreeWidgetItem(Texts(fresh[i].cells));
+            if (&list == &lists_[kTransfers]) item->setToolTip(monitor::TransferColumns::Status, item->text(monitor::TransferColumns::Status));
+            view->insertTopLevelItem(static_cast<int>(i), item);
             list.rows.insert(list.rows.begin() + static_cast<std::ptrdiff_t>(i), fresh[i]);
         }
     }
     view->setUpdatesEnabled(true);
+}
+
+// A transfer's status is drawn as a bar: its text stays readable in the tooltip too.
+void MonitorPane::SetCellText(const List& list, QTreeWidgetItem* item, int column, const QString& text) {
+    item->setText(column, text);
+    if (&list == &lists_[kTransfers] && column == monitor::TransferColumns::Status) item->setToolTip(column, text);
 }
 
 QMenu* MonitorPane::PrepareContextMenu(QTreeWidget* view) {

@@ -16,6 +16,7 @@
 class QAction;
 class QMenu;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 namespace tolvane::control {
 class AdministeredServer;
@@ -75,6 +76,7 @@ private:
     Q_INVOKABLE void ApplyPending();
     void MarkChanged(monitor::TableId table);
     void Sync(List& list);
+    void SetCellText(const List& list, QTreeWidgetItem* item, int column, const QString& text);
     QTreeWidget* MakeList(List& list, monitor::MonitorTable& table, const std::vector<int>& widths);
     QAction* AddAction(QMenu* menu, const QString& text, const char* objectName, void (MonitorPane::*slot)());
     std::shared_ptr<monitor::SessionHandle> TargetConnection() const;

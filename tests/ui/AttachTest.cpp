@@ -11,6 +11,8 @@
 #include "ui/LogPane.h"
 #include "ui/MainWindow.h"
 #include "ui/MonitorPane.h"
+#include "ui/ThroughputChart.h"
+#include "ui/TransferProgressDelegate.h"
 #include "TempFolder.h"
 #include "TestClient.h"
 #include "TestHome.h"
@@ -158,6 +160,14 @@ void AttachTest::anAttachedWindowShowsTheServerAndActsOnItsRows() {
     QCOMPARE(connections->topLevelItem(0)->text(1), QString("u"));
     QTRY_COMPARE_WITH_TIMEOUT(transfers->topLevelItemCount(), 1, kWaitMs);
     QCOMPARE(transfers->topLevelItem(0)->text(2), QString("big.bin"));
+    // The status cell is drawn as a bar of its percent; its text stays, in the tooltip too.
+    QTRY_VERIFY_WITH_TIMEOUT(ui::TransferProgressDelegate::PercentOf(transfers->topLevelItem(0)->text(3)), kWaitMs);
+    QCOMPARE(transfers->topLevelItem(0)->toolTip(3), transfers->topLevelItem(0)->text(3));
+    QCOMPARE(ui::TransferProgressDelegate::PercentOf("42.75 % / 171.0 kb"), std::optional<int>(42));
+    QCOMPARE(ui::TransferProgressDelegate::PercentOf("? % / 12.0 kb"), std::optional<int>());
+    // A download counts as sent in the chart.
+    QTRY_VERIFY_WITH_TIMEOUT((window.Chart().SampleNow(), window.Chart().History().Samples().back().sent > 0), kWaitMs);
+    QCOMPARE(window.Chart().History().Samples().back().received, 0.0);
     // The backlog: lines logged before the window attached.
     QVERIFY(LogHas(window.Administered().Log(), "User \"u\" logged in."));
     QTRY_VERIFY_WITH_TIMEOUT(window.StatusText().startsWith("Online   Sessions: 1   Transfers: 1"), kWaitMs);
