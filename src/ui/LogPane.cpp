@@ -96,22 +96,28 @@ void LogPane::ClearAll() {
     lineCount_ = kStartLineCount;
 }
 
-bool LogPane::Matches(const monitor::LogRecord& record, const QString& filter) {
+bool LogPane::Matches(const monitor::LogRecord& record, const QString& filter, const QStringList& connections) {
     if (filter.isEmpty()) return true;
     const QString number = filter.startsWith('#') ? filter.mid(1) : filter;
     bool isNumber = false;
     number.toUInt(&isNumber);
     const std::string line = record.stamp + record.text;
-    if (isNumber) return line.find("-[" + number.toStdString() + "]-") != std::string::npos;
-    return QString::fromStdString(line).contains(filter, Qt::CaseInsensitive);
+    const auto tagged = [&line](const QString& connection) {
+        return line.find("-[" + connection.toStdString() + "]-") != std::string::npos;
+    };
+    if (isNumber) return tagged(number);
+    return QString::fromStdString(line).contains(filter, Qt::CaseInsensitive) ||
+           std::any_of(connections.begin(), connections.end(), tagged);
 }
 
 // The log is read before the queue is locked: its subscriber locks them the other way round.
-void LogPane::SetFilter(const QString& filter) {
+void LogPane::SetFilter(const QString& filter, const QStringList& connections) {
     filter_ = filter.trimmed();
+    filterConnections_ = connections;
     ClearAll();
     std::vector<monitor::LogRecord> records = log_.Records();
-    std::erase_if(records, [this](const monitor::LogRecord& record) { return !Matches(record, filter_); });
+    std::erase_if(records,
+                  [this](const monitor::LogRecord& record) { return !Matches(record, filter_, filterConnections_); });
     if (records.size() > static_cast<std::size_t>(kLineCountLimit))
         records.erase(records.begin(), records.end() - kLineCountLimit);
     std::lock_guard lock(queueMutex_);
@@ -160,7 +166,8 @@ void LogPane::ApplyPending() {
         wakeUpPosted_ = false;
     }
     sinceApply_.restart();
-    std::erase_if(batch, [this](const monitor::LogRecord& record) { return !Matches(record, filter_); });
+    std::erase_if(batch,
+                  [this](const monitor::LogRecord& record) { return !Matches(record, filter_, filterConnections_); });
     if (batch.empty() && droppedStamped == 0) return;
 
     int removals = 0;

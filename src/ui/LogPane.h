@@ -39,9 +39,10 @@ public:
     int LineCount() const { return lineCount_; }
 
     // Shows only the records that match, the newest of the log first: a connection number
-    // ("12" or "#12"), else any text (a user's name included), without regard to case.
-    void SetFilter(const QString& filter);
-    static bool Matches(const monitor::LogRecord& record, const QString& filter);
+    // ("12" or "#12"), else any text without regard to case, or a line of one of `connections`
+    // (the numbers of the sessions of a user the filter names).
+    void SetFilter(const QString& filter, const QStringList& connections = {});
+    static bool Matches(const monitor::LogRecord& record, const QString& filter, const QStringList& connections = {});
     // While paused the pane keeps its place instead of following the newest line.
     void SetPaused(bool paused) { paused_ = paused; }
 
@@ -60,6 +61,7 @@ private:
     int subscription_ = 0;
     int lineCount_ = kStartLineCount;
     QString filter_;
+    QStringList filterConnections_;
     bool paused_ = false;
     QTimer applyTimer_;
     QElapsedTimer sinceApply_;

@@ -104,9 +104,22 @@ QWidget* MainWindow::BuildLogColumn(QWidget* parent) {
     // An attached window has no settings file of the server's: the log's colours are the defaults.
     logPane_ = new LogPane(administered_->Log(), hosted_ ? hosted_->Shared().SettingsFile() : std::string(), column);
     layout->addWidget(logPane_);
-    connect(filter, &QLineEdit::textChanged, logPane_, &LogPane::SetFilter);
+    connect(filter, &QLineEdit::textChanged, this, &MainWindow::FilterLog);
     connect(pause, &QCheckBox::toggled, logPane_, &LogPane::SetPaused);
     return column;
+}
+
+// A user's name stands for the numbers of that user's sessions too.
+void MainWindow::FilterLog(const QString& filter) {
+    QStringList connections;
+    const std::string name = filter.trimmed().toStdString();
+    for (const monitor::MonitorRow& row : administered_->Registry().Connections().Rows()) {
+        const auto& cells = row.cells;
+        if (!name.empty() && cells.size() > monitor::ConnectionColumns::User &&
+            QString::fromStdString(cells[monitor::ConnectionColumns::User]).compare(filter.trimmed(), Qt::CaseInsensitive) == 0)
+            connections << QString::fromStdString(cells[monitor::ConnectionColumns::Id]);
+    }
+    logPane_->SetFilter(filter, connections);
 }
 
 // What only the server inside this process offers: its files, its settings, its shutdown.

@@ -62,6 +62,7 @@ protected:
 private:
     void Build();
     QWidget* BuildLogColumn(QWidget* parent);
+    void FilterLog(const QString& filter);
     void BuildActions();
     void DisableHostedOnlyActions();
     void RefreshStatus();

@@ -74,12 +74,18 @@ void LogPaneTest::aFilterShowsAConnectionsLinesOrATextsAndFollowsTheLog() {
     for (int i = 0; i < 60; ++i) log.AppendLine(" -[1]- NOOP " + std::to_string(i) + "\r\n", monitor::RemoteCommand);
     log.AppendLine(" -[2]- User \"Alice\" logged in.\r\n", monitor::SystemMessage);
     log.AppendLine(" -[12]- User \"bob\" logged in.\r\n", monitor::SystemMessage);
+    log.AppendLine(" -[12]- PASV\r\n", monitor::RemoteCommand);
     LogPane pane(log, home.path() / "Settings.ini");
 
     pane.SetFilter("2");
     QTRY_COMPARE(Lines(pane), QStringList({Stamp() + " -[2]- User \"Alice\" logged in."}));
     pane.SetFilter("#12");
+    QTRY_COMPARE(Lines(pane), QStringList({Stamp() + " -[12]- User \"bob\" logged in.", Stamp() + " -[12]- PASV"}));
+    // A user's name takes the lines of that user's sessions too.
+    pane.SetFilter("bob");
     QTRY_COMPARE(Lines(pane), QStringList({Stamp() + " -[12]- User \"bob\" logged in."}));
+    pane.SetFilter("bob", {"12"});
+    QTRY_COMPARE(Lines(pane).size(), 2);
     pane.SetFilter("ALICE");
     QTRY_COMPARE(Lines(pane).size(), 1);
     log.AppendLine(" -[2]- 221 Bye alice\r\n", monitor::ServerReply);
