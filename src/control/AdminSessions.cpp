@@ -57,6 +57,8 @@ bool AdminSessions::Start(std::unique_ptr<AdminLink> link, std::function<bool(Ad
     session.link = std::move(link);
     session.thread = std::thread([this, &session, prepare = std::move(prepare)] {
         if (!prepare || prepare(*session.link)) Serve(*session.link);
+        // The peer learns of the end now; the descriptor goes when the next session starts.
+        session.link->Interrupt();
         session.done = true;
     });
     return true;
