@@ -63,14 +63,17 @@ std::unique_ptr<AdminLink> AdminChannel::Connect(const TrustCheck& trust, std::s
 // A later connection is held to the pinned fingerprint and never asks.
 std::unique_ptr<AdminLink> AdminChannel::Open(std::string& error) { return Connect({}, error); }
 
-std::optional<Answer> AdminChannel::Exchange(AdminLink& link, const std::vector<std::string>& words) {
-    if (!link.SendAll(RequestLine(words))) return std::nullopt;
+std::optional<Answer> AdminChannel::Exchange(AdminLink& link, const std::vector<std::string>& words,
+                                             std::string_view body) {
+    if (!link.SendAll(RequestLine(words) + std::string(body))) return std::nullopt;
     const auto frame = ReceiveFrame(link);
     if (!frame) return std::nullopt;
     return Answer{frame->kind == kOkFrame, frame->body};
 }
 
-Answer AdminChannel::Run(const std::vector<std::string>& words) {
+Answer AdminChannel::Run(const std::vector<std::string>& words) { return Run(words, {}); }
+
+Answer AdminChannel::Run(const std::vector<std::string>& words, std::string_view body) {
     std::lock_guard runLock(runMutex_);
     for (int attempt = 0; attempt < 2; ++attempt) {
         if (!commandLink_) {
@@ -78,7 +81,7 @@ Answer AdminChannel::Run(const std::vector<std::string>& words) {
             commandLink_ = Open(error);
             if (!commandLink_) return {false, error + "\n"};
         }
-        if (auto answer = Exchange(*commandLink_, words)) return *answer;
+        if (auto answer = Exchange(*commandLink_, words, body)) return *answer;
         commandLink_.reset();
     }
     return {false, target_.Name() + ": the connection was lost\n"};

@@ -37,10 +37,12 @@ public:
     std::unique_ptr<AdminLink> Connect(const TrustCheck& trust, std::string& error);
     // On the channel's command link, made when needed and made again once when it has broken.
     Answer Run(const std::vector<std::string>& words);
+    // A request followed by bytes of its own ("database-put LENGTH").
+    Answer Run(const std::vector<std::string>& words, std::string_view body);
 
 private:
     std::unique_ptr<AdminLink> Open(std::string& error);
-    std::optional<Answer> Exchange(AdminLink& link, const std::vector<std::string>& words);
+    std::optional<Answer> Exchange(AdminLink& link, const std::vector<std::string>& words, std::string_view body);
 
     const AttachTarget target_;
     std::mutex runMutex_;  // one command at a time on the command link

@@ -3,8 +3,10 @@
 #include "control/AdminPassword.h"
 #include "control/AdminWire.h"
 #include "control/ControlCommands.h"
+#include "control/DatabaseCopy.h"
 #include "monitor/ServerLog.h"
 
+#include <cstdlib>
 #include <deque>
 
 namespace tolvane::control {
@@ -67,7 +69,7 @@ bool AdminSessions::Start(std::unique_ptr<AdminLink> link, std::function<bool(Ad
 void AdminSessions::Serve(AdminLink& link) {
     link.SetTimeout(kLinkTimeout);
     if (!LogIn(link)) return;
-    Answer(link);
+    AnswerRequests(link);
 }
 
 // A window on the control socket has said "attach" there; one from the network says
@@ -91,7 +93,7 @@ bool AdminSessions::LogIn(AdminLink& link) {
     return SendFrame(link, kOkFrame, "logged in\n");
 }
 
-void AdminSessions::Answer(AdminLink& link) {
+void AdminSessions::AnswerRequests(AdminLink& link) {
     while (!stopping_) {
         if (!link.Readable(1s)) continue;
         const auto line = link.ReceiveLine(kMaxRequestBytes + 1);
@@ -105,9 +107,19 @@ void AdminSessions::Answer(AdminLink& link) {
             if (SendFrame(link, kOkFrame, "watching\n")) Watch(link);
             return;
         }
-        const control::Answer answer = commands_.Run(*request);
+        const Answer answer = request->words.front() == "database-put" ? PutDatabase(link, *request)
+                                                                                : commands_.Run(*request);
         if (!SendFrame(link, answer.ok ? kOkFrame : kErrorFrame, answer.text)) return;
     }
+}
+
+// "database-put LENGTH" and then that many bytes of changes.
+Answer AdminSessions::PutDatabase(AdminLink& link, const Request& request) {
+    const std::size_t length = request.words.size() == 2 ? std::strtoull(request.words[1].c_str(), nullptr, 10) : 0;
+    if (length == 0 || length > kMaxDatabaseBytes) return {false, "database-put wants a length up to 16 MiB\n"};
+    const auto changes = link.ReceiveBytes(length);
+    if (!changes) return {false, "the changes did not arrive\n"};
+    return commands_.PutDatabase(*changes);
 }
 
 void AdminSessions::Watch(AdminLink& link) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "control/AdminLink.h"
+#include "control/ControlCommands.h"
 
 #include <atomic>
 #include <functional>
@@ -15,8 +16,6 @@ class ServerLog;
 }
 
 namespace tolvane::control {
-
-class ControlCommands;
 
 // The connections of attached windows, each served on a thread of its own: request lines
 // answered by the control commands, or, once a connection asks to watch, the log (a backlog
@@ -47,8 +46,9 @@ private:
 
     void Serve(AdminLink& link);
     bool LogIn(AdminLink& link);
-    void Answer(AdminLink& link);
+    void AnswerRequests(AdminLink& link);
     void Watch(AdminLink& link);
+    Answer PutDatabase(AdminLink& link, const Request& request);
     void ReapEnded();
 
     ControlCommands& commands_;

@@ -46,6 +46,11 @@ public:
 
     // A command as `tolvaned ctl` gives it, answered by the server.
     Answer Run(const std::vector<std::string>& words) { return channel_->Run(words); }
+    // The server's account database, whole, and the edits made to a copy of it.
+    Answer FetchDatabase() { return channel_->Run({"database-get"}); }
+    Answer PutDatabaseChanges(const std::string& changes) {
+        return channel_->Run({"database-put", std::to_string(changes.size())}, changes);
+    }
 
 private:
     void WatchUntilStopped(std::unique_ptr<AdminLink> link);

@@ -1,8 +1,10 @@
 #include "control/ControlCommands.h"
 
 #include "control/AdminWire.h"
+#include "control/DatabaseCopy.h"
 #include "monitor/LiveRegistry.h"
 #include "server/Server.h"
+#include "store/AccountDatabase.h"
 
 #include <unistd.h>
 
@@ -117,6 +119,7 @@ Answer ControlCommands::Run(const Request& request) {
     }
     // The window's own, beyond what `tolvaned ctl` offers.
     if (arguments == 0 && command == "clear-requests") return ClearRequests();
+    if (arguments == 0 && command == "database-get") return Database();
     if (arguments == 1 && command == "account-reload") return ReloadAccount(words[1]);
     if (arguments == 1 && command == "kick") return Kick(words[1]);
     if (arguments == 1 && command == "close-transfer") return CloseTransfer(words[1]);
@@ -330,6 +333,14 @@ Answer ControlCommands::ReloadAccount(const std::string& id) {
 Answer ControlCommands::ClearRequests() {
     server_.Shared().Registry().Requests().Clear();
     return Ok("cleared\n");
+}
+
+Answer ControlCommands::Database() const { return Ok(EncodeDatabase(store::DatabaseDir(server_.Home()))); }
+
+Answer ControlCommands::PutDatabase(std::string_view changes) {
+    std::lock_guard lock(mutex_);
+    if (const auto failure = ApplyDatabaseChanges(store::DatabaseDir(server_.Home()), changes)) return Refused(*failure);
+    return Ok("account database changed\n");
 }
 
 std::string ControlCommands::Snapshot() {

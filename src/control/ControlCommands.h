@@ -29,6 +29,8 @@ public:
     Answer Run(const Request& request);
     // The three lists and the online state, as an attached window mirrors them.
     std::string Snapshot();
+    // An attached window's edits of the account database.
+    Answer PutDatabase(std::string_view changes);
 
 private:
     Answer Status(bool json) const;
@@ -44,6 +46,7 @@ private:
     Answer Reload();
     Answer ReloadAccount(const std::string& id);
     Answer ClearRequests();
+    Answer Database() const;
     std::string SnapshotLocked();
 
     // The live session or transfer numbered `id`, or the answer that says why there is none.

@@ -1,6 +1,7 @@
 #include "ui/MainWindow.h"
 
 #include "control/Attachment.h"
+#include "control/DatabaseCopy.h"
 #include "control/HostedServer.h"
 #include "store/AccountDatabase.h"
 #include "server/Server.h"
@@ -29,6 +30,7 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTemporaryDir>
 #include <QToolBar>
 #include <QUrl>
 
@@ -55,7 +57,11 @@ MainWindow::MainWindow(server::Server& server, bool onlineAtStartup, QWidget* pa
 }
 
 MainWindow::MainWindow(std::unique_ptr<control::Attachment> attachment, QWidget* parent)
-    : QMainWindow(parent), hosted_(nullptr), administered_(std::move(attachment)), onlineAtStartup_(false) {
+    : QMainWindow(parent),
+      hosted_(nullptr),
+      attachment_(attachment.get()),
+      administered_(std::move(attachment)),
+      onlineAtStartup_(false) {
     Build();
     startTimer_.stop();
     trayTimer_.stop();
@@ -83,6 +89,30 @@ void MainWindow::Build() {
     if (hosted_) BuildTray();
     StartTimers();
     RefreshStatus();
+}
+
+void MainWindow::EditAccounts() {
+    EditorPrompts prompts;
+    if (hosted_) {
+        UserDatabaseDialog dialog(store::DatabaseDir(hosted_->Home()), prompts, this);
+        dialog.exec();
+        return;
+    }
+    // Attached: a copy of the server's database is edited here and what changed goes back.
+    const control::Answer fetched = attachment_->FetchDatabase();
+    QTemporaryDir copy;
+    const std::filesystem::path database = std::filesystem::path(copy.path().toStdString()) / "Database";
+    if (!fetched.ok || !copy.isValid() || !control::WriteDatabase(fetched.text, database)) {
+        QMessageBox::warning(this, "Users", "Cannot fetch the account database: " + QString::fromStdString(fetched.text));
+        return;
+    }
+    UserDatabaseDialog dialog(database, prompts, this);
+    dialog.exec();
+    const std::string changes = control::DatabaseChanges(fetched.text, database);
+    if (changes.empty()) return;
+    const control::Answer stored = attachment_->PutDatabaseChanges(changes);
+    if (!stored.ok)
+        QMessageBox::warning(this, "Users", "The server did not take the changes: " + QString::fromStdString(stored.text));
 }
 
 // The log with its filter and the pause of its scrolling above it.
@@ -124,8 +154,8 @@ void MainWindow::FilterLog(const QString& filter) {
 
 // What only the server inside this process offers: its files, its settings, its shutdown.
 void MainWindow::DisableHostedOnlyActions() {
-    for (QAction* action : {shutdownAction_, settingsAction_, usersAction_, variablesAction_, helpAction_,
-                            historyAction_, bugAction_, updateAction_})
+    for (QAction* action : {shutdownAction_, settingsAction_, variablesAction_, helpAction_, historyAction_, bugAction_,
+                            updateAction_})
         action->setEnabled(false);
     disconnectAction_->setEnabled(true);
 }
@@ -159,11 +189,7 @@ void MainWindow::BuildActions() {
     connect(clearAction_, &QAction::triggered, this, [this] { logPane_->ClearAll(); });
     usersAction_ = new QAction(style()->standardIcon(QStyle::SP_DirHomeIcon), "Users", this);
     usersAction_->setShortcut(QKeySequence("Ctrl+U"));
-    connect(usersAction_, &QAction::triggered, this, [this] {
-        EditorPrompts prompts;
-        UserDatabaseDialog dialog(store::DatabaseDir(hosted_->Home()), prompts, this);
-        dialog.exec();
-    });
+    connect(usersAction_, &QAction::triggered, this, &MainWindow::EditAccounts);
     toolbarAction_ = new QAction("Toolbar", this);
     toolbarAction_->setCheckable(true);
     toolbarAction_->setChecked(true);

@@ -63,6 +63,8 @@ private:
     void Build();
     QWidget* BuildLogColumn(QWidget* parent);
     void FilterLog(const QString& filter);
+    // The account editor on the hosted server's database, or on the attached server's through it.
+    void EditAccounts();
     void BuildActions();
     void DisableHostedOnlyActions();
     void RefreshStatus();
@@ -75,7 +77,8 @@ private:
     void AddTrayIcon();
     void OpenHomeFile(const std::filesystem::path& file);
 
-    server::Server* const hosted_;  // null when attached
+    server::Server* const hosted_;             // null when attached
+    control::Attachment* const attachment_ = nullptr;  // null when hosting
     std::unique_ptr<control::AdministeredServer> administered_;
     const bool onlineAtStartup_;
     QLabel* statusLabel_ = nullptr;

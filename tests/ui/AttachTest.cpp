@@ -3,6 +3,9 @@
 #include "control/Attachment.h"
 #include "control/ControlClient.h"
 #include "control/ControlSocket.h"
+#include "control/AdminWire.h"
+#include "control/DatabaseCopy.h"
+#include "store/AccountDatabase.h"
 #include "net/SelfSignedCertificate.h"
 #include "server/Server.h"
 #include "store/ProgramSettings.h"
@@ -60,6 +63,7 @@ private slots:
     void cleanup();
     void anAttachedWindowShowsTheServerAndActsOnItsRows();
     void aLostLinkIsSaidAndMadeAgain();
+    void theAccountDatabaseIsEditedThroughTheServer();
     void theAdminPortHoldsToTheCertificateAndThePassword();
     void aWindowOnTolvanedOverTlsSlowsAndKicksItsClient();
 
@@ -217,6 +221,43 @@ void AttachTest::aLostLinkIsSaidAndMadeAgain() {
     for (const auto& record : attachment->Log().Records())
         started += record.text.find("before attaching") != std::string::npos;
     QCOMPARE(started, 1);
+}
+
+// Only what the administrator changed goes back: a file the server changed meanwhile stays.
+void AttachTest::theAccountDatabaseIsEditedThroughTheServer() {
+    auto attachment = AttachLocally();
+    QVERIFY(attachment);
+    const control::Answer fetched = attachment->FetchDatabase();
+    QVERIFY(fetched.ok);
+    TempFolder copy;
+    const auto database = copy.path() / "Database";
+    QVERIFY(control::WriteDatabase(fetched.text, database));
+    const std::string ipHome = "127.0.0.1-" + std::to_string(port_);
+    const auto users = store::UsersDir(database, ipHome);
+    QVERIFY(std::filesystem::exists(store::UserFile(users, "u")));
+    store::AccountValues newbie;
+    newbie.password = "pw2";
+    newbie.rootDir = (home_->path() / "files").string() + "/";
+    QVERIFY(store::CreateUser(users, "newbie"));
+    QVERIFY(store::WriteAccount(store::UserFile(users, "newbie"), newbie));
+    const auto served = store::UsersDir(store::DatabaseDir(home_->path()), ipHome);
+    std::ofstream(store::UserFile(served, "u"), std::ios::app) << "; written by the server meanwhile\n";
+
+    QVERIFY(attachment->PutDatabaseChanges(control::DatabaseChanges(fetched.text, database)).ok);
+    QVERIFY(std::filesystem::exists(store::UserFile(served, "newbie")));
+    std::ifstream kept(store::UserFile(served, "u"));
+    QVERIFY(std::string(std::istreambuf_iterator<char>(kept), {}).find("meanwhile") != std::string::npos);
+    auto client = std::make_unique<TestClient>(port_);
+    client->ReadReply();
+    client->Send("USER newbie\r\nPASS pw2\r\n");
+    client->ReadReply();
+    QVERIFY(client->ReadReply().starts_with("230 "));
+
+    for (const std::string escape : {"../escape.txt", "/tmp/escape.txt", "a/../../escape.txt"}) {
+        const auto refused = attachment->PutDatabaseChanges(control::JoinFields({"f", escape, "x"}) + "\n");
+        QVERIFY2(!refused.ok, escape.c_str());
+    }
+    QVERIFY(!std::filesystem::exists(home_->path() / "escape.txt"));
 }
 
 void AttachTest::theAdminPortHoldsToTheCertificateAndThePassword() {
