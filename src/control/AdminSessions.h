@@ -23,7 +23,8 @@ namespace tolvane::control {
 // with the admin password before anything else is heard.
 class AdminSessions {
 public:
-    static constexpr std::size_t kMaxSessions = 16;
+    // Each window holds two: one watching, one for its commands.
+    static constexpr std::size_t kMaxSessions = 32;
 
     // `passwordHash` is empty for sessions whose peer the caller has already trusted.
     AdminSessions(ControlCommands& commands, monitor::ServerLog& log, std::string passwordHash);
