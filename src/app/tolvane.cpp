@@ -1,12 +1,15 @@
+#include "control/Attachment.h"
 #include "control/ControlClient.h"
 #include "store/ProgramSettings.h"
 #include "server/Server.h"
 #include "store/ServerHome.h"
+#include "ui/AttachDialog.h"
 #include "ui/Language.h"
 #include "ui/MainWindow.h"
 #include "Version.h"
 
 #include <QApplication>
+#include <QInputDialog>
 #include <QMessageBox>
 
 #include <csignal>
@@ -24,11 +27,15 @@ namespace fs = std::filesystem;
 
 constexpr const char* kUsage =
     "Usage: tolvane [--home DIR]\n"
+    "       tolvane --attach HOME|HOST:PORT\n"
     "\n"
-    "The Tolvane administration window, with the FTP server running inside it.\n"
+    "The Tolvane administration window, with the FTP server running inside it, or attached\n"
+    "to a running tolvaned (on a home it serves, the window attaches by itself).\n"
     "\n"
     "  --home DIR   server home (default: $TOLVANE_HOME, else $XDG_DATA_HOME/tolvane,\n"
     "               else ~/.local/share/tolvane); created when missing\n"
+    "  --attach X   attach to the tolvaned serving home X, or to the admin port HOST:PORT\n"
+    "               (password from $TOLVANE_ADMIN_PASSWORD, else asked)\n"
     "  --help       show this text\n"
     "  --version    show the version\n"
     "\n"
@@ -42,7 +49,7 @@ bool HasDisplay() {
     return false;
 }
 
-std::optional<fs::path> ParseHome(int argc, char** argv, int& exitCode) {
+std::optional<fs::path> ParseHome(int argc, char** argv, int& exitCode, std::optional<std::string>& attach) {
     std::optional<fs::path> home;
     for (int i = 1; i < argc; ++i) {
         const std::string_view argument = argv[i];
@@ -56,7 +63,9 @@ std::optional<fs::path> ParseHome(int argc, char** argv, int& exitCode) {
             exitCode = 0;
             return std::nullopt;
         }
-        if (argument == "--home" && i + 1 < argc) {
+        if (argument == "--attach" && i + 1 < argc) {
+            attach = argv[++i];
+        } else if (argument == "--home" && i + 1 < argc) {
             home = argv[++i];
         } else if (argument.starts_with("--home=")) {
             home = std::string(argument.substr(7));
@@ -71,28 +80,46 @@ std::optional<fs::path> ParseHome(int argc, char** argv, int& exitCode) {
 }
 
 // A tolvaned on the same home holds its ports: the window would fail to bind every one of them.
+// With a display the window attaches to it instead.
 bool ServedByDaemon(const fs::path& home) {
     if (!control::ControlClient::Serves(home)) return false;
+    if (HasDisplay()) return true;
     const std::string message = "A running tolvaned serves the server home " + home.string() +
                                 ".\nAdminister it with 'tolvaned ctl', or stop it before opening the window.";
     std::fprintf(stderr, "tolvane: %s\n", message.c_str());
-    if (HasDisplay()) {
-        int argc = 1;
-        char name[] = "tolvane";
-        char* argv[] = {name, nullptr};
-        QApplication application(argc, argv);
-        QMessageBox::information(nullptr, "Tolvane-D", QString::fromStdString(message));
-    }
     return true;
+}
+
+int RunAttached(const std::string& where) {
+    control::AttachTarget target = ui::AttachDialog::ParseTarget(QString::fromStdString(where), {});
+    if (target.Remote()) {
+        const char* given = std::getenv("TOLVANE_ADMIN_PASSWORD");
+        target.password = given ? given
+                                : QInputDialog::getText(nullptr, "Tolvane-D", "Admin password of " +
+                                                                                   QString::fromStdString(where),
+                                                        QLineEdit::Password)
+                                      .toStdString();
+    }
+    auto attached = control::Attachment::Open(target, ui::KnownServers::Asking(nullptr));
+    if (const auto* error = std::get_if<std::string>(&attached)) {
+        std::fprintf(stderr, "tolvane: cannot attach: %s\n", error->c_str());
+        QMessageBox::critical(nullptr, "Tolvane-D", QString::fromStdString(*error));
+        return 1;
+    }
+    ui::MainWindow window(std::move(std::get<std::unique_ptr<control::Attachment>>(attached)));
+    window.show();
+    return QApplication::exec();
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     int exitCode = 0;
-    const auto home = ParseHome(argc, argv, exitCode);
+    std::optional<std::string> attach;
+    const auto home = ParseHome(argc, argv, exitCode, attach);
     if (!home) return exitCode;
-    if (ServedByDaemon(*home)) return 1;
+    const bool served = !attach && ServedByDaemon(*home);
+    if (served && !HasDisplay()) return 1;
     if (!HasDisplay()) {
         std::fputs("tolvane: no display to open the window on (DISPLAY is not set).\n"
                    "Run tolvaned to serve without a window.\n",
@@ -102,6 +129,7 @@ int main(int argc, char** argv) {
     std::signal(SIGPIPE, SIG_IGN);
     const long maxSockets = store::RaiseDescriptorLimit();
     QApplication application(argc, argv);
+    if (attach || served) return RunAttached(attach.value_or(home->string()));
     std::error_code error;
     fs::create_directories(*home, error);
 

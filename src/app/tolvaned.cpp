@@ -1,3 +1,5 @@
+#include "control/AdminListener.h"
+#include "control/AdminPassword.h"
 #include "control/ControlClient.h"
 #include "control/ControlSocket.h"
 #include "monitor/ServerLog.h"
@@ -34,6 +36,7 @@ constexpr const char* kUsage =
     "       tolvaned [--home DIR] iphome|user|group COMMAND [ARGS]\n"
     "       tolvaned [--home DIR] tls self-signed [HOST]\n"
     "       tolvaned [--home DIR] ctl COMMAND [ARGS] [--json]\n"
+    "       tolvaned [--home DIR] admin password|fingerprint\n"
     "\n"
     "Serves FTP in the foreground on every enabled IP home of the server home's database,\n"
     "logging to standard output.\n"
@@ -51,6 +54,9 @@ constexpr const char* kUsage =
     "The iphome, user and group commands manage the account database; see\n"
     "'tolvaned iphome --help', 'tolvaned user --help' and 'tolvaned group --help'.\n"
     "The ctl commands administer the server that runs on the home; see 'tolvaned ctl --help'.\n"
+    "The window attaches over the network when Settings.ini sets [Admin] Port (and Address,\n"
+    "default 0.0.0.0), an admin password is set and 'tls self-signed' or a real certificate\n"
+    "gives the program's certificate.\n"
     "\n"
     "Signals: SIGTERM or SIGINT shut down, SIGHUP re-creates the listening sockets from the\n"
     "IP home files, SIGUSR1 goes offline, SIGUSR2 goes online.\n";
@@ -126,6 +132,9 @@ std::optional<int> RunAccountCommand(int argc, char** argv) {
     }
     if (!words.empty() && words.front() == "tls")
         return store::RunTlsCommand(home.value_or(store::DefaultServerHome()), words, std::cout, std::cerr);
+    if (!words.empty() && words.front() == "admin")
+        return control::RunAdminCommand(home.value_or(store::DefaultServerHome()), words, std::cin, std::cout,
+                                        std::cerr);
     if (words.empty() || !IsAccountCommand(words.front())) return std::nullopt;
     return store::RunAccountCommand(home.value_or(store::DefaultServerHome()), words,
                                     {std::cin, std::cout, std::cerr});
@@ -232,6 +241,13 @@ int main(int argc, char** argv) {
     const auto control = control::ControlSocket::Open(home, server, [&server] { Reload(server); });
     if (const auto* failure = std::get_if<std::string>(&control))
         std::fprintf(stderr, "tolvaned: warning: %s; 'tolvaned ctl' cannot reach this server\n", failure->c_str());
+    const auto admin = control::AdminListener::Open(home, server, [&server] { Reload(server); });
+    if (const auto* failure = std::get_if<std::string>(&admin)) {
+        std::fprintf(stderr, "tolvaned: warning: %s; windows cannot attach over the network\n", failure->c_str());
+    } else if (const auto& listener = std::get<std::unique_ptr<control::AdminListener>>(admin)) {
+        std::fprintf(stderr, "tolvaned: admin port %d open for attached windows (certificate SHA-256 %s)\n",
+                     listener->Port(), control::CertificateFingerprint(store::DefaultTlsFiles(home).certificate).c_str());
+    }
     if (!options->offline) server.GoOnline();
     sd_notify(0, "READY=1");
     return Serve(server, signals);

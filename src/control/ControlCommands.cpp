@@ -1,7 +1,10 @@
 #include "control/ControlCommands.h"
 
+#include "control/AdminWire.h"
+#include "control/DatabaseCopy.h"
 #include "monitor/LiveRegistry.h"
 #include "server/Server.h"
+#include "store/AccountDatabase.h"
 
 #include <unistd.h>
 
@@ -100,6 +103,7 @@ ControlCommands::ControlCommands(server::Server& server, std::function<void()> r
     : server_(server), reload_(std::move(reload)) {}
 
 Answer ControlCommands::Run(const Request& request) {
+    std::lock_guard lock(mutex_);
     ids_.ForgetEnded();
     const std::vector<std::string>& words = request.words;
     const std::string& command = words.front();
@@ -113,6 +117,10 @@ Answer ControlCommands::Run(const Request& request) {
         if (command == "online") return Online();
         if (command == "reload") return Reload();
     }
+    // The window's own, beyond what `tolvaned ctl` offers.
+    if (arguments == 0 && command == "clear-requests") return ClearRequests();
+    if (arguments == 0 && command == "database-get") return Database();
+    if (arguments == 1 && command == "account-reload") return ReloadAccount(words[1]);
     if (arguments == 1 && command == "kick") return Kick(words[1]);
     if (arguments == 1 && command == "close-transfer") return CloseTransfer(words[1]);
     if (arguments == 2 && command == "speed") return Speed(words[1], words[2]);
@@ -311,6 +319,68 @@ Answer ControlCommands::Online() {
 Answer ControlCommands::Reload() {
     reload_();
     return Ok("reloaded: " + std::to_string(server_.ServedIpHomes().size()) + " IP homes\n");
+}
+
+Answer ControlCommands::ReloadAccount(const std::string& id) {
+    Answer refusal;
+    std::weak_ptr<monitor::RowOwner> row;
+    const auto session = LiveSession(id, row, refusal);
+    if (!session) return refusal;
+    session->RequestAccountReload();
+    return Ok("session " + id + ": account reloaded at its next command\n");
+}
+
+Answer ControlCommands::ClearRequests() {
+    server_.Shared().Registry().Requests().Clear();
+    return Ok("cleared\n");
+}
+
+Answer ControlCommands::Database() const { return Ok(EncodeDatabase(store::DatabaseDir(server_.Home()))); }
+
+Answer ControlCommands::PutDatabase(std::string_view changes) {
+    std::lock_guard lock(mutex_);
+    if (const auto failure = ApplyDatabaseChanges(store::DatabaseDir(server_.Home()), changes)) return Refused(*failure);
+    return Ok("account database changed\n");
+}
+
+std::string ControlCommands::Snapshot() {
+    std::lock_guard lock(mutex_);
+    ids_.ForgetEnded();
+    return SnapshotLocked();
+}
+
+// One line per row: its kind, its number, what the window's menus and dialogs read of its
+// owner, then its cells. A request row of an ended session is numbered 0.
+std::string ControlCommands::SnapshotLocked() {
+    auto& registry = server_.Shared().Registry();
+    std::string text = JoinFields({"state", server_.Shared().Online() ? "1" : "0", std::to_string(getpid()),
+                                   server_.Home().string()}) +
+                       '\n';
+    const auto line = [&text](std::vector<std::string> fields, const std::vector<std::string>& cells) {
+        fields.insert(fields.end(), cells.begin(), cells.end());
+        text += JoinFields(fields) + '\n';
+    };
+    for (const monitor::MonitorRow& row : registry.Connections().Rows()) {
+        const auto session = monitor::SessionOf(row.owner);
+        if (!session || !session->Live()) continue;
+        line({"c", std::to_string(ids_.IdOf(row.owner)), session->UserName(), session->CurrentDirectory(),
+              session->RatioEnabled() ? "1" : "0", std::to_string(session->Credit()),
+              std::to_string(session->UploadedBytes()), std::to_string(session->UploadedFiles()),
+              std::to_string(session->DownloadedBytes()), std::to_string(session->DownloadedFiles()),
+              std::to_string(session->IdleSeconds())},
+             row.cells);
+    }
+    for (const monitor::MonitorRow& row : registry.Transfers().Rows()) {
+        const auto transfer = monitor::TransferOf(row.owner);
+        if (!transfer) continue;
+        line({"t", std::to_string(ids_.IdOf(row.owner)), transfer->SpeedLimited() ? "1" : "0",
+              std::to_string(transfer->SpeedLimitBytesPerSecond()), std::to_string(transfer->BytesMoved()),
+              Number(transfer->BytesPerSecond())},
+             row.cells);
+    }
+    for (const monitor::MonitorRow& row : registry.Requests().Rows())
+        line({"r", row.owner.expired() ? "0" : std::to_string(ids_.IdOf(row.owner))}, row.cells);
+    return text;
 }
 
 }  // namespace tolvane::control

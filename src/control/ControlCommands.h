@@ -4,6 +4,7 @@
 #include "control/HandleIds.h"
 
 #include <functional>
+#include <mutex>
 #include <string>
 
 namespace tolvane::server {
@@ -24,7 +25,12 @@ public:
     // `reload` re-creates the listening sockets the way SIGHUP does.
     ControlCommands(server::Server& server, std::function<void()> reload);
 
+    // Both may be called from any thread: the control socket's and each attached window's.
     Answer Run(const Request& request);
+    // The three lists and the online state, as an attached window mirrors them.
+    std::string Snapshot();
+    // An attached window's edits of the account database.
+    Answer PutDatabase(std::string_view changes);
 
 private:
     Answer Status(bool json) const;
@@ -38,6 +44,10 @@ private:
     Answer Offline();
     Answer Online();
     Answer Reload();
+    Answer ReloadAccount(const std::string& id);
+    Answer ClearRequests();
+    Answer Database() const;
+    std::string SnapshotLocked();
 
     // The live session or transfer numbered `id`, or the answer that says why there is none.
     std::shared_ptr<monitor::SessionHandle> LiveSession(const std::string& id, std::weak_ptr<monitor::RowOwner>& row,
@@ -47,6 +57,7 @@ private:
 
     server::Server& server_;
     const std::function<void()> reload_;
+    std::mutex mutex_;
     HandleIds ids_;
 };
 

@@ -1,5 +1,7 @@
 #include "control/ControlSocket.h"
 
+#include "server/Server.h"
+
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -46,6 +48,7 @@ ControlSocket::ControlSocket(Key, fs::path path, UnixSocket listener, int wakeFd
       listener_(std::move(listener)),
       wakeFd_(wakeFd),
       commands_(server, std::move(reload)),
+      attached_(commands_, server.Shared().Log(), {}),
       thread_([this] { ServeUntilStopped(); }) {}
 
 ControlSocket::~ControlSocket() {
@@ -79,16 +82,22 @@ bool ControlSocket::Trusted(const UnixSocket& client) const {
 
 void ControlSocket::Respond(UnixSocket client) {
     client.SetTimeout(kClientTimeout);
-    client.SendAll(AnswerTo(client));
+    const auto answer = AnswerTo(client);
+    if (!answer) {
+        attached_.Start(AdminLink::Adopt(std::move(client)));
+        return;
+    }
+    client.SendAll(*answer);
     client.EndSending(kMaxRequestBytes);
 }
 
-std::string ControlSocket::AnswerTo(UnixSocket& client) {
+std::optional<std::string> ControlSocket::AnswerTo(UnixSocket& client) {
     if (!Trusted(client))
         return std::string(kErrorLine) + "refused: only the server's own user and root may administer it\n";
     const auto line = client.ReceiveLine(kMaxRequestBytes);
     const auto request = line ? ParseRequest(*line) : std::nullopt;
     if (!request) return std::string(kErrorLine) + "malformed request\n";
+    if (request->words == std::vector<std::string>{"attach"}) return std::nullopt;
     const Answer answer = commands_.Run(*request);
     return std::string(answer.ok ? kOkLine : kErrorLine) + answer.text;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "control/AdminSessions.h"
 #include "control/ControlCommands.h"
 #include "control/UnixSocket.h"
 
@@ -17,7 +18,8 @@ class Server;
 namespace tolvane::control {
 
 // The server end of `tolvaned ctl`: a local socket in the server home, mode 0600, answered one
-// request at a time on a thread of its own. Only the server's own user and root are heard.
+// request at a time on a thread of its own. Only the server's own user and root are heard. A
+// window that attaches keeps its connection, served on a thread of its own.
 class ControlSocket {
     // Only Open makes one.
     class Key {
@@ -43,13 +45,15 @@ public:
 private:
     void ServeUntilStopped();
     void Respond(UnixSocket client);
-    std::string AnswerTo(UnixSocket& client);
+    // Empty when the client asks to attach a window: its connection then stays open.
+    std::optional<std::string> AnswerTo(UnixSocket& client);
     bool Trusted(const UnixSocket& client) const;
 
     const std::filesystem::path path_;
     UnixSocket listener_;
     const int wakeFd_;
     ControlCommands commands_;
+    AdminSessions attached_;
     std::thread thread_;
 };
 

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace tolvane::control {
 
@@ -42,6 +43,8 @@ public:
     std::optional<uid_t> PeerUid() const;
 
     int Descriptor() const { return fd_; }
+    // Hands the descriptor over to the caller, who closes it.
+    int Release() { return std::exchange(fd_, -1); }
     bool IsOpen() const { return fd_ >= 0; }
 
 private:

@@ -280,7 +280,8 @@ void ControlConnection::TakeLoginPlace(const std::string& name, const std::strin
 }
 
 void ControlConnection::CompleteLogin(const std::string& name) {
-    SendMessageFile(login_.account.loginMessage);
+    // No message set is no failure: a red line on every login would teach to ignore red lines.
+    if (!login_.account.loginMessage.empty()) SendMessageFile(login_.account.loginMessage);
     SystemMessage(Tag() + "User \"" + name + "\" logged in.\r\n", monitor::SystemMessage);
     MarkRequest("Yes", "-");
     login_.loggedIn = true;

@@ -82,6 +82,11 @@ void ServerLog::AppendStamped(const std::string& stamp, std::string text, std::u
            .highlightOffset = highlightOffset});
 }
 
+void ServerLog::Mirror(LogRecord record) {
+    std::lock_guard lock(mutex_);
+    Store(std::move(record));
+}
+
 void ServerLog::Store(LogRecord record) {
     record.sequence = nextSequence_++;
     records_.push_back(std::move(record));

@@ -56,6 +56,10 @@ public:
     // Kept as given: no stamp, no splitting, no highlight. For the start-up banner.
     void AppendRaw(std::string_view text, std::uint32_t colour, bool underline, bool bold);
 
+    // A record of another server's log, kept as it was written there (stamp included); only
+    // its sequence number is this log's own.
+    void Mirror(LogRecord record);
+
     std::vector<LogRecord> Records() const;
     void Clear();
 

@@ -1,6 +1,7 @@
 #include "store/DemoHome.h"
 
 #include "store/AccountDatabase.h"
+#include "store/ProgramSettings.h"
 
 #include <fstream>
 
@@ -53,7 +54,9 @@ bool PrepareDemoHome(const fs::path& home) {
     return fs::create_directories(database, error) && CreateIpHome(database, kDefaultIpHome) &&
            WriteIpHome(IpHomeFile(database, kDefaultIpHome), fullMachine) && CreateIpHome(database, kDemoIpHome) &&
            WriteIpHome(IpHomeFile(database, kDemoIpHome), demo) && WriteSampleFiles(root) &&
-           WriteDemoUser(UsersDir(database, kDemoIpHome), root);
+           WriteDemoUser(UsersDir(database, kDemoIpHome), root) &&
+           // The window opens the demo online too: a first try with curl must not meet a 421.
+           WriteSetting(home / "Settings.ini", kOnlineAtStartupKey, 1);
 }
 
 }  // namespace tolvane::store

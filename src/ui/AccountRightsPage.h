@@ -10,7 +10,7 @@ class QPushButton;
 
 namespace tolvane::ui {
 
-// The first page ("Ruvarav"): name, password, home directory and the directory rules with
+// The first page ("Account"): name, password, home directory and the directory rules with
 // their permission letters.
 class AccountRightsPage : public AccountPage {
 public:

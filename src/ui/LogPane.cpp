@@ -96,6 +96,40 @@ void LogPane::ClearAll() {
     lineCount_ = kStartLineCount;
 }
 
+bool LogPane::Matches(const monitor::LogRecord& record, const QString& filter, const QStringList& connections) {
+    if (filter.isEmpty()) return true;
+    const QString number = filter.startsWith('#') ? filter.mid(1) : filter;
+    bool isNumber = false;
+    number.toUInt(&isNumber);
+    const std::string line = record.stamp + record.text;
+    const auto tagged = [&line](const QString& connection) {
+        return line.find("-[" + connection.toStdString() + "]-") != std::string::npos;
+    };
+    if (isNumber) return tagged(number);
+    return QString::fromStdString(line).contains(filter, Qt::CaseInsensitive) ||
+           std::any_of(connections.begin(), connections.end(), tagged);
+}
+
+// The log is read before the queue is locked: its subscriber locks them the other way round.
+void LogPane::SetFilter(const QString& filter, const QStringList& connections) {
+    filter_ = filter.trimmed();
+    filterConnections_ = connections;
+    ClearAll();
+    std::vector<monitor::LogRecord> records = log_.Records();
+    std::erase_if(records,
+                  [this](const monitor::LogRecord& record) { return !Matches(record, filter_, filterConnections_); });
+    if (records.size() > static_cast<std::size_t>(kLineCountLimit))
+        records.erase(records.begin(), records.end() - kLineCountLimit);
+    std::lock_guard lock(queueMutex_);
+    const std::uint64_t shown = records.empty() ? 0 : records.back().sequence;
+    std::erase_if(queue_, [shown](const monitor::LogRecord& record) { return record.sequence <= shown; });
+    queue_.insert(queue_.begin(), records.begin(), records.end());
+    if (!wakeUpPosted_) {
+        wakeUpPosted_ = true;
+        QMetaObject::invokeMethod(this, "ApplyPending", Qt::QueuedConnection);
+    }
+}
+
 // Runs on the appending thread with the log locked: only queue, never touch the widget.
 void LogPane::Queue(const monitor::LogRecord& record) {
     std::lock_guard lock(queueMutex_);
@@ -132,6 +166,8 @@ void LogPane::ApplyPending() {
         wakeUpPosted_ = false;
     }
     sinceApply_.restart();
+    std::erase_if(batch,
+                  [this](const monitor::LogRecord& record) { return !Matches(record, filter_, filterConnections_); });
     if (batch.empty() && droppedStamped == 0) return;
 
     int removals = 0;
@@ -173,10 +209,12 @@ void LogPane::ApplyPending() {
         cursor.endEditBlock();
     }
     RemoveFirstLines(remaining);
-    QTextCursor end = textCursor();
-    end.movePosition(QTextCursor::End);
-    setTextCursor(end);  // also hides any selection
-    verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+    if (!paused_) {
+        QTextCursor end = textCursor();
+        end.movePosition(QTextCursor::End);
+        setTextCursor(end);  // also hides any selection
+        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+    }
     setUpdatesEnabled(true);
 }
 

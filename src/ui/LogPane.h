@@ -38,6 +38,14 @@ public:
     // Time-stamped lines counted so far, from kStartLineCount up to kLineCountLimit.
     int LineCount() const { return lineCount_; }
 
+    // Shows only the records that match, the newest of the log first: a connection number
+    // ("12" or "#12"), else any text without regard to case, or a line of one of `connections`
+    // (the numbers of the sessions of a user the filter names).
+    void SetFilter(const QString& filter, const QStringList& connections = {});
+    static bool Matches(const monitor::LogRecord& record, const QString& filter, const QStringList& connections = {});
+    // While paused the pane keeps its place instead of following the newest line.
+    void SetPaused(bool paused) { paused_ = paused; }
+
     // Colour of a COLORREF value (0x00BBGGRR).
     static QColor ColourOf(std::uint32_t colorref);
 
@@ -52,6 +60,9 @@ private:
     const std::filesystem::path settingsFile_;
     int subscription_ = 0;
     int lineCount_ = kStartLineCount;
+    QString filter_;
+    QStringList filterConnections_;
+    bool paused_ = false;
     QTimer applyTimer_;
     QElapsedTimer sinceApply_;
 

@@ -1,9 +1,10 @@
 #include "ui/MonitorPane.h"
 
-#include "server/Server.h"
+#include "control/AdministeredServer.h"
 #include "ui/CreditDialog.h"
 #include "ui/ExtendedInfoDialog.h"
 #include "ui/SpeedLimitDialog.h"
+#include "ui/TransferProgressDelegate.h"
 
 #include <QAction>
 #include <QHeaderView>
@@ -42,13 +43,13 @@ QStringList Texts(const std::vector<std::string>& cells) {
 
 }  // namespace
 
-MonitorPane::MonitorPane(server::Server& server, QWidget* parent)
+MonitorPane::MonitorPane(control::AdministeredServer& server, QWidget* parent)
     : QTabWidget(parent),
       server_(server),
       creditPrompt_(&CreditDialog::Ask),
       speedPrompt_(&SpeedLimitDialog::Ask) {
     setObjectName("monitorPane");
-    auto& registry = server_.Shared().Registry();
+    auto& registry = server_.Registry();
 
     addTab(MakeList(lists_[kConnections], registry.Connections(), {40, 80, 80, 80, 80, 80}), "Connections");
     addTab(MakeList(lists_[kTransfers], registry.Transfers(), {40, 80, 80, 80, 80, 80}), "Transfers");
@@ -56,6 +57,8 @@ MonitorPane::MonitorPane(server::Server& server, QWidget* parent)
     lists_[kConnections].view->setObjectName("connectionsList");
     lists_[kTransfers].view->setObjectName("transfersList");
     lists_[kRequests].view->setObjectName("requestsList");
+    lists_[kTransfers].view->setItemDelegateForColumn(monitor::TransferColumns::Status,
+                                                      new TransferProgressDelegate(lists_[kTransfers].view));
     setCurrentIndex(kConnections);
 
     QMenu* connections = lists_[kConnections].menu;
@@ -84,7 +87,7 @@ MonitorPane::MonitorPane(server::Server& server, QWidget* parent)
     for (auto& list : lists_) Sync(list);
 }
 
-MonitorPane::~MonitorPane() { server_.Shared().Registry().Unsubscribe(subscription_); }
+MonitorPane::~MonitorPane() { server_.Registry().Unsubscribe(subscription_); }
 
 int DialogUnitsToPixels(const QWidget& widget, int dialogUnits) {
     return dialogUnits * widget.fontMetrics().averageCharWidth() / 4;
@@ -177,15 +180,23 @@ void MonitorPane::Sync(List& list) {
             auto& cells = list.rows[i].cells;
             for (std::size_t column = 0; column < fresh[i].cells.size(); ++column) {
                 if (column >= cells.size() || cells[column] != fresh[i].cells[column])
-                    item->setText(static_cast<int>(column), QString::fromStdString(fresh[i].cells[column]));
+                    SetCellText(list, item, static_cast<int>(column), QString::fromStdString(fresh[i].cells[column]));
             }
             cells = fresh[i].cells;
         } else {
-            view->insertTopLevelItem(static_cast<int>(i), new QTreeWidgetItem(Texts(fresh[i].cells)));
+            auto* item = new QTreeWidgetItem(Texts(fresh[i].cells));
+            if (&list == &lists_[kTransfers]) item->setToolTip(monitor::TransferColumns::Status, item->text(monitor::TransferColumns::Status));
+            view->insertTopLevelItem(static_cast<int>(i), item);
             list.rows.insert(list.rows.begin() + static_cast<std::ptrdiff_t>(i), fresh[i]);
         }
     }
     view->setUpdatesEnabled(true);
+}
+
+// A transfer's status is drawn as a bar: its text stays readable in the tooltip too.
+void MonitorPane::SetCellText(const List& list, QTreeWidgetItem* item, int column, const QString& text) {
+    item->setText(column, text);
+    if (&list == &lists_[kTransfers] && column == monitor::TransferColumns::Status) item->setToolTip(column, text);
 }
 
 QMenu* MonitorPane::PrepareContextMenu(QTreeWidget* view) {
@@ -249,7 +260,7 @@ void MonitorPane::KickUser() {
     if (!connection) return;
     connection->SendReply(kKickReply);
     connection->Kick();
-    server_.Shared().Registry().Connections().Remove(lists_[kConnections].target);
+    server_.Registry().Connections().Remove(lists_[kConnections].target);
 }
 
 // A download answers for itself; an upload's reply and row removal happen in its
@@ -258,7 +269,7 @@ void MonitorPane::CloseTransfer() {
     const auto transfer = TargetTransfer();
     if (!transfer) return;
     transfer->CloseTransfer();
-    server_.Shared().Registry().Transfers().Remove(lists_[kTransfers].target);
+    server_.Registry().Transfers().Remove(lists_[kTransfers].target);
 }
 
 void MonitorPane::ChangeSpeedLimit() {
@@ -278,6 +289,6 @@ void MonitorPane::ChangeSpeedLimit() {
     if (limit != transfer->SpeedLimitBytesPerSecond()) transfer->ChangeSpeedLimit(limit);
 }
 
-void MonitorPane::ClearList() { server_.Shared().Registry().Requests().Clear(); }
+void MonitorPane::ClearList() { server_.ClearRequests(); }
 
 }  // namespace tolvane::ui

@@ -16,9 +16,10 @@
 class QAction;
 class QMenu;
 class QTreeWidget;
+class QTreeWidgetItem;
 
-namespace tolvane::server {
-class Server;
+namespace tolvane::control {
+class AdministeredServer;
 }
 
 namespace tolvane::ui {
@@ -44,7 +45,7 @@ public:
     // Lists follow their tables at most this often.
     static constexpr int kMinSyncIntervalMs = 100;
 
-    explicit MonitorPane(server::Server& server, QWidget* parent = nullptr);
+    explicit MonitorPane(control::AdministeredServer& server, QWidget* parent = nullptr);
     ~MonitorPane() override;
 
     MonitorPane(const MonitorPane&) = delete;
@@ -75,6 +76,7 @@ private:
     Q_INVOKABLE void ApplyPending();
     void MarkChanged(monitor::TableId table);
     void Sync(List& list);
+    void SetCellText(const List& list, QTreeWidgetItem* item, int column, const QString& text);
     QTreeWidget* MakeList(List& list, monitor::MonitorTable& table, const std::vector<int>& widths);
     QAction* AddAction(QMenu* menu, const QString& text, const char* objectName, void (MonitorPane::*slot)());
     std::shared_ptr<monitor::SessionHandle> TargetConnection() const;
@@ -88,7 +90,7 @@ private:
     void ChangeSpeedLimit();
     void ClearList();
 
-    server::Server& server_;
+    control::AdministeredServer& server_;
     std::array<List, 3> lists_;
     QAction* creditAction_ = nullptr;
     QAction* speedAction_ = nullptr;

@@ -122,7 +122,7 @@ QWidget* UserDatabaseDialog::BuildAccountTabs() {
     ipAccessPage_ = new AccountIpAccessPage(prompts_, accountTabs_);
     loggingPage_ = new AccountLoggingPage(prompts_, accountTabs_);
     speedLimitPage_ = new AccountSpeedLimitPage(prompts_, accountTabs_);
-    accountTabs_->addTab(rightsPage_, "Ruvarav");
+    accountTabs_->addTab(rightsPage_, "Account");
     accountTabs_->addTab(morePage_, "More");
     accountTabs_->addTab(ratioPage_, "Ratio");
     accountTabs_->addTab(ipAccessPage_, "IP Access");

@@ -262,6 +262,8 @@ class ControlSocket(ControlTestCase):
         daemon = Daemon(deep, "--demo")
         self.addCleanup(daemon.stop)
         self.assertTrue(daemon.wait_for_line(" - Server is Online ..."), daemon.output())
+        with open(os.path.join(deep, "Settings.ini")) as settings:
+            self.assertIn("OnlineAtStartup=1", settings.read())
         answer = ctl(deep, "status")
         self.assertEqual(answer.returncode, 1)
         self.assertIn("File name too long", answer.stderr)

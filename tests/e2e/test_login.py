@@ -161,6 +161,8 @@ class Login(HomeTestCase, unittest.TestCase):
         self.assertEqual(self.command(client, "QUIT"), "221 Good Bye!\r\n")
         self.assertTrue(client.closed())
         self.assertTrue(self.daemon.wait_for_line("-[1]- Closed connection to 127.0.0.1 ...", count=2))
+        # alice has no login message: that is no failure to log.
+        self.assertEqual(self.daemon.count("Unable to open specified Welcome file"), 0)
 
     def test_features_and_small_replies(self):
         features = ("211-Features:\r\n EPRT\r\n EPSV\r\n MDTM\r\n MFMT\r\n MLST %s\r\n REST STREAM\r\n SIZE\r\n"

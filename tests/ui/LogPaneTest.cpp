@@ -64,7 +64,40 @@ private slots:
     void coloursFollowTheSettings();
     void copyAllCopiesThePlainText();
     void burstFromManyThreadsKeepsTheLimit();
+    void aFilterShowsAConnectionsLinesOrATextsAndFollowsTheLog();
 };
+
+// "2" is connection 2, not 12; any other text matches without regard to case.
+void LogPaneTest::aFilterShowsAConnectionsLinesOrATextsAndFollowsTheLog() {
+    TempFolder home;
+    ServerLog log = MakeLog();
+    for (int i = 0; i < 60; ++i) log.AppendLine(" -[1]- NOOP " + std::to_string(i) + "\r\n", monitor::RemoteCommand);
+    log.AppendLine(" -[2]- User \"Alice\" logged in.\r\n", monitor::SystemMessage);
+    log.AppendLine(" -[12]- User \"bob\" logged in.\r\n", monitor::SystemMessage);
+    log.AppendLine(" -[12]- PASV\r\n", monitor::RemoteCommand);
+    LogPane pane(log, home.path() / "Settings.ini");
+
+    pane.SetFilter("2");
+    QTRY_COMPARE(Lines(pane), QStringList({Stamp() + " -[2]- User \"Alice\" logged in."}));
+    pane.SetFilter("#12");
+    QTRY_COMPARE(Lines(pane), QStringList({Stamp() + " -[12]- User \"bob\" logged in.", Stamp() + " -[12]- PASV"}));
+    // A user's name takes the lines of that user's sessions too.
+    pane.SetFilter("bob");
+    QTRY_COMPARE(Lines(pane), QStringList({Stamp() + " -[12]- User \"bob\" logged in."}));
+    pane.SetFilter("bob", {"12"});
+    QTRY_COMPARE(Lines(pane).size(), 2);
+    pane.SetFilter("ALICE");
+    QTRY_COMPARE(Lines(pane).size(), 1);
+    log.AppendLine(" -[2]- 221 Bye alice\r\n", monitor::ServerReply);
+    log.AppendLine(" -[1]- QUIT\r\n", monitor::RemoteCommand);
+    QTRY_COMPARE(Lines(pane).size(), 2);
+    QCOMPARE(LastLine(pane), Stamp() + " -[2]- 221 Bye alice");
+    // Cleared: the newest lines of the log, as many as the pane keeps.
+    pane.SetFilter("");
+    QTRY_COMPARE(LastLine(pane), Stamp() + " -[1]- QUIT");
+    QVERIFY(Lines(pane).size() <= LogPane::kLineCountLimit);
+    QVERIFY(!Lines(pane).contains(Stamp() + " -[1]- NOOP 0"));
+}
 
 // The banner counts as five lines: the 45th time-stamped line removes the first banner line.
 void LogPaneTest::lineLimitRemovesTheOldestLines() {

@@ -39,9 +39,12 @@ private slots:
     void menusToolbarAndAccelerators() {
         QStringList menus;
         for (QAction* menu : window_->menuBar()->actions()) menus << menu->text();
-        QCOMPARE(menus, QStringList({"&Edit", "&Setup", "&View", "&Help"}));
+        QCOMPARE(menus, QStringList({"&File", "&Edit", "&Setup", "&View", "&Help"}));
+        QStringList file;
+        for (QAction* action : window_->menuBar()->actions().at(0)->menu()->actions()) file << action->text();
+        QCOMPARE(file, QStringList({"Connect to Server...", "Disconnect"}));
         QStringList edit;
-        for (QAction* action : window_->menuBar()->actions().at(0)->menu()->actions())
+        for (QAction* action : window_->menuBar()->actions().at(1)->menu()->actions())
             if (!action->isSeparator()) edit << action->text() + "|" + action->shortcut().toString();
         QCOMPARE(edit, QStringList({"Copy|Ctrl+C", "Clear|Ctrl+D", "Shutdown|"}));
         QStringList tools;

@@ -2,6 +2,7 @@
 #include "ftp/DataSocket.h"
 #include "store/AccountDatabase.h"
 #include "store/ProfileFile.h"
+#include "control/HostedServer.h"
 #include "server/Server.h"
 #include "ui/CreditDialog.h"
 #include "ui/ExtendedInfoDialog.h"
@@ -134,6 +135,7 @@ private:
     std::string root_;
     std::filesystem::path usersDir_;
     std::unique_ptr<server::Server> server_;
+    std::unique_ptr<control::HostedServer> hosted_;
     std::unique_ptr<MonitorPane> pane_;
 };
 
@@ -183,13 +185,15 @@ void MonitorPaneTest::init() {
     QVERIFY(!server_->InitDatabase());
     server_->CreateServerSockets();
     server_->GoOnline();
-    pane_ = std::make_unique<MonitorPane>(*server_);
+    hosted_ = std::make_unique<control::HostedServer>(*server_);
+    pane_ = std::make_unique<MonitorPane>(*hosted_);
     pane_->resize(600, 300);
     pane_->show();
 }
 
 void MonitorPaneTest::cleanup() {
     pane_.reset();
+    hosted_.reset();
     if (server_) server_->Shutdown();
     server_.reset();
     home_.reset();

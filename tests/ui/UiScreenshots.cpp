@@ -1,15 +1,20 @@
 // Saves PNG pictures of the window against a live server with a few clients: the main window
 // with each monitor tab, the settings dialog, the Extended Info window and the server
-// variables window, and the account editor with a user, a group and an IP home selected.
+// variables window, the account editor with a user, a group and an IP home selected, and a
+// second window attached to the server as to a tolvaned: transfers with progress bars, the
+// throughput chart and a filtered log.
 // Usage: UiScreenshots OUTPUT_DIR
 #include "TempFolder.h"
 #include "TestClient.h"
 #include "TestHome.h"
 #include "store/AccountDatabase.h"
+#include "control/Attachment.h"
+#include "control/ControlSocket.h"
 #include "server/Server.h"
 #include "ui/ExtendedInfoDialog.h"
 #include "ui/MainWindow.h"
 #include "ui/MonitorPane.h"
+#include "ui/ThroughputChart.h"
 #include "ui/ServerVariablesDialog.h"
 #include "ui/SettingsDialog.h"
 #include "ui/UserDatabaseDialog.h"
@@ -18,6 +23,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <QTabWidget>
 #include <QTreeWidget>
 
@@ -134,6 +140,30 @@ void SaveAccountEditor(const std::filesystem::path& home, QWidget& window, const
     editor.accept();
 }
 
+// Through the home's control socket, as the window attaches to a tolvaned; the chart is given
+// a few samples more than the seconds waited.
+void SaveAttachedWindow(server::Server& server, const QString& folder) {
+    auto socket = control::ControlSocket::Open(server.Home(), server, [] {});
+    if (socket.index() != 0) return;
+    control::AttachTarget target;
+    target.home = server.Home();
+    auto attached = control::Attachment::Open(target, {});
+    if (attached.index() != 0) return;
+    ui::MainWindow window(std::move(std::get<0>(attached)));
+    window.resize(1280, 700);
+    window.show();
+    for (int i = 0; i < 12; ++i) {
+        window.Chart().SampleNow();
+        Settle(250);
+    }
+    window.Monitor().setCurrentIndex(1);
+    Settle(300);
+    Save(window, folder, "attached-window-transfers");
+    window.findChild<QLineEdit*>("logFilter")->setText("slow");
+    Settle(500);
+    Save(window, folder, "attached-window-filtered-log");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -192,6 +222,7 @@ int main(int argc, char** argv) {
     Settle(300);
     Save(variables, folder, "server-variables");
     variables.close();
+    SaveAttachedWindow(server, folder);
     server.Shutdown();
     return 0;
 }

@@ -122,7 +122,7 @@ private slots:
         auto* accountTabs = dialog_->findChild<QTabWidget*>("accountTabs");
         QStringList titles;
         for (int i = 0; i < accountTabs->count(); ++i) titles << accountTabs->tabText(i);
-        QCOMPARE(titles, QStringList({"Ruvarav", "More", "Ratio", "IP Access", "Logging", "Speed Limit"}));
+        QCOMPARE(titles, QStringList({"Account", "More", "Ratio", "IP Access", "Logging", "Speed Limit"}));
         auto* serverTabs = dialog_->findChild<QTabWidget*>("serverTabs");
         QCOMPARE(serverTabs->count(), 1);
         QCOMPARE(serverTabs->tabText(0), QString("Server Settings"));
