@@ -6,6 +6,20 @@ namespace tolvane::ftp {
 
 PassiveListenSocket::PassiveListenSocket(net::Endpoint client) : client_(std::move(client)) {}
 
+PassiveListenSocket::Opened PassiveListenSocket::Open(int family, PassivePortRange* range) {
+    if (range == nullptr) return CreateAt(net::Endpoint::AnyOf(family)) ? Opened::Yes : Opened::Failed;
+    for (std::size_t tried = 0; tried < range->Size(); ++tried) {
+        auto lease = range->Take();
+        if (!lease) return Opened::RangeFull;
+        if (CreateAt(net::Endpoint::AnyOf(family, lease->Port()))) {
+            std::lock_guard lock(mutex_);
+            port_ = std::move(lease);
+            return Opened::Yes;
+        }
+    }
+    return Opened::RangeFull;
+}
+
 void PassiveListenSocket::SetTarget(std::shared_ptr<DataSocket> target) {
     {
         std::lock_guard lock(mutex_);
@@ -75,6 +89,7 @@ std::shared_ptr<DataSocket> PassiveListenSocket::WaitForTarget() {
 void PassiveListenSocket::OnWorkerExit() {
     std::lock_guard lock(mutex_);
     target_.reset();
+    port_.reset();
 }
 
 }  // namespace tolvane::ftp

@@ -1,7 +1,13 @@
 #pragma once
 
+#include "ftp/PassivePortRange.h"
+#include "net/Endpoint.h"
+
 #include <atomic>
+#include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace tolvane::ftp {
 
@@ -15,6 +21,12 @@ struct ServedIpHome {
     bool overwriteAllowed = false;
     int transferLimit = -1;  // -1: no limit
     int userLimit = -1;      // -1: no limit
+    // The ports passive listeners take; none: any port the system picks.
+    std::shared_ptr<PassivePortRange> passivePorts;
+    // The address PASV names instead of the control connection's own (a NAT router's).
+    std::optional<net::Endpoint> passiveAddress;
+    // Load balancers whose connections begin with a PROXY header naming the real client.
+    std::vector<net::Endpoint> trustedProxies;
 
     std::atomic<int> runningTransfers{0};
     std::atomic<int> usersLoggedIn{0};

@@ -42,13 +42,11 @@ std::uint16_t PortNumber(const std::string& text) {
     return static_cast<std::uint16_t>(port);
 }
 
-// Every local address for the default IP home, else the stored dotted quad; anything else
-// is nothing to bind to.
+// Every local IPv4 address for the default IP home, else the stored numeric address ("::" is
+// every IPv6 address); anything else is nothing to bind to.
 std::optional<net::Endpoint> BindAddress(const store::IpHome& settings, std::uint16_t port) {
     if (settings.name == store::kDefaultIpHome) return net::Endpoint::AnyIPv4(port);
-    const auto address = net::Endpoint::Parse(settings.serverIp, port);
-    if (!address || address->Family() != AF_INET) return std::nullopt;
-    return address;
+    return net::Endpoint::Parse(settings.serverIp, port);
 }
 
 }  // namespace
@@ -127,6 +125,7 @@ void Server::BringUp(const fs::path& ipHomeFile) {
     ipHome->overwriteAllowed = settings.storeOverwrite > 0;
     ipHome->transferLimit = settings.maxTransfers;
     ipHome->userLimit = settings.maxUsers;
+    ApplyNetworkSettings(settings, *ipHome);
 
     const std::uint16_t port = PortNumber(settings.serverPort);
     // Out of descriptors, a client is refused the way a passive data connection is, and the
@@ -138,6 +137,7 @@ void Server::BringUp(const fs::path& ipHomeFile) {
                                      false, true);
         });
     const auto local = BindAddress(settings, port);
+    listener->SetIpv6Only(settings.ipv6Only != 0);
     const bool listening = port != 0 && local && listener->CreateAt(*local) && listener->Listen(SOMAXCONN);
     if (!listening) listener->Close();
     slots_.push_back({ipHome, listening ? listener : nullptr, listening ? port : std::uint16_t{0}});
@@ -145,6 +145,19 @@ void Server::BringUp(const fs::path& ipHomeFile) {
         LogSystem(label + " ,successfully.\r\n");
     } else {
         LogError(label + " ,failed.\r\n");
+    }
+}
+
+// Read again on every SIGHUP, so a public address that is a name follows its DNS entry.
+void Server::ApplyNetworkSettings(const store::IpHome& settings, ftp::ServedIpHome& ipHome) {
+    const auto range = store::PassivePorts(settings);
+    if (range) ipHome.passivePorts = std::make_shared<ftp::PassivePortRange>(range->first, range->second);
+    if (!settings.pasvAddress.empty()) {
+        ipHome.passiveAddress = net::Endpoint::Resolve(settings.pasvAddress, 0);
+        if (!ipHome.passiveAddress) LogError(" - Cannot resolve PasvAddress " + settings.pasvAddress + " of " + settings.name + "\r\n");
+    }
+    for (const std::string& text : store::SplitAddressList(settings.trustedProxies)) {
+        if (const auto proxy = net::Endpoint::Parse(text)) ipHome.trustedProxies.push_back(*proxy);
     }
 }
 

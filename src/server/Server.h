@@ -3,6 +3,7 @@
 #include "ftp/ServedIpHome.h"
 #include "ftp/ServerShared.h"
 #include "net/ListenSocket.h"
+#include "store/AccountDatabase.h"
 
 #include <filesystem>
 #include <memory>
@@ -50,6 +51,7 @@ private:
     void LogSystem(const std::string& text);
     void LogError(const std::string& text);
     void BringUp(const std::filesystem::path& ipHomeFile);
+    void ApplyNetworkSettings(const store::IpHome& settings, ftp::ServedIpHome& ipHome);
     void CloseListeners();
     void EndSessions();
 

@@ -26,7 +26,7 @@ struct Noun {
 
 const Noun& FindNoun(std::string_view name) {
     static const std::vector<Noun> kNouns = {
-        {"iphome", {"list", "add", "show", "remove"}, IpHomeUsage()},
+        {"iphome", {"list", "add", "show", "set", "remove"}, IpHomeUsage()},
         {"user", {"list", "add", "show", "rename", "remove", "set"}, UserUsage()},
         {"group", {"list", "add", "show", "remove", "set"}, GroupUsage()}};
     for (const Noun& noun : kNouns)

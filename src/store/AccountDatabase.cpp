@@ -318,6 +318,25 @@ std::vector<std::string> ListTitles(const fs::path& folder, std::string_view ext
 
 // ---- IP homes ------------------------------------------------------------
 
+namespace {
+
+bool UsesNetworkKeys(const IpHome& home) {
+    return home.ipv6Only != 1 || home.pasvPortMin != 0 || home.pasvPortMax != 0 || !home.pasvAddress.empty() ||
+           !home.trustedProxies.empty();
+}
+
+// A home that never used them keeps the file it had.
+void WriteNetworkKeys(ProfileEditor& editor, const fs::path& file, const IpHome& values) {
+    if (!UsesNetworkKeys(values) && !UsesNetworkKeys(ReadIpHome(file))) return;
+    editor.Set(kServerSettings, "IPv6Only", std::to_string(values.ipv6Only));
+    editor.Set(kServerSettings, "PasvPortMin", std::to_string(values.pasvPortMin));
+    editor.Set(kServerSettings, "PasvPortMax", std::to_string(values.pasvPortMax));
+    editor.Set(kServerSettings, "PasvAddress", values.pasvAddress);
+    editor.Set(kServerSettings, "TrustedProxies", values.trustedProxies);
+}
+
+}  // namespace
+
 IpHome ReadIpHome(const fs::path& file) {
     const ProfileFile profile = ProfileFile::Load(file);
     const auto text = [&](std::string_view key) {
@@ -332,9 +351,34 @@ IpHome ReadIpHome(const fs::path& file) {
     home.maxTransfers = profile.ReadInt(kServerSettings, "MaxTransfers", -1);
     home.disabled = profile.ReadInt(kServerSettings, "Disabled", 0);
     home.storeOverwrite = profile.ReadInt(kServerSettings, "STORE_overwrite", -1);
+    home.ipv6Only = profile.ReadInt(kServerSettings, "IPv6Only", 1);
+    home.pasvPortMin = profile.ReadInt(kServerSettings, "PasvPortMin", 0);
+    home.pasvPortMax = profile.ReadInt(kServerSettings, "PasvPortMax", 0);
+    home.pasvAddress = text("PasvAddress");
+    home.trustedProxies = text("TrustedProxies");
     home.usersDir = UsersDir(file.parent_path(), home.name);
     home.groupsDir = GroupsDir(file.parent_path(), home.name);
     return home;
+}
+
+std::optional<std::pair<std::uint16_t, std::uint16_t>> PassivePorts(const IpHome& home) {
+    const bool inRange = home.pasvPortMin >= 1 && home.pasvPortMax <= 65535 && home.pasvPortMin <= home.pasvPortMax;
+    if (!inRange) return std::nullopt;
+    return std::pair{static_cast<std::uint16_t>(home.pasvPortMin), static_cast<std::uint16_t>(home.pasvPortMax)};
+}
+
+std::vector<std::string> SplitAddressList(std::string_view text) {
+    std::vector<std::string> items;
+    while (!text.empty()) {
+        const std::size_t comma = text.find(',');
+        std::string_view item = text.substr(0, comma);
+        text.remove_prefix(comma == std::string_view::npos ? text.size() : comma + 1);
+        const std::size_t first = item.find_first_not_of(" \t");
+        if (first == std::string_view::npos) continue;
+        item = item.substr(first, item.find_last_not_of(" \t") - first + 1);
+        items.emplace_back(item);
+    }
+    return items;
 }
 
 bool WriteIpHome(const fs::path& file, const IpHome& values) {
@@ -346,6 +390,7 @@ bool WriteIpHome(const fs::path& file, const IpHome& values) {
     editor.Set(kServerSettings, "MaxTransfers", LimitText(values.maxTransfers));
     editor.Set(kServerSettings, "Disabled", std::to_string(values.disabled));
     editor.Set(kServerSettings, "STORE_overwrite", std::to_string(values.storeOverwrite));
+    WriteNetworkKeys(editor, file, values);
     return editor.Save();
 }
 

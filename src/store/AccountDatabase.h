@@ -11,11 +11,13 @@
 // value, so an edit takes effect at the next read. Folder paths end in '/'.
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "store/AccountSettings.h"
@@ -61,12 +63,22 @@ struct IpHome {
     int maxTransfers = -1;    // -1: no limit
     int disabled = 0;         // exactly 1: the home is not brought online
     int storeOverwrite = -1;  // greater than 0: STOR replaces existing files
+    int ipv6Only = 1;         // 0: a home on "::" takes IPv4 clients too
+    int pasvPortMin = 0;      // both set (1..65535, min <= max): the passive port range
+    int pasvPortMax = 0;
+    std::string pasvAddress;     // empty: PASV names the control connection's local address
+    std::string trustedProxies;  // comma-separated addresses; empty: no PROXY headers
     std::filesystem::path usersDir;
     std::filesystem::path groupsDir;
 };
 
 IpHome ReadIpHome(const std::filesystem::path& file);
-// Writes the seven ServerSettings keys; a limit of -1 is written empty.
+// The passive port range when both ends are set and in order.
+std::optional<std::pair<std::uint16_t, std::uint16_t>> PassivePorts(const IpHome& home);
+// "10.0.0.1, ::1" -> {"10.0.0.1", "::1"}: the items between commas, blanks trimmed, empty ones left out.
+std::vector<std::string> SplitAddressList(std::string_view text);
+// Writes the seven ServerSettings keys, and the network keys that differ from their defaults;
+// a limit of -1 is written empty.
 bool WriteIpHome(const std::filesystem::path& file, const IpHome& values);
 // The five keys of the home created on a fresh installation.
 bool WriteDefaultIpHome(const std::filesystem::path& file);

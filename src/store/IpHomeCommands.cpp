@@ -29,10 +29,40 @@ std::string Port(std::string_view text) {
 }
 
 std::string Address(std::string_view text) {
-    const auto address = net::Endpoint::Parse(text);
-    if (!address || address->Family() != AF_INET)
-        Misused("ADDRESS must be a dotted IPv4 address, got " + Quoted(text));
+    if (!net::Endpoint::Parse(text)) Misused("ADDRESS must be an IPv4 or IPv6 address, got " + Quoted(text));
     return std::string(text);
+}
+
+// "MIN-MAX", both ports, MIN not above MAX.
+void ApplyPassivePorts(IpHome& home, std::string_view text) {
+    const std::size_t dash = text.find('-');
+    const auto ends = dash == std::string_view::npos ? std::vector<std::string>{} : Split(text, '-');
+    if (ends.size() != 2 || !IsDigits(ends[0]) || !IsDigits(ends[1]) || ParseProfileInt(ends[0]) < 1 ||
+        ParseProfileInt(ends[1]) > 65535 || ParseProfileInt(ends[0]) > ParseProfileInt(ends[1]))
+        Misused("--pasv-ports must be MIN-MAX with 1 <= MIN <= MAX <= 65535, got " + Quoted(text));
+    home.pasvPortMin = ParseProfileInt(ends[0]);
+    home.pasvPortMax = ParseProfileInt(ends[1]);
+}
+
+std::string ProxyList(std::string_view text) {
+    for (const std::string& item : SplitAddressList(text))
+        if (!net::Endpoint::Parse(item)) Misused("--trusted-proxies must list IPv4 or IPv6 addresses, got " + Quoted(item));
+    return std::string(text);
+}
+
+// The network options of add and set; "" clears an address or the proxy list, "none" the range.
+void ApplyNetworkOptions(IpHome& home, const Arguments& arguments) {
+    if (const auto ports = arguments.Last("--pasv-ports")) {
+        if (*ports == "none") {
+            home.pasvPortMin = home.pasvPortMax = 0;
+        } else {
+            ApplyPassivePorts(home, *ports);
+        }
+    }
+    if (const auto address = arguments.Last("--pasv-address")) home.pasvAddress = *address;
+    if (const auto proxies = arguments.Last("--trusted-proxies")) home.trustedProxies = ProxyList(*proxies);
+    if (arguments.Has("--dual-stack")) home.ipv6Only = 0;
+    if (arguments.Has("--ipv6-only")) home.ipv6Only = 1;
 }
 
 int OptionalCount(const Arguments& arguments, std::string_view option) {
@@ -51,6 +81,7 @@ int IpHomeAdd(const fs::path& serverHome, const Arguments& arguments, std::ostre
     home.maxTransfers = OptionalCount(arguments, "--max-transfers");
     home.disabled = arguments.Has("--disabled") ? 1 : 0;
     home.storeOverwrite = arguments.Has("--overwrite") ? 1 : 0;
+    ApplyNetworkOptions(home, arguments);
     const fs::path database = DatabaseDir(serverHome);
     if (IsFile(IpHomeFile(database, home.name))) Failed("IP home " + Quoted(home.name) + " already exists");
     std::error_code error;
@@ -81,8 +112,25 @@ int IpHomeShow(const fs::path& serverHome, const Arguments& arguments, std::ostr
     ShowLine(out, "max transfers", LimitText(home.maxTransfers));
     ShowLine(out, "disabled", OnOff(home.disabled == 1));
     ShowLine(out, "overwrite", OnOff(home.storeOverwrite > 0));
+    ShowLine(out, "ipv6 only", OnOff(home.ipv6Only != 0));
+    const auto ports = PassivePorts(home);
+    ShowLine(out, "passive ports",
+             ports ? std::to_string(ports->first) + "-" + std::to_string(ports->second) : std::string("any"));
+    ShowLine(out, "passive address", home.pasvAddress.empty() ? "the address the client reached" : home.pasvAddress);
+    ShowLine(out, "trusted proxies", home.trustedProxies.empty() ? "none" : home.trustedProxies);
     ShowLine(out, "users", std::to_string(ListTitles(folders.usersDir, kUserExtension).size()));
     ShowLine(out, "groups", std::to_string(ListTitles(folders.groupsDir, kGroupExtension).size()));
+    return kCommandSucceeded;
+}
+
+int IpHomeSet(const fs::path& serverHome, const Arguments& arguments, std::ostream& out) {
+    ExpectPositionals(arguments, 1, "TITLE");
+    const HomeFolders folders = ExistingIpHome(serverHome, arguments.positionals[0]);
+    const fs::path file = IpHomeFile(DatabaseDir(serverHome), folders.title);
+    IpHome home = ReadIpHome(file);
+    ApplyNetworkOptions(home, arguments);
+    if (!WriteIpHome(file, home)) Failed(CannotWrite(file));
+    out << "changed IP home " << folders.title << '\n';
     return kCommandSucceeded;
 }
 
@@ -101,7 +149,10 @@ int IpHomeRemove(const fs::path& serverHome, const Arguments& arguments, std::os
 const std::vector<Option>& IpHomeOptionList() {
     static const std::vector<Option> kIpHomeOptions = {{"--name", true},      {"--max-users", true},
                                                        {"--max-transfers", true}, {"--overwrite", false},
-                                                       {"--disabled", false},  {"--help", false}};
+                                                       {"--disabled", false},  {"--help", false},
+                                                       {"--pasv-ports", true}, {"--pasv-address", true},
+                                                       {"--trusted-proxies", true}, {"--dual-stack", false},
+                                                       {"--ipv6-only", false}};
     return kIpHomeOptions;
 }
 
@@ -109,6 +160,7 @@ int RunIpHome(const fs::path& serverHome, const std::string& verb, const Argumen
     if (verb == "list") return IpHomeList(serverHome, arguments, out);
     if (verb == "add") return IpHomeAdd(serverHome, arguments, out);
     if (verb == "show") return IpHomeShow(serverHome, arguments, out);
+    if (verb == "set") return IpHomeSet(serverHome, arguments, out);
     return IpHomeRemove(serverHome, arguments, out);
 }
 
