@@ -42,11 +42,14 @@ std::uint16_t PortNumber(const std::string& text) {
     return static_cast<std::uint16_t>(port);
 }
 
-// Every local IPv4 address for the default IP home, else the stored numeric address ("::" is
-// every IPv6 address); anything else is nothing to bind to.
-std::optional<net::Endpoint> BindAddress(const store::IpHome& settings, std::uint16_t port) {
-    if (settings.name == store::kDefaultIpHome) return net::Endpoint::AnyIPv4(port);
-    return net::Endpoint::Parse(settings.serverIp, port);
+// Every local IPv4 address for the default IP home (or the one address this instance owns,
+// when several instances share the database), else the stored numeric address ("::" is every
+// IPv6 address); anything else is nothing to bind to.
+std::optional<net::Endpoint> BindAddress(const store::IpHome& settings, std::uint16_t port,
+                                         const std::string& instanceAddress) {
+    if (settings.name != store::kDefaultIpHome) return net::Endpoint::Parse(settings.serverIp, port);
+    if (instanceAddress.empty()) return net::Endpoint::AnyIPv4(port);
+    return net::Endpoint::Parse(instanceAddress, port);
 }
 
 }  // namespace
@@ -136,7 +139,8 @@ void Server::BringUp(const fs::path& ipHomeFile) {
             shared->Log().AppendLine(" -[" + std::to_string(number) + "]- " + kOutOfSockets, monitor::ServerReply,
                                      false, true);
         });
-    const auto local = BindAddress(settings, port);
+    const auto local = BindAddress(
+        settings, port, store::ReadProfileString(home_ / "Settings.ini", "FTPServer-Options", "InstanceAddress", ""));
     listener->SetIpv6Only(settings.ipv6Only != 0);
     const bool listening = port != 0 && local && listener->CreateAt(*local) && listener->Listen(SOMAXCONN);
     if (!listening) listener->Close();
