@@ -120,6 +120,11 @@ std::string Endpoint::Address() const {
     return text;
 }
 
+std::string Endpoint::AddressAndPort() const {
+    const std::string address = Family() == AF_INET6 ? "[" + Address() + "]" : Address();
+    return address + ":" + std::to_string(Port());
+}
+
 bool Endpoint::SameAddress(const Endpoint& other) const {
     if (Family() != other.Family()) return false;
     if (Family() == AF_INET) return AsV4(storage_).sin_addr.s_addr == AsV4(other.storage_).sin_addr.s_addr;

@@ -35,6 +35,8 @@ public:
     Endpoint WithPort(std::uint16_t port) const;
     // The address alone, as inet_ntop writes it: "127.0.0.1", "2001:db8::5".
     std::string Address() const;
+    // Address and port as people write them: "127.0.0.1:21", "[2001:db8::5]:21".
+    std::string AddressAndPort() const;
     // Same address, whatever the ports.
     bool SameAddress(const Endpoint& other) const;
 

@@ -116,7 +116,9 @@ void Server::CreateServerSockets() {
 
 void Server::BringUp(const fs::path& ipHomeFile) {
     const store::IpHome settings = store::ReadIpHome(ipHomeFile);
-    const std::string label = " - " + settings.serverName + "-(" + settings.serverIp + ":" + settings.serverPort + ")";
+    const bool ipv6 = settings.serverIp.find(':') != std::string::npos;
+    const std::string shownIp = ipv6 ? "[" + settings.serverIp + "]" : settings.serverIp;
+    const std::string label = " - " + settings.serverName + "-(" + shownIp + ":" + settings.serverPort + ")";
     if (settings.disabled == 1) {
         LogSystem(label + " ,disabled.\r\n");
         return;

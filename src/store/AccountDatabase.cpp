@@ -1,5 +1,8 @@
 #include "store/AccountDatabase.h"
 
+#include "net/AsciiText.h"
+#include "net/Endpoint.h"
+
 #include <algorithm>
 #include <climits>
 #include <system_error>
@@ -379,6 +382,23 @@ std::vector<std::string> SplitAddressList(std::string_view text) {
         items.emplace_back(item);
     }
     return items;
+}
+
+bool IsAddressList(std::string_view text) {
+    const auto items = SplitAddressList(text);
+    return std::all_of(items.begin(), items.end(), [](const std::string& item) { return net::Endpoint::Parse(item); });
+}
+
+std::optional<std::pair<std::uint16_t, std::uint16_t>> ParsePortRange(std::string_view text) {
+    const std::size_t dash = text.find('-');
+    if (dash == std::string_view::npos) return std::nullopt;
+    const auto number = [](std::string_view digits) {
+        return net::IsAsciiDigits(digits, 5) ? std::stoi(std::string(digits)) : 0;
+    };
+    IpHome range;
+    range.pasvPortMin = number(text.substr(0, dash));
+    range.pasvPortMax = number(text.substr(dash + 1));
+    return PassivePorts(range);
 }
 
 bool WriteIpHome(const fs::path& file, const IpHome& values) {

@@ -77,6 +77,10 @@ IpHome ReadIpHome(const std::filesystem::path& file);
 std::optional<std::pair<std::uint16_t, std::uint16_t>> PassivePorts(const IpHome& home);
 // "10.0.0.1, ::1" -> {"10.0.0.1", "::1"}: the items between commas, blanks trimmed, empty ones left out.
 std::vector<std::string> SplitAddressList(std::string_view text);
+// Every item of the list is a numeric IPv4 or IPv6 address.
+bool IsAddressList(std::string_view text);
+// "MIN-MAX" with 1 <= MIN <= MAX <= 65535; nothing for any other text.
+std::optional<std::pair<std::uint16_t, std::uint16_t>> ParsePortRange(std::string_view text);
 // Writes the seven ServerSettings keys, and the network keys that differ from their defaults;
 // a limit of -1 is written empty.
 bool WriteIpHome(const std::filesystem::path& file, const IpHome& values);

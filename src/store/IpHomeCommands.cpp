@@ -33,20 +33,15 @@ std::string Address(std::string_view text) {
     return std::string(text);
 }
 
-// "MIN-MAX", both ports, MIN not above MAX.
 void ApplyPassivePorts(IpHome& home, std::string_view text) {
-    const std::size_t dash = text.find('-');
-    const auto ends = dash == std::string_view::npos ? std::vector<std::string>{} : Split(text, '-');
-    if (ends.size() != 2 || !IsDigits(ends[0]) || !IsDigits(ends[1]) || ParseProfileInt(ends[0]) < 1 ||
-        ParseProfileInt(ends[1]) > 65535 || ParseProfileInt(ends[0]) > ParseProfileInt(ends[1]))
-        Misused("--pasv-ports must be MIN-MAX with 1 <= MIN <= MAX <= 65535, got " + Quoted(text));
-    home.pasvPortMin = ParseProfileInt(ends[0]);
-    home.pasvPortMax = ParseProfileInt(ends[1]);
+    const auto range = ParsePortRange(text);
+    if (!range) Misused("--pasv-ports must be MIN-MAX with 1 <= MIN <= MAX <= 65535, got " + Quoted(text));
+    home.pasvPortMin = range->first;
+    home.pasvPortMax = range->second;
 }
 
 std::string ProxyList(std::string_view text) {
-    for (const std::string& item : SplitAddressList(text))
-        if (!net::Endpoint::Parse(item)) Misused("--trusted-proxies must list IPv4 or IPv6 addresses, got " + Quoted(item));
+    if (!IsAddressList(text)) Misused("--trusted-proxies must list IPv4 or IPv6 addresses, got " + Quoted(text));
     return std::string(text);
 }
 

@@ -9,7 +9,7 @@ import subprocess
 import tempfile
 import unittest
 
-from tolvane import (Daemon, HomeTestCase, free_port, user_file, write_account, write_ip_home)
+from tolvane import (TOLVANED, Daemon, HomeTestCase, RawClient, free_port, user_file, write_account, write_ip_home)
 
 FULL = "RWDECLMrcI"
 
@@ -52,7 +52,7 @@ class Ipv6Home(HomeTestCase, unittest.TestCase):
         self.account("u", [])
         self.daemon = Daemon(self.home)
         self.addCleanup(self.daemon.stop)
-        self.assertTrue(self.daemon.wait_for_line(self.title[:3]), self.daemon.output())
+        self.assertTrue(self.daemon.wait_for_line("-([::1]:%d) ,successfully" % self.port), self.daemon.output())
         self.local = tempfile.mkdtemp(prefix="tolvane-client-")
         self.addCleanup(shutil.rmtree, self.local, True)
         self.env = dict(os.environ, HOME=self.local, LC_ALL="C.UTF-8")
@@ -136,6 +136,34 @@ class Ipv6Home(HomeTestCase, unittest.TestCase):
         self.assertRegex(client.command("EPSV 2"), r"^229 Entering Extended Passive Mode \(\|\|\|\d+\|\)$")
 
 
+class DualStackHome(HomeTestCase, unittest.TestCase):
+    def test_a_home_on_every_ipv6_address_serves_ipv4_clients_as_ipv4_when_asked(self):
+        home = self.make_home()
+        port = free_port()
+        write_ip_home(home, "[Full Machine]", "All IP's", 21, disabled=1)
+        result = subprocess.run([TOLVANED, "--home", home, "iphome", "add", "::", str(port), "--dual-stack"],
+                                capture_output=True, text=True)
+        self.assertEqual(result.stdout, "added IP home ::-%d\n" % port, result.stderr)
+        root = os.path.join(home, "files") + "/"
+        os.makedirs(root)
+        with open(os.path.join(root, "a.txt"), "wb") as f:
+            f.write(b"hello")
+        write_account(user_file(home, "::-%d" % port, "u"), password="pw", root=root, rules=[root + "," + FULL],
+                      ip_rules=["Allow:127.0.0.1", "Allow:::1"])
+        daemon = Daemon(home)
+        self.addCleanup(daemon.stop)
+        self.assertTrue(daemon.wait_for_line("-([::]:%d) ,successfully" % port), daemon.output())
+        client = RawClient(port)
+        self.addCleanup(client.close)
+        self.assertTrue(client.login("u", "pw").startswith("230"))
+        self.assertEqual(client.transfer("RETR a.txt")[1], b"hello")
+        self.assertTrue(daemon.wait_for_line("Connected to 127.0.0.1"), daemon.output())
+        over_ipv6 = Ipv6RawClient(port)
+        self.addCleanup(over_ipv6.close)
+        over_ipv6.command("USER u")
+        self.assertTrue(over_ipv6.command("PASS pw").startswith("230"))
+
+
 class PassivePortRange(HomeTestCase, unittest.TestCase):
     def test_three_ports_serve_three_sessions_and_refuse_the_fourth_with_the_public_address(self):
         home = self.make_home()
@@ -147,9 +175,7 @@ class PassivePortRange(HomeTestCase, unittest.TestCase):
         root = os.path.join(home, "files") + "/"
         os.makedirs(root)
         write_account(user_file(home, title, "u"), password="pw", root=root, rules=[root + "," + FULL])
-        result = subprocess.run([os.environ.get("TOLVANED", os.path.join(os.path.dirname(__file__),
-                                                                          "../../build/src/tolvaned")),
-                                 "--home", home, "iphome", "set", title, "--pasv-ports", "%d-%d" % (first, first + 2),
+        result = subprocess.run([TOLVANED, "--home", home, "iphome", "set", title, "--pasv-ports", "%d-%d" % (first, first + 2),
                                  "--pasv-address", "192.0.2.7"], capture_output=True, text=True)
         self.assertEqual(result.returncode, 0, result.stderr)
         daemon = Daemon(home)

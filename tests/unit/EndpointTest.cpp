@@ -48,5 +48,6 @@ TEST(EndpointTest, IPv4PeerOfADualStackSocketComesBackAsIPv4) {
     EXPECT_EQ(endpoint->Family(), AF_INET);
     EXPECT_EQ(endpoint->Address(), "192.0.2.9");
     EXPECT_EQ(endpoint->Port(), 4000);
-    EXPECT_EQ(Endpoint::AnyOf(AF_INET6, 21).Address(), "::");
+    EXPECT_EQ(Endpoint::AnyOf(AF_INET6, 21).AddressAndPort(), "[::]:21");
+    EXPECT_EQ(endpoint->AddressAndPort(), "192.0.2.9:4000");
 }
