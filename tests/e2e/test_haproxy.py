@@ -28,7 +28,7 @@ frontend ftp
     bind 127.0.0.1:%(front)d
     default_backend instances
 backend instances
-    balance roundrobin
+    balance leastconn
     server a %(a)s:%(port)d send-proxy-v2 source %(source)s
     server b %(b)s:%(port)d send-proxy-v2 source %(source)s
 """
@@ -122,16 +122,21 @@ class BehindHaproxy(HomeTestCase, unittest.TestCase):
         sizes = []
         lock = threading.Lock()
 
-        def uploads(index):
+        # Each session holds its instance while the next is placed, so the second goes to the other one.
+        sessions = []
+        for _ in range(2):
             session, reply = self.login_through_proxy("u")
-            assert reply.startswith("230"), reply
+            self.assertTrue(reply.startswith("230"), reply)
+            sessions.append(session)
+
+        def uploads(index):
             for number in range(3):
                 data = random.Random(index * 10 + number).randbytes(20_000 + 1000 * number + index)
-                address = session.upload("s%d-%d.bin" % (index, number), data)
+                address = sessions[index].upload("s%d-%d.bin" % (index, number), data)
                 with lock:
                     served.append(address)
                     sizes.append(len(data))
-            session.command("QUIT")
+            sessions[index].command("QUIT")
 
         workers = [threading.Thread(target=uploads, args=(index,)) for index in range(2)]
         for worker in workers:
