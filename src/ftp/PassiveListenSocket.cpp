@@ -47,10 +47,13 @@ void PassiveListenSocket::OnIdleTick() {
     Close();
 }
 
+// The port goes back at once, so the session's next PASV may take it again.
 void PassiveListenSocket::Close() {
+    std::unique_ptr<PassivePortRange::Lease> port;
     {
         std::lock_guard lock(mutex_);
         closing_ = true;
+        port = std::move(port_);
     }
     targetSet_.notify_all();
     EventSocket::Close();

@@ -40,7 +40,7 @@ private:
     std::shared_ptr<DataSocket> target_;
     bool closing_ = false;
     int ticksWithTarget_ = 0;  // the worker's own
-    std::unique_ptr<PassivePortRange::Lease> port_;  // given back once the socket is gone
+    std::unique_ptr<PassivePortRange::Lease> port_;  // given back when the listener closes
 };
 
 }  // namespace tolvane::ftp

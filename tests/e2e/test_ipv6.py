@@ -7,6 +7,7 @@ import shutil
 import socket
 import subprocess
 import tempfile
+import time
 import unittest
 
 from tolvane import (TOLVANED, Daemon, HomeTestCase, RawClient, free_port, user_file, write_account, write_ip_home)
@@ -208,15 +209,20 @@ class PassivePortRange(HomeTestCase, unittest.TestCase):
             ports.add(int(match.group(1)) * 256 + int(match.group(2)))
         self.assertEqual(ports, {first, first + 1, first + 2})
         self.assertEqual(replies[3], "425 No free passive port, try later.")
-        # A port comes back once its session lets its listener go.
+        # A session's next PASV gives its port back first; a port comes back when its session ends.
+        client, stream = clients[1]
+        client.sendall(b"PASV\r\n")
+        self.assertRegex(stream.readline().decode(), r"^227 Entering Passive Mode \(192,0,2,7,")
         clients[0][0].sendall(b"QUIT\r\n")
         clients[0][1].readline()
         client, stream = clients[3]
-        for attempt in range(50):
+        deadline = time.time() + 10
+        while True:
             client.sendall(b"PASV\r\n")
             reply = stream.readline().decode().rstrip("\r\n")
-            if reply.startswith("227"):
+            if reply.startswith("227") or time.time() > deadline:
                 break
+            time.sleep(0.05)
         self.assertRegex(reply, r"^227 Entering Passive Mode \(192,0,2,7,")
 
 
