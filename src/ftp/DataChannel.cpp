@@ -55,8 +55,8 @@ void DataChannel::EnterPassiveMode(bool extended) {
         session_.SendReply("229 Entering Extended Passive Mode (|||" + std::to_string(listener->LocalPort()) + "|)\r\n");
         return;
     }
-    session_.SendReply("227 Entering Passive Mode (" + HostPortText(PassiveReplyAddress(*local), listener->LocalPort()) +
-                       ")\r\n");
+    const std::string hostPort = HostPortText(PassiveReplyAddress(*local), listener->LocalPort());
+    session_.SendReply("227 Entering Passive Mode (" + hostPort + ")\r\n");
 }
 
 // Behind a NAT router the client must be told the router's address, not the one it reached.

@@ -11,8 +11,8 @@ namespace tolvane::ftp {
 bool ControlConnection::AwaitsProxyHeader(const net::Endpoint& peer) {
     const auto& proxies = ipHome_->trustedProxies;
     if (proxies.empty()) return false;
-    const bool trusted =
-        std::any_of(proxies.begin(), proxies.end(), [&](const net::Endpoint& proxy) { return proxy.SameAddress(peer); });
+    const bool trusted = std::any_of(proxies.begin(), proxies.end(),
+                                     [&](const net::Endpoint& proxy) { return proxy.SameAddress(peer); });
     proxyCheck_ = trusted ? ProxyCheck::Header : ProxyCheck::NoHeader;
     return trusted;
 }

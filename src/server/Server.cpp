@@ -160,7 +160,8 @@ void Server::ApplyNetworkSettings(const store::IpHome& settings, ftp::ServedIpHo
     if (range) ipHome.passivePorts = std::make_shared<ftp::PassivePortRange>(range->first, range->second);
     if (!settings.pasvAddress.empty()) {
         ipHome.passiveAddress = net::Endpoint::Resolve(settings.pasvAddress, 0);
-        if (!ipHome.passiveAddress) LogError(" - Cannot resolve PasvAddress " + settings.pasvAddress + " of " + settings.name + "\r\n");
+        if (!ipHome.passiveAddress)
+            LogError(" - Cannot resolve PasvAddress " + settings.pasvAddress + " of " + settings.name + "\r\n");
     }
     for (const std::string& text : store::SplitAddressList(settings.trustedProxies)) {
         if (const auto proxy = net::Endpoint::Parse(text)) ipHome.trustedProxies.push_back(*proxy);
