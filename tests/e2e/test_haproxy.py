@@ -171,6 +171,15 @@ class BehindHaproxy(HomeTestCase, unittest.TestCase):
         self.assertEqual(headless.file.read(), b"")
         self.assertTrue(self.daemons[INSTANCES[1]].wait_for_line("No valid PROXY header from trusted proxy"))
 
+        # The text form, sent in two pieces, names the client just as HAProxy's binary form does.
+        text_form = Session(INSTANCES[1], self.port, source=PROXY_SOURCE)
+        self.addCleanup(text_form.close)
+        text_form.sock.sendall(b"PROXY TCP4 192.0.2.5 ")
+        time.sleep(0.1)
+        text_form.sock.sendall(b"127.0.0.3 5000 %d\r\n" % self.port)
+        self.assertEqual(text_form.reply(), "220 Server ready...")
+        self.assertTrue(self.daemons[INSTANCES[1]].wait_for_line("Connected to 192.0.2.5"))
+
 
 if __name__ == "__main__":
     unittest.main()
