@@ -115,11 +115,12 @@ std::string ControlConnection::ServerIpHome() const {
 void ControlConnection::OnSend() {
     if (greetingSent_) return;
     greetingSent_ = true;
-    SendGreeting();
+    const net::Endpoint peer = PeerName().value_or(net::Endpoint{});
+    if (AwaitsProxyHeader(peer)) return;
+    SendGreeting(peer);
 }
 
-void ControlConnection::SendGreeting() {
-    const net::Endpoint peer = PeerName().value_or(net::Endpoint{});
+void ControlConnection::SendGreeting(const net::Endpoint& peer) {
     const std::string address = peer.Address();
     {
         std::lock_guard lock(recordMutex_);
@@ -147,12 +148,16 @@ void ControlConnection::SendGreeting() {
 
 void ControlConnection::OnReceive() {
     char block[kReceiveBlock];
+    if (!greetingSent_ && !ipHome_->trustedProxies.empty()) OnSend();
     // A secure transport may hold more of a record than the block took, which no read event
     // would announce.
     do {
         const net::IoResult received = Receive(block, sizeof block);
         if (!received.Moved()) return;
-        pendingText_.append(block, received.bytes);
+        std::string_view text(block, received.bytes);
+        std::string commands;
+        if (proxyCheck_ != ProxyCheck::Done) text = commands = TakeProxyBytes(text);
+        pendingText_.append(text);
         TakeCommandLines();
     } while (IsOpen() && HasBufferedInput());
     // A steady trickle never lets the worker fall idle, so the limit is checked here too.

@@ -124,7 +124,11 @@ private:
     // Every verb, in the order Dispatch tries them.
     static std::span<const CommandRow> Commands();
 
-    void SendGreeting();
+    void SendGreeting(const net::Endpoint& client);
+    // A connection from a trusted proxy is greeted once its PROXY header names the client.
+    bool AwaitsProxyHeader(const net::Endpoint& peer);
+    // The received bytes that are commands, once a header is taken off or ruled out.
+    std::string TakeProxyBytes(std::string_view bytes);
     void SendMessageFile(const std::string& path);
     void TakeCommandLines();
     void ExecuteLine(std::string line);
@@ -196,6 +200,7 @@ private:
     void EPSV(const CommandRequest& request);
     void EPRT(const CommandRequest& request);
     bool RefusedAfterEpsvAll();
+    bool RefusedOverIpv6();
     bool RefusedBounce(int port);
     void LIST(const CommandRequest& request);
     void RETR(const CommandRequest& request);
@@ -263,6 +268,10 @@ private:
     net::Endpoint client_;
 
     bool greetingSent_ = false;
+    // On an IP home with trusted proxies: what the first bytes of the connection must show.
+    enum class ProxyCheck { Done, Header, NoHeader };
+    ProxyCheck proxyCheck_ = ProxyCheck::Done;
+    std::string proxyBytes_;  // a header not yet complete
     std::string pendingText_;
     bool discardingLongLine_ = false;
     bool discardPendingLines_ = false;  // lines sent in clear behind AUTH are not run secured

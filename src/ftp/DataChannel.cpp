@@ -31,8 +31,14 @@ void DataChannel::UseActivePort(int port) {
 
 void DataChannel::EnterPassiveMode(bool extended) {
     DropPassiveListener();
+    const auto local = session_.LocalName();
     auto listener = std::make_shared<PassiveListenSocket>(session_.Client());
-    if (!listener->Create(0)) {
+    const auto opened = listener->Open(local ? local->Family() : AF_INET, session_.IpHome().passivePorts.get());
+    if (opened == PassiveListenSocket::Opened::RangeFull) {
+        session_.SendReply("425 No free passive port, try later.\r\n");
+        return;
+    }
+    if (opened == PassiveListenSocket::Opened::Failed) {
         session_.SendReply("421 Out of Network sockets, please try later\r\n");
         return;
     }
@@ -40,7 +46,6 @@ void DataChannel::EnterPassiveMode(bool extended) {
         std::lock_guard lock(dataMutex_);
         passiveListener_ = listener;
     }
-    const auto local = session_.LocalName();
     if (!local || !listener->Listen(SOMAXCONN) || !listener->LocalName()) {
         session_.SendReply("500 Failed to enter Passive Mode.\r\n");
         return;
@@ -50,7 +55,14 @@ void DataChannel::EnterPassiveMode(bool extended) {
         session_.SendReply("229 Entering Extended Passive Mode (|||" + std::to_string(listener->LocalPort()) + "|)\r\n");
         return;
     }
-    session_.SendReply("227 Entering Passive Mode (" + HostPortText(*local, listener->LocalPort()) + ")\r\n");
+    const std::string hostPort = HostPortText(PassiveReplyAddress(*local), listener->LocalPort());
+    session_.SendReply("227 Entering Passive Mode (" + hostPort + ")\r\n");
+}
+
+// Behind a NAT router the client must be told the router's address, not the one it reached.
+net::Endpoint DataChannel::PassiveReplyAddress(const net::Endpoint& local) const {
+    const auto& published = session_.IpHome().passiveAddress;
+    return published && published->Family() == local.Family() ? *published : local;
 }
 
 bool DataChannel::TakeTransferSlot() {
@@ -158,7 +170,7 @@ void DataChannel::ClosePassiveListener() {
 
 // Active mode: the data socket gets its own unconnected socket now and connects at hand-over.
 bool DataChannel::PrepareActiveSocket(const std::shared_ptr<DataSocket>& socket) {
-    if (passiveMode_ || socket->Create(0)) return true;
+    if (passiveMode_ || socket->CreateAt(net::Endpoint::AnyOf(session_.Client().Family()))) return true;
     session_.SendReply("421 Out of Network Sockets - try later\r\n");
     return false;
 }

@@ -76,6 +76,7 @@ private:
     bool DataConnectionReady();
     bool TransferAllowed(TransferKind kind);
     std::shared_ptr<PassiveListenSocket> OpenPassiveListener() const;
+    net::Endpoint PassiveReplyAddress(const net::Endpoint& local) const;
     void ClosePassiveListener();
     void DropPassiveListener();
     std::array<std::shared_ptr<DataSocket>, 3> RunningSockets() const;

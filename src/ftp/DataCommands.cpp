@@ -31,7 +31,24 @@ int LeadingNumber(std::string_view text) {
 
 constexpr int kFirstUnprivilegedPort = 1024;
 
+// The EPRT/EPSV number of the family the client reached the server over: 1 IPv4, 2 IPv6.
+int ControlFamily(const ControlConnection& session) {
+    const auto local = session.LocalName();
+    return local && local->Family() == AF_INET6 ? 2 : 1;
+}
+
+std::string WrongFamilyReply(int family) {
+    return "522 Network protocol not supported, use (" + std::to_string(family) + ")\r\n";
+}
+
 }  // namespace
+
+// PORT and PASV carry an IPv4 address only; an IPv6 client must use EPRT and EPSV.
+bool ControlConnection::RefusedOverIpv6() {
+    if (ControlFamily(*this) != 2) return false;
+    SendReply(WrongFamilyReply(2));
+    return true;
+}
 
 // After EPSV ALL the client has promised to use EPSV only.
 bool ControlConnection::RefusedAfterEpsvAll() {
@@ -50,7 +67,7 @@ bool ControlConnection::RefusedBounce(int port) {
 }
 
 void ControlConnection::PORT(const CommandRequest& request) {
-    if (RefusedAfterEpsvAll()) return;
+    if (RefusedAfterEpsvAll() || RefusedOverIpv6()) return;
     // Only the port is read: the data connection always goes to the client's own address.
     const std::string_view argument = request.argument;
     const std::size_t last = argument.rfind(',');
@@ -69,7 +86,7 @@ void ControlConnection::PORT(const CommandRequest& request) {
 }
 
 void ControlConnection::PASV(const CommandRequest&) {
-    if (RefusedAfterEpsvAll()) return;
+    if (RefusedAfterEpsvAll() || RefusedOverIpv6()) return;
     data_.EnterPassiveMode();
 }
 
@@ -78,24 +95,26 @@ void ControlConnection::EPSV(const CommandRequest& request) {
     if (net::SameIgnoringAsciiCase(argument, "ALL")) {
         data_.KeepToExtendedPassive();
         SendReply("200 EPSV ALL command successful.\r\n");
-    } else if (argument.empty() || argument == "1") {
+    } else if (argument.empty() || argument == std::to_string(ControlFamily(*this))) {
         data_.EnterPassiveMode(true);
-    } else if (argument == "2") {
-        SendReply("522 Network protocol not supported, use (1)\r\n");
+    } else if (argument == "1" || argument == "2") {
+        SendReply(WrongFamilyReply(ControlFamily(*this)));
     } else {
         SendReply("501 Syntax error in parameters or arguments.\r\n");
     }
 }
 
 // As with PORT, the data connection goes to the client's own address whatever the argument
-// names; the address must still be one of the family given.
+// names; the family must be the control connection's and the address one of it.
 void ControlConnection::EPRT(const CommandRequest& request) {
     if (RefusedAfterEpsvAll()) return;
     const std::optional<ExtendedPort> target = ParseExtendedPort(request.argument);
     if (!target) return SendReply("501 Syntax error in parameters or arguments.\r\n");
-    if (target->family != 1) return SendReply("522 Network protocol not supported, use (1)\r\n");
+    const int family = ControlFamily(*this);
+    if (target->family != family) return SendReply(WrongFamilyReply(family));
     const auto address = net::Endpoint::Parse(target->address);
-    if (!address || address->Family() != AF_INET) return SendReply("501 Syntax error in parameters or arguments.\r\n");
+    if (!address || address->Family() != (family == 2 ? AF_INET6 : AF_INET))
+        return SendReply("501 Syntax error in parameters or arguments.\r\n");
     if (RefusedBounce(target->port)) return;
     data_.UseActivePort(target->port);
     SendReply("200 EPRT command successful.\r\n");

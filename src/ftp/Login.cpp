@@ -236,7 +236,6 @@ void ControlConnection::PASS(const CommandRequest& request) {
     }
     const auto local = LocalName();
     const std::string localAddress = local ? local->Address() : std::string();
-    const std::uint16_t localPort = local ? local->Port() : 0;
     if (login_.account.ipHome != store::kAllIpHomes && login_.account.ipHome != localAddress)
         return RefuseFailedLogin("Wrong Password for User");
     if (!DirectoryExists(homeDirectory_)) {
@@ -254,7 +253,7 @@ void ControlConnection::PASS(const CommandRequest& request) {
     {
         std::lock_guard places(server_->LoginPlaces());
         refusal = AccountLimitRefusal(name);
-        if (!refusal) TakeLoginPlace(name, localAddress + ":" + std::to_string(localPort));
+        if (!refusal) TakeLoginPlace(name, local ? local->AddressAndPort() : ":0");
     }
     if (refusal) {
         ipHome_->usersLoggedIn.fetch_sub(1);

@@ -6,6 +6,20 @@ namespace tolvane::ftp {
 
 PassiveListenSocket::PassiveListenSocket(net::Endpoint client) : client_(std::move(client)) {}
 
+PassiveListenSocket::Opened PassiveListenSocket::Open(int family, PassivePortRange* range) {
+    if (range == nullptr) return CreateAt(net::Endpoint::AnyOf(family)) ? Opened::Yes : Opened::Failed;
+    for (std::size_t tried = 0; tried < range->Size(); ++tried) {
+        auto lease = range->Take();
+        if (!lease) return Opened::RangeFull;
+        if (CreateAt(net::Endpoint::AnyOf(family, lease->Port()))) {
+            std::lock_guard lock(mutex_);
+            port_ = std::move(lease);
+            return Opened::Yes;
+        }
+    }
+    return Opened::RangeFull;
+}
+
 void PassiveListenSocket::SetTarget(std::shared_ptr<DataSocket> target) {
     {
         std::lock_guard lock(mutex_);
@@ -33,10 +47,13 @@ void PassiveListenSocket::OnIdleTick() {
     Close();
 }
 
+// The port goes back at once, so the session's next PASV may take it again.
 void PassiveListenSocket::Close() {
+    std::unique_ptr<PassivePortRange::Lease> port;
     {
         std::lock_guard lock(mutex_);
         closing_ = true;
+        port = std::move(port_);
     }
     targetSet_.notify_all();
     EventSocket::Close();
@@ -75,6 +92,7 @@ std::shared_ptr<DataSocket> PassiveListenSocket::WaitForTarget() {
 void PassiveListenSocket::OnWorkerExit() {
     std::lock_guard lock(mutex_);
     target_.reset();
+    port_.reset();
 }
 
 }  // namespace tolvane::ftp

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ftp/DataSocket.h"
+#include "ftp/PassivePortRange.h"
 #include "net/EventSocket.h"
 
 #include <condition_variable>
@@ -14,6 +15,11 @@ namespace tolvane::ftp {
 class PassiveListenSocket : public net::EventSocket {
 public:
     explicit PassiveListenSocket(net::Endpoint client);
+
+    enum class Opened { Yes, RangeFull, Failed };
+    // Binds to every local address of the family, on a port of `range` when there is one (a
+    // port another program holds is passed over), and starts the worker.
+    Opened Open(int family, PassivePortRange* range);
 
     void SetTarget(std::shared_ptr<DataSocket> target);
     // A transfer command has handed its data socket over.
@@ -34,6 +40,7 @@ private:
     std::shared_ptr<DataSocket> target_;
     bool closing_ = false;
     int ticksWithTarget_ = 0;  // the worker's own
+    std::unique_ptr<PassivePortRange::Lease> port_;  // given back when the listener closes
 };
 
 }  // namespace tolvane::ftp

@@ -1,11 +1,15 @@
 #pragma once
 
+#include "ftp/PassivePortRange.h"
+#include "net/Endpoint.h"
 #include "net/TlsContext.h"
 #include "store/TlsPolicy.h"
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace tolvane::ftp {
 
@@ -23,6 +27,12 @@ struct ServedIpHome {
     bool implicitTls = false;                    // TLS from the first byte
     store::TlsPolicy tlsPolicy = store::TlsPolicy::Allowed;
     store::TlsResumption tlsResumption = store::TlsResumption::SameAddress;
+    // The ports passive listeners take; none: any port the system picks.
+    std::shared_ptr<PassivePortRange> passivePorts;
+    // The address PASV names instead of the control connection's own (a NAT router's).
+    std::optional<net::Endpoint> passiveAddress;
+    // Load balancers whose connections begin with a PROXY header naming the real client.
+    std::vector<net::Endpoint> trustedProxies;
 
     std::atomic<int> runningTransfers{0};
     std::atomic<int> usersLoggedIn{0};

@@ -20,11 +20,28 @@ struct AddrInfoRelease {
 
 }  // namespace
 
+Endpoint Endpoint::MappedIPv4(const sockaddr_in6& mapped) {
+    Endpoint endpoint;
+    AsV4(endpoint.storage_).sin_family = AF_INET;
+    std::memcpy(&AsV4(endpoint.storage_).sin_addr, &mapped.sin6_addr.s6_addr[12], sizeof(in_addr));
+    AsV4(endpoint.storage_).sin_port = mapped.sin6_port;
+    return endpoint;
+}
+
 Endpoint Endpoint::AnyIPv4(std::uint16_t port) {
     Endpoint endpoint;
     AsV4(endpoint.storage_).sin_family = AF_INET;
     AsV4(endpoint.storage_).sin_addr.s_addr = htonl(INADDR_ANY);
     AsV4(endpoint.storage_).sin_port = htons(port);
+    return endpoint;
+}
+
+Endpoint Endpoint::AnyOf(int family, std::uint16_t port) {
+    if (family != AF_INET6) return AnyIPv4(port);
+    Endpoint endpoint;
+    AsV6(endpoint.storage_).sin6_family = AF_INET6;
+    AsV6(endpoint.storage_).sin6_addr = in6addr_any;
+    AsV6(endpoint.storage_).sin6_port = htons(port);
     return endpoint;
 }
 
@@ -75,6 +92,7 @@ std::optional<Endpoint> Endpoint::FromSockaddr(const sockaddr* address, socklen_
     }
     if (address->sa_family == AF_INET6 && length >= static_cast<socklen_t>(sizeof(sockaddr_in6))) {
         std::memcpy(&endpoint.storage_, address, sizeof(sockaddr_in6));
+        if (IN6_IS_ADDR_V4MAPPED(&AsV6(endpoint.storage_).sin6_addr)) return MappedIPv4(AsV6(endpoint.storage_));
         return endpoint;
     }
     return std::nullopt;
@@ -100,6 +118,11 @@ std::string Endpoint::Address() const {
     if (Family() == AF_INET6) raw = &AsV6(storage_).sin6_addr;
     if (raw == nullptr || inet_ntop(Family(), raw, text, sizeof text) == nullptr) return {};
     return text;
+}
+
+std::string Endpoint::AddressAndPort() const {
+    const std::string address = Family() == AF_INET6 ? "[" + Address() + "]" : Address();
+    return address + ":" + std::to_string(Port());
 }
 
 bool Endpoint::SameAddress(const Endpoint& other) const {

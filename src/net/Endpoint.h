@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <netinet/in.h>
 #include <sys/socket.h>
 
 namespace tolvane::net {
@@ -15,6 +16,8 @@ public:
     Endpoint() = default;
     // Every local IPv4 address.
     static Endpoint AnyIPv4(std::uint16_t port = 0);
+    // Every local address of the family (AF_INET or AF_INET6).
+    static Endpoint AnyOf(int family, std::uint16_t port = 0);
     // A numeric address: a dotted quad or IPv6 text without brackets. Nothing else is read, so a
     // stored address can never turn into a name lookup.
     static std::optional<Endpoint> Parse(std::string_view address, std::uint16_t port = 0);
@@ -22,6 +25,8 @@ public:
     // as the rest of the system still speaks it).
     static std::optional<Endpoint> Resolve(const std::string& host, std::uint16_t port);
     // What the kernel reported (accept, getsockname, getpeername); nothing for other families.
+    // An IPv4 peer of a dual-stack socket ("::ffff:10.0.0.1") comes back as the IPv4 address it
+    // is, so rules, logs and data connections see one form per client.
     static std::optional<Endpoint> FromSockaddr(const sockaddr* address, socklen_t length);
 
     bool Valid() const { return storage_.ss_family == AF_INET || storage_.ss_family == AF_INET6; }
@@ -30,6 +35,8 @@ public:
     Endpoint WithPort(std::uint16_t port) const;
     // The address alone, as inet_ntop writes it: "127.0.0.1", "2001:db8::5".
     std::string Address() const;
+    // Address and port as people write them: "127.0.0.1:21", "[2001:db8::5]:21".
+    std::string AddressAndPort() const;
     // Same address, whatever the ports.
     bool SameAddress(const Endpoint& other) const;
 
@@ -37,6 +44,8 @@ public:
     socklen_t RawLength() const;
 
 private:
+    static Endpoint MappedIPv4(const struct sockaddr_in6& mapped);
+
     sockaddr_storage storage_{};
 };
 

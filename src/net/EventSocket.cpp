@@ -109,6 +109,8 @@ bool EventSocket::OpenAndBind(const Endpoint& local, bool blocking) {
     fd_.store(fd);
     const int one = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    const int v6Only = ipv6Only_.load() ? 1 : 0;
+    if (local.Family() == AF_INET6) setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &v6Only, sizeof v6Only);
     if (!SetBlocking(fd, blocking) || ::bind(fd, local.Raw(), local.RawLength()) != 0 || !RefreshLocalAddress()) {
         FailOpen(errno);
         return false;

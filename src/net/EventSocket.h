@@ -46,6 +46,9 @@ public:
     bool Create(std::uint16_t port, bool noWorker = false);
     // Binds to the given address and port and starts the worker.
     bool CreateAt(const Endpoint& local);
+    // Before CreateAt: whether an IPv6 socket bound to "::" takes IPv4 clients too (it does not
+    // unless told, so that it can share its port with an IPv4 listener).
+    void SetIpv6Only(bool only) { ipv6Only_.store(only); }
     bool Listen(int backlog);
     // Accepts a pending connection into client (which must not have a socket) and starts the
     // client's worker.
@@ -164,6 +167,7 @@ private:
     Endpoint fixedLocalName_;                  // set before the worker starts
     std::atomic<bool> localNameFixed_{false};  // fixedLocalName_ answers LocalName
     std::atomic<bool> shutDown_{false};
+    std::atomic<bool> ipv6Only_{true};
     std::atomic<State> state_{State::Unconnected};
     // Emulation of the one-shot event reporting the handlers were written for.
     std::atomic<bool> writeWanted_{false};   // a send would have blocked

@@ -43,13 +43,14 @@ std::uint16_t PortNumber(const std::string& text) {
     return static_cast<std::uint16_t>(port);
 }
 
-// Every local address for the default IP home, else the stored dotted quad; anything else
-// is nothing to bind to.
-std::optional<net::Endpoint> BindAddress(const store::IpHome& settings, std::uint16_t port) {
-    if (settings.name == store::kDefaultIpHome) return net::Endpoint::AnyIPv4(port);
-    const auto address = net::Endpoint::Parse(settings.serverIp, port);
-    if (!address || address->Family() != AF_INET) return std::nullopt;
-    return address;
+// Every local IPv4 address for the default IP home (or the one address this instance owns,
+// when several instances share the database), else the stored numeric address ("::" is every
+// IPv6 address); anything else is nothing to bind to.
+std::optional<net::Endpoint> BindAddress(const store::IpHome& settings, std::uint16_t port,
+                                         const std::string& instanceAddress) {
+    if (settings.name != store::kDefaultIpHome) return net::Endpoint::Parse(settings.serverIp, port);
+    if (instanceAddress.empty()) return net::Endpoint::AnyIPv4(port);
+    return net::Endpoint::Parse(instanceAddress, port);
 }
 
 }  // namespace
@@ -116,7 +117,9 @@ void Server::CreateServerSockets() {
 
 void Server::BringUp(const fs::path& ipHomeFile) {
     const store::IpHome settings = store::ReadIpHome(ipHomeFile);
-    const std::string label = " - " + settings.serverName + "-(" + settings.serverIp + ":" + settings.serverPort + ")";
+    const bool ipv6 = settings.serverIp.find(':') != std::string::npos;
+    const std::string shownIp = ipv6 ? "[" + settings.serverIp + "]" : settings.serverIp;
+    const std::string label = " - " + settings.serverName + "-(" + shownIp + ":" + settings.serverPort + ")";
     if (settings.disabled == 1) {
         LogSystem(label + " ,disabled.\r\n");
         return;
@@ -128,6 +131,7 @@ void Server::BringUp(const fs::path& ipHomeFile) {
     ipHome->overwriteAllowed = settings.storeOverwrite > 0;
     ipHome->transferLimit = settings.maxTransfers;
     ipHome->userLimit = settings.maxUsers;
+    ApplyNetworkSettings(settings, *ipHome);
     if (!TakeTlsSettings(settings, label, *ipHome)) return;
 
     const std::uint16_t port = PortNumber(settings.serverPort);
@@ -139,7 +143,9 @@ void Server::BringUp(const fs::path& ipHomeFile) {
             shared->Log().AppendLine(" -[" + std::to_string(number) + "]- " + kOutOfSockets, monitor::ServerReply,
                                      false, true);
         });
-    const auto local = BindAddress(settings, port);
+    const auto local = BindAddress(
+        settings, port, store::ReadProfileString(home_ / "Settings.ini", "FTPServer-Options", "InstanceAddress", ""));
+    listener->SetIpv6Only(settings.ipv6Only != 0);
     const bool listening = port != 0 && local && listener->CreateAt(*local) && listener->Listen(SOMAXCONN);
     if (!listening) listener->Close();
     slots_.push_back({ipHome, listening ? listener : nullptr, listening ? port : std::uint16_t{0}});
@@ -179,6 +185,20 @@ std::shared_ptr<const net::TlsContext> Server::LoadTls(const store::IpHome& sett
     auto context = net::TlsContext::Load(files->certificate, files->key, error);
     if (!context) LogError(label + " ,FTPS off: " + error + "\r\n");
     return context;
+}
+
+// Read again on every SIGHUP, so a public address that is a name follows its DNS entry.
+void Server::ApplyNetworkSettings(const store::IpHome& settings, ftp::ServedIpHome& ipHome) {
+    const auto range = store::PassivePorts(settings);
+    if (range) ipHome.passivePorts = std::make_shared<ftp::PassivePortRange>(range->first, range->second);
+    if (!settings.pasvAddress.empty()) {
+        ipHome.passiveAddress = net::Endpoint::Resolve(settings.pasvAddress, 0);
+        if (!ipHome.passiveAddress)
+            LogError(" - Cannot resolve PasvAddress " + settings.pasvAddress + " of " + settings.name + "\r\n");
+    }
+    for (const std::string& text : store::SplitAddressList(settings.trustedProxies)) {
+        if (const auto proxy = net::Endpoint::Parse(text)) ipHome.trustedProxies.push_back(*proxy);
+    }
 }
 
 void Server::GoOnline() {

@@ -54,6 +54,7 @@ private:
     // The IP home's certificate, or none; a certificate that does not load is logged.
     bool TakeTlsSettings(const store::IpHome& settings, const std::string& label, ftp::ServedIpHome& ipHome);
     std::shared_ptr<const net::TlsContext> LoadTls(const store::IpHome& settings, const std::string& label);
+    void ApplyNetworkSettings(const store::IpHome& settings, ftp::ServedIpHome& ipHome);
     void CloseListeners();
     void EndSessions();
 

@@ -1,5 +1,8 @@
 #include "store/AccountDatabase.h"
 
+#include "net/AsciiText.h"
+#include "net/Endpoint.h"
+
 #include <algorithm>
 #include <climits>
 #include <system_error>
@@ -320,6 +323,25 @@ std::vector<std::string> ListTitles(const fs::path& folder, std::string_view ext
 
 // ---- IP homes ------------------------------------------------------------
 
+namespace {
+
+bool UsesNetworkKeys(const IpHome& home) {
+    return home.ipv6Only != 1 || home.pasvPortMin != 0 || home.pasvPortMax != 0 || !home.pasvAddress.empty() ||
+           !home.trustedProxies.empty();
+}
+
+// A home that never used them keeps the file it had.
+void WriteNetworkKeys(ProfileEditor& editor, const fs::path& file, const IpHome& values) {
+    if (!UsesNetworkKeys(values) && !UsesNetworkKeys(ReadIpHome(file))) return;
+    editor.Set(kServerSettings, "IPv6Only", std::to_string(values.ipv6Only));
+    editor.Set(kServerSettings, "PasvPortMin", std::to_string(values.pasvPortMin));
+    editor.Set(kServerSettings, "PasvPortMax", std::to_string(values.pasvPortMax));
+    editor.Set(kServerSettings, "PasvAddress", values.pasvAddress);
+    editor.Set(kServerSettings, "TrustedProxies", values.trustedProxies);
+}
+
+}  // namespace
+
 IpHome ReadIpHome(const fs::path& file) {
     const ProfileFile profile = ProfileFile::Load(file);
     const auto text = [&](std::string_view key) {
@@ -339,9 +361,51 @@ IpHome ReadIpHome(const fs::path& file) {
     home.tlsImplicit = profile.ReadInt(kServerSettings, "TlsImplicit", 0);
     home.tlsPolicy = profile.ReadString(kServerSettings, "TlsPolicy", "");
     home.tlsResumption = profile.ReadString(kServerSettings, "TlsResumption", "");
+    home.ipv6Only = profile.ReadInt(kServerSettings, "IPv6Only", 1);
+    home.pasvPortMin = profile.ReadInt(kServerSettings, "PasvPortMin", 0);
+    home.pasvPortMax = profile.ReadInt(kServerSettings, "PasvPortMax", 0);
+    home.pasvAddress = text("PasvAddress");
+    home.trustedProxies = text("TrustedProxies");
     home.usersDir = UsersDir(file.parent_path(), home.name);
     home.groupsDir = GroupsDir(file.parent_path(), home.name);
     return home;
+}
+
+std::optional<std::pair<std::uint16_t, std::uint16_t>> PassivePorts(const IpHome& home) {
+    const bool inRange = home.pasvPortMin >= 1 && home.pasvPortMax <= 65535 && home.pasvPortMin <= home.pasvPortMax;
+    if (!inRange) return std::nullopt;
+    return std::pair{static_cast<std::uint16_t>(home.pasvPortMin), static_cast<std::uint16_t>(home.pasvPortMax)};
+}
+
+std::vector<std::string> SplitAddressList(std::string_view text) {
+    std::vector<std::string> items;
+    while (!text.empty()) {
+        const std::size_t comma = text.find(',');
+        std::string_view item = text.substr(0, comma);
+        text.remove_prefix(comma == std::string_view::npos ? text.size() : comma + 1);
+        const std::size_t first = item.find_first_not_of(" \t");
+        if (first == std::string_view::npos) continue;
+        item = item.substr(first, item.find_last_not_of(" \t") - first + 1);
+        items.emplace_back(item);
+    }
+    return items;
+}
+
+bool IsAddressList(std::string_view text) {
+    const auto items = SplitAddressList(text);
+    return std::all_of(items.begin(), items.end(), [](const std::string& item) { return net::Endpoint::Parse(item); });
+}
+
+std::optional<std::pair<std::uint16_t, std::uint16_t>> ParsePortRange(std::string_view text) {
+    const std::size_t dash = text.find('-');
+    if (dash == std::string_view::npos) return std::nullopt;
+    const auto number = [](std::string_view digits) {
+        return net::IsAsciiDigits(digits, 5) ? std::stoi(std::string(digits)) : 0;
+    };
+    IpHome range;
+    range.pasvPortMin = number(text.substr(0, dash));
+    range.pasvPortMax = number(text.substr(dash + 1));
+    return PassivePorts(range);
 }
 
 bool WriteIpHome(const fs::path& file, const IpHome& values) {
@@ -358,6 +422,7 @@ bool WriteIpHome(const fs::path& file, const IpHome& values) {
     editor.SetOptional(kServerSettings, "TlsCertificate", values.tlsCertificate);
     editor.SetOptional(kServerSettings, "TlsKey", values.tlsKey);
     editor.SetOptional(kServerSettings, "TlsImplicit", values.tlsImplicit == 1 ? "1" : "");
+    WriteNetworkKeys(editor, file, values);
     return editor.Save();
 }
 

@@ -11,11 +11,13 @@
 // value, so an edit takes effect at the next read. Folder paths end in '/'.
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "store/AccountSettings.h"
@@ -66,12 +68,26 @@ struct IpHome {
     int tlsImplicit = 0;         // exactly 1: TLS from the first byte (FTPS on port 990)
     std::string tlsPolicy;       // off, allowed, login or data; empty: allowed
     std::string tlsResumption;   // required, same-address or off; empty: same-address
+    int ipv6Only = 1;         // 0: a home on "::" takes IPv4 clients too
+    int pasvPortMin = 0;      // both set (1..65535, min <= max): the passive port range
+    int pasvPortMax = 0;
+    std::string pasvAddress;     // empty: PASV names the control connection's local address
+    std::string trustedProxies;  // comma-separated addresses; empty: no PROXY headers
     std::filesystem::path usersDir;
     std::filesystem::path groupsDir;
 };
 
 IpHome ReadIpHome(const std::filesystem::path& file);
-// Writes the seven ServerSettings keys; a limit of -1 is written empty.
+// The passive port range when both ends are set and in order.
+std::optional<std::pair<std::uint16_t, std::uint16_t>> PassivePorts(const IpHome& home);
+// "10.0.0.1, ::1" -> {"10.0.0.1", "::1"}: the items between commas, blanks trimmed, empty ones left out.
+std::vector<std::string> SplitAddressList(std::string_view text);
+// Every item of the list is a numeric IPv4 or IPv6 address.
+bool IsAddressList(std::string_view text);
+// "MIN-MAX" with 1 <= MIN <= MAX <= 65535; nothing for any other text.
+std::optional<std::pair<std::uint16_t, std::uint16_t>> ParsePortRange(std::string_view text);
+// Writes the seven ServerSettings keys, and the network keys that differ from their defaults;
+// a limit of -1 is written empty.
 bool WriteIpHome(const std::filesystem::path& file, const IpHome& values);
 // The five keys of the home created on a fresh installation.
 bool WriteDefaultIpHome(const std::filesystem::path& file);

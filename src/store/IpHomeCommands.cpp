@@ -30,10 +30,35 @@ std::string Port(std::string_view text) {
 }
 
 std::string Address(std::string_view text) {
-    const auto address = net::Endpoint::Parse(text);
-    if (!address || address->Family() != AF_INET)
-        Misused("ADDRESS must be a dotted IPv4 address, got " + Quoted(text));
+    if (!net::Endpoint::Parse(text)) Misused("ADDRESS must be an IPv4 or IPv6 address, got " + Quoted(text));
     return std::string(text);
+}
+
+void ApplyPassivePorts(IpHome& home, std::string_view text) {
+    const auto range = ParsePortRange(text);
+    if (!range) Misused("--pasv-ports must be MIN-MAX with 1 <= MIN <= MAX <= 65535, got " + Quoted(text));
+    home.pasvPortMin = range->first;
+    home.pasvPortMax = range->second;
+}
+
+std::string ProxyList(std::string_view text) {
+    if (!IsAddressList(text)) Misused("--trusted-proxies must list IPv4 or IPv6 addresses, got " + Quoted(text));
+    return std::string(text);
+}
+
+// The network options of add and set; "" clears an address or the proxy list, "none" the range.
+void ApplyNetworkOptions(IpHome& home, const Arguments& arguments) {
+    if (const auto ports = arguments.Last("--pasv-ports")) {
+        if (*ports == "none") {
+            home.pasvPortMin = home.pasvPortMax = 0;
+        } else {
+            ApplyPassivePorts(home, *ports);
+        }
+    }
+    if (const auto address = arguments.Last("--pasv-address")) home.pasvAddress = *address;
+    if (const auto proxies = arguments.Last("--trusted-proxies")) home.trustedProxies = ProxyList(*proxies);
+    if (arguments.Has("--dual-stack")) home.ipv6Only = 0;
+    if (arguments.Has("--ipv6-only")) home.ipv6Only = 1;
 }
 
 int OptionalCount(const Arguments& arguments, std::string_view option) {
@@ -77,6 +102,7 @@ int IpHomeAdd(const fs::path& serverHome, const Arguments& arguments, std::ostre
     home.maxTransfers = OptionalCount(arguments, "--max-transfers");
     home.disabled = arguments.Has("--disabled") ? 1 : 0;
     home.storeOverwrite = arguments.Has("--overwrite") ? 1 : 0;
+    ApplyNetworkOptions(home, arguments);
     ApplyTlsOptions(arguments, home);
     const fs::path database = DatabaseDir(serverHome);
     if (IsFile(IpHomeFile(database, home.name))) Failed("IP home " + Quoted(home.name) + " already exists");
@@ -113,6 +139,12 @@ int IpHomeShow(const fs::path& serverHome, const Arguments& arguments, std::ostr
     ShowLine(out, "implicit tls", OnOff(home.tlsImplicit == 1));
     ShowLine(out, "certificate", home.tlsCertificate.empty() ? "the program-wide one" : home.tlsCertificate);
     ShowLine(out, "key", home.tlsKey.empty() ? "with the certificate" : home.tlsKey);
+    ShowLine(out, "ipv6 only", OnOff(home.ipv6Only != 0));
+    const auto ports = PassivePorts(home);
+    ShowLine(out, "passive ports",
+             ports ? std::to_string(ports->first) + "-" + std::to_string(ports->second) : std::string("any"));
+    ShowLine(out, "passive address", home.pasvAddress.empty() ? "the address the client reached" : home.pasvAddress);
+    ShowLine(out, "trusted proxies", home.trustedProxies.empty() ? "none" : home.trustedProxies);
     ShowLine(out, "users", std::to_string(ListTitles(folders.usersDir, kUserExtension).size()));
     ShowLine(out, "groups", std::to_string(ListTitles(folders.groupsDir, kGroupExtension).size()));
     return kCommandSucceeded;
@@ -123,9 +155,10 @@ int IpHomeSet(const fs::path& serverHome, const Arguments& arguments, std::ostre
     const HomeFolders folders = ExistingIpHome(serverHome, arguments.positionals[0]);
     const fs::path file = IpHomeFile(DatabaseDir(serverHome), folders.title);
     IpHome home = ReadIpHome(file);
+    ApplyNetworkOptions(home, arguments);
     ApplyTlsOptions(arguments, home);
-    if (!WriteIpHome(file, home)) Failed(CannotWrite(file.parent_path()));
-    out << "updated IP home " << folders.title << '\n';
+    if (!WriteIpHome(file, home)) Failed(CannotWrite(file));
+    out << "changed IP home " << folders.title << '\n';
     return kCommandSucceeded;
 }
 
@@ -144,10 +177,13 @@ int IpHomeRemove(const fs::path& serverHome, const Arguments& arguments, std::os
 const std::vector<Option>& IpHomeOptionList() {
     static const std::vector<Option> kIpHomeOptions = {{"--name", true},      {"--max-users", true},
                                                        {"--max-transfers", true}, {"--overwrite", false},
-                                                       {"--disabled", false},  {"--tls", true},
+                                                       {"--disabled", false},  {"--help", false},
+                                                       {"--pasv-ports", true}, {"--pasv-address", true},
+                                                       {"--trusted-proxies", true}, {"--dual-stack", false},
+                                                       {"--ipv6-only", false}, {"--tls", true},
                                                        {"--tls-resumption", true}, {"--implicit-tls", false},
                                                        {"--explicit-tls", false}, {"--certificate", true},
-                                                       {"--key", true},        {"--help", false}};
+                                                       {"--key", true}};
     return kIpHomeOptions;
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 
-// IP rules "<type>:<pattern>" such as "Allow:192.168.*.*": which client addresses an account
-// admits.
+// IP rules "<type>:<pattern>" such as "Allow:192.168.*.*", "Deny:2001:db8::5" or
+// "Allow:2001:db8::/32": which client addresses an account admits.
 
 #include <optional>
 #include <string>
@@ -26,12 +26,15 @@ struct IpRule {
 std::optional<IpRule> ParseIpRule(std::string_view text);
 
 // What the account commands accept: type "Allow" or "Deny", and four components each '*' or
-// a number up to 255 of at most three digits.
+// a number up to 255 of at most three digits, or an IPv6 address with an optional "/bits"
+// prefix length up to 128.
 bool IsValidIpRule(std::string_view text);
 
 // Matches a dotted pattern such as "192.168.*.*" against a dotted address. Pattern and address
 // must both have exactly four components; '*' matches any component, every other component
-// only the identical text ("010" does not match "10").
+// only the identical text ("010" does not match "10"). A pattern with a ':' is an IPv6 address,
+// alone or with "/bits", and matches IPv6 addresses only: the same address, or the same leading
+// bits; its wildcards are the bits it leaves open.
 std::optional<PatternMatch> MatchIpPattern(std::string_view pattern, std::string_view address);
 
 // Decides by the rule texts "<type>:<pattern>" (rules[0] is IPAccessRule0). No rules: allowed.

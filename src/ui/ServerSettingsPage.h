@@ -10,7 +10,8 @@ class QLineEdit;
 
 namespace tolvane::ui {
 
-// The "Server Settings" page of an IP home: its name, address, port, limits and flags.
+// The "Server Settings" page of an IP home: its name, address, port, limits and flags, and
+// what NAT routers, firewalls and load balancers in front of it need.
 class ServerSettingsPage : public QWidget {
 public:
     struct Fields {
@@ -21,6 +22,10 @@ public:
         QString maxTransfers;
         bool disabled = false;
         bool storeOverwrite = false;
+        QString passivePorts;  // "MIN-MAX" or empty
+        QString passiveAddress;
+        QString trustedProxies;
+        bool ipv6Only = true;
     };
 
     explicit ServerSettingsPage(QWidget* parent);
@@ -36,6 +41,10 @@ private:
     QLineEdit* maxTransfersEdit_;
     QCheckBox* disabledBox_;
     QCheckBox* overwriteBox_;
+    QLineEdit* passivePortsEdit_;
+    QLineEdit* passiveAddressEdit_;
+    QLineEdit* trustedProxiesEdit_;
+    QCheckBox* ipv6OnlyBox_;
 };
 
 }  // namespace tolvane::ui

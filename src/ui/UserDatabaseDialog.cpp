@@ -350,6 +350,15 @@ bool UserDatabaseDialog::SaveIpHome(QTreeWidgetItem* item) {
                                       : "Value for Maximum Users is not valid.");
         return false;
     }
+    const auto passivePorts = store::ParsePortRange(ToStd(fields.passivePorts));
+    if (!fields.passivePorts.isEmpty() && !passivePorts) {
+        prompts_.ShowMessage("Passive Ports are MIN-MAX, two ports from 1 to 65535.");
+        return false;
+    }
+    if (!store::IsAddressList(ToStd(fields.trustedProxies))) {
+        prompts_.ShowMessage("Trusted Proxies are IP addresses separated by commas.");
+        return false;
+    }
     const QString title = fields.serverIp + "-" + QString::number(port);
     if (item->text(0) != kDefaultIpHome && item->text(0) != title && !RenameIpHome(item, title)) return false;
 
@@ -361,6 +370,11 @@ bool UserDatabaseDialog::SaveIpHome(QTreeWidgetItem* item) {
     home.maxTransfers = *maxTransfers;
     home.disabled = fields.disabled ? 1 : 0;
     home.storeOverwrite = fields.storeOverwrite ? 1 : 0;
+    home.pasvPortMin = passivePorts ? passivePorts->first : 0;
+    home.pasvPortMax = passivePorts ? passivePorts->second : 0;
+    home.pasvAddress = ToStd(fields.passiveAddress);
+    home.trustedProxies = ToStd(fields.trustedProxies);
+    home.ipv6Only = fields.ipv6Only ? 1 : 0;
     if (!store::WriteIpHome(ItemFile(item), home))
         prompts_.ShowMessage(QString("Failed to save the IP Home \"%1\".").arg(item->text(0)));
     return true;

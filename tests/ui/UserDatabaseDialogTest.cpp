@@ -327,6 +327,37 @@ private slots:
         QVERIFY(client.ReadReply().starts_with("230 "));
     }
 
+    // The network fields keep what the file holds unless edited, and refuse what no server could use.
+    void networkSettingsOfAnIpHomeLoadCheckAndSave() {
+        const fs::path file = store::IpHomeFile(database_, title_);
+        store::IpHome home = store::ReadIpHome(file);
+        home.pasvPortMin = 40000;
+        home.pasvPortMax = 40009;
+        home.trustedProxies = "10.0.0.9";
+        store::WriteIpHome(file, home);
+        OpenDialog();
+        Select({Title()});
+        QCOMPARE(Edit("passivePortsEdit")->text(), QString("40000-40009"));
+        QCOMPARE(Edit("trustedProxiesEdit")->text(), QString("10.0.0.9"));
+        QVERIFY(Box("ipv6OnlyBox")->isChecked());
+        Edit("passivePortsEdit")->setText("50000-40000");
+        Select({Title(), "Users"});
+        QCOMPARE(prompts_->messages.last(), QString("Passive Ports are MIN-MAX, two ports from 1 to 65535."));
+        Edit("passivePortsEdit")->setText("50000-50002");
+        Edit("trustedProxiesEdit")->setText("10.0.0.9, proxy");
+        Select({Title(), "Users"});
+        QCOMPARE(prompts_->messages.last(), QString("Trusted Proxies are IP addresses separated by commas."));
+        Edit("trustedProxiesEdit")->setText("10.0.0.9, ::1");
+        Edit("passiveAddressEdit")->setText("ftp.example.org");
+        Select({Title(), "Users"});
+        const store::IpHome saved = store::ReadIpHome(file);
+        QCOMPARE(saved.pasvPortMin, 50000);
+        QCOMPARE(saved.pasvPortMax, 50002);
+        QCOMPARE(saved.pasvAddress, std::string("ftp.example.org"));
+        QCOMPARE(saved.trustedProxies, std::string("10.0.0.9, ::1"));
+        QCOMPARE(saved.ipv6Only, 1);
+    }
+
     void closeChecksTheRatioOnTheRatioPage() {
         Select({Title(), "Users", "u"});
         Box("enableRatioBox")->setChecked(true);

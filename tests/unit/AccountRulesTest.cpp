@@ -157,6 +157,23 @@ TEST(IpRulesTest, CommandLineRulesNeedAKnownTypeAndByteSizedComponents) {
     EXPECT_EQ(ParseIpRule("Deny:1.2.*.*")->pattern, "1.2.*.*");
 }
 
+TEST(IpRulesTest, Ipv6RulesMatchExactlyOrByPrefixAndLongerPrefixesWin) {
+    const std::vector<std::string> rules{"Allow:2001:db8::/32", "Deny:2001:db8:0:7::/64", "Allow:2001:DB8:0:7::9"};
+    EXPECT_TRUE(CheckIpAccess(rules, "2001:db8:1::1"));
+    EXPECT_FALSE(CheckIpAccess(rules, "2001:db8:0:7::8"));
+    EXPECT_TRUE(CheckIpAccess(rules, "2001:db8:0:7::9"));
+    EXPECT_FALSE(CheckIpAccess(rules, "2001:db9::1"));
+    // Neither family's patterns match the other's addresses.
+    EXPECT_FALSE(CheckIpAccess({"Allow:::/0"}, "127.0.0.1"));
+    EXPECT_FALSE(CheckIpAccess({"Allow:*.*.*.*"}, "::1"));
+    EXPECT_TRUE(CheckIpAccess({"Allow:*.*.*.*", "Allow:::1"}, "::1"));
+    for (const char* valid : {"Allow:::1", "Deny:2001:db8::/32", "Allow:::/0", "Deny:fe80::/128"})
+        EXPECT_TRUE(IsValidIpRule(valid)) << valid;
+    for (const char* invalid : {"Allow:2001:db8::/129", "Allow:2001:db8::/", "Allow:2001:db8::/x", "Allow:1::2::3",
+                                "Allow:10.0.0.0/8", "Allow:[::1]"})
+        EXPECT_FALSE(IsValidIpRule(invalid)) << invalid;
+}
+
 // ---- dynamic speed rules -------------------------------------------------
 
 constexpr int kSunday = 0;

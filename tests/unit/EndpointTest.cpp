@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
 #include <netinet/in.h>
 
 using tolvane::net::Endpoint;
@@ -35,4 +36,18 @@ TEST(EndpointTest, ResolvesNumericTextWithoutTheResolver) {
     EXPECT_EQ(resolved->Address(), "127.0.0.1");
     EXPECT_EQ(resolved->Port(), 25);
     EXPECT_FALSE(Endpoint::Resolve("no-such-host.invalid", 25));
+}
+
+TEST(EndpointTest, IPv4PeerOfADualStackSocketComesBackAsIPv4) {
+    sockaddr_in6 mapped{};
+    mapped.sin6_family = AF_INET6;
+    mapped.sin6_port = htons(4000);
+    inet_pton(AF_INET6, "::ffff:192.0.2.9", &mapped.sin6_addr);
+    const auto endpoint = Endpoint::FromSockaddr(reinterpret_cast<const sockaddr*>(&mapped), sizeof mapped);
+    ASSERT_TRUE(endpoint);
+    EXPECT_EQ(endpoint->Family(), AF_INET);
+    EXPECT_EQ(endpoint->Address(), "192.0.2.9");
+    EXPECT_EQ(endpoint->Port(), 4000);
+    EXPECT_EQ(Endpoint::AnyOf(AF_INET6, 21).AddressAndPort(), "[::]:21");
+    EXPECT_EQ(endpoint->AddressAndPort(), "192.0.2.9:4000");
 }
