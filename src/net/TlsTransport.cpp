@@ -9,6 +9,21 @@
 
 namespace tolvane::net {
 
+namespace {
+
+// An OpenSSL call repeated while a signal interrupts it; errno is cleared first, so that an
+// older value is not read as the call's.
+template <typename Call>
+int Uninterrupted(SSL* ssl, Call call) {
+    for (;;) {
+        errno = 0;
+        const int result = call();
+        if (result == 1 || SSL_get_error(ssl, result) != SSL_ERROR_SYSCALL || errno != EINTR) return result;
+    }
+}
+
+}  // namespace
+
 void TlsTransport::Free::operator()(SSL* ssl) const { SSL_free(ssl); }
 
 TlsTransport::TlsTransport(std::shared_ptr<const TlsContext> context, const std::atomic<int>& descriptor,
@@ -51,12 +66,8 @@ IoResult TlsTransport::Send(const void* data, std::size_t length, bool) {
     SSL* ssl = Bound();
     if (ssl == nullptr) return {IoStatus::Failed, 0, ENOMEM, Readiness::Writable};
     std::size_t written = 0;
-    for (;;) {
-        errno = 0;
-        const int result = SSL_write_ex(ssl, data, length, &written);
-        if (result == 1 || SSL_get_error(ssl, result) != SSL_ERROR_SYSCALL || errno != EINTR)
-            return Outcome(result, written);
-    }
+    const int result = Uninterrupted(ssl, [&] { return SSL_write_ex(ssl, data, length, &written); });
+    return Outcome(result, written);
 }
 
 IoResult TlsTransport::Receive(void* buffer, std::size_t length) {
@@ -64,15 +75,10 @@ IoResult TlsTransport::Receive(void* buffer, std::size_t length) {
     SSL* ssl = Bound();
     if (ssl == nullptr) return {IoStatus::Failed, 0, ENOMEM, Readiness::Readable};
     std::size_t read = 0;
-    for (;;) {
-        errno = 0;
-        const int result = SSL_read_ex(ssl, buffer, length, &read);
-        if (result == 1 || SSL_get_error(ssl, result) != SSL_ERROR_SYSCALL || errno != EINTR) {
-            IoResult outcome = Outcome(result, read);
-            if (outcome.Moved()) outcome.waitFor = Readiness::Readable;
-            return outcome;
-        }
-    }
+    const int result = Uninterrupted(ssl, [&] { return SSL_read_ex(ssl, buffer, length, &read); });
+    IoResult outcome = Outcome(result, read);
+    if (outcome.Moved()) outcome.waitFor = Readiness::Readable;
+    return outcome;
 }
 
 IoResult TlsTransport::SendFile(int fileFd, off_t* offset, std::size_t count) {
@@ -118,12 +124,7 @@ IoResult TlsTransport::Handshake() {
     SSL* ssl = Bound();
     if (ssl == nullptr) return {IoStatus::Failed, 0, ENOMEM, Readiness::Writable};
     if (SSL_is_init_finished(ssl)) return {IoStatus::Moved, 0, 0, Readiness::Writable};
-    for (;;) {
-        errno = 0;
-        const int result = SSL_do_handshake(ssl);
-        if (result == 1 || SSL_get_error(ssl, result) != SSL_ERROR_SYSCALL || errno != EINTR)
-            return Outcome(result, 0);
-    }
+    return Outcome(Uninterrupted(ssl, [&] { return SSL_do_handshake(ssl); }), 0);
 }
 
 bool TlsTransport::ResumedSession() const {
