@@ -372,6 +372,12 @@ void EventSocket::Trigger(int reasons) {
     if (!scheduled_.exchange(true)) SubmitPasses();
 }
 
+void EventSocket::TickIfStillQuiet(std::uint64_t stamp) {
+    if (!QuietSince(stamp)) return;
+    reasons_.fetch_or(kReasonQuiet);
+    if (!scheduled_.exchange(true)) RunPasses();
+}
+
 void EventSocket::SubmitPasses() {
     auto self = shared_from_this();
     // Without a thread to spare the look is taken here: a socket left unlooked at would never end.
@@ -414,10 +420,7 @@ EventSocket::PassResult EventSocket::Pass(int reasons) {
         OnIdleTick();
         return PassResult::Again;
     }
-    auto& reactor = SocketReactor::Instance();
-    const std::uint64_t stamp = reactor.NextStamp();
-    quietStamp_.store(stamp);
-    reactor.Arm(fd_.load(), wanted, inReactor_, stamp);
+    quietStamp_.store(SocketReactor::Instance().Arm(fd_.load(), wanted, inReactor_));
     return PassResult::Waiting;
 }
 

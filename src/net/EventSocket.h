@@ -143,6 +143,10 @@ private:
     bool StartWorker();
     // Has a worker look at the socket, unless one is at it already (it then looks again).
     void Trigger(int reasons);
+    // On a worker that ticks several sockets in a row: the tick, here, unless the socket has
+    // stirred since the stamp or a worker is at it. Another socket's tick that blocks delays
+    // this one's, never its events: those find the socket free and take a worker of their own.
+    void TickIfStillQuiet(std::uint64_t stamp);
     void SubmitPasses();
     void RunPasses();
     enum class PassResult { Again, Waiting, Ended };

@@ -14,6 +14,9 @@ namespace tolvane::net {
 namespace {
 
 constexpr int kReadyBatch = 256;
+// Quiet sockets ticked by one worker in a row: a crowd of idle sessions would otherwise cost a
+// hand-over between threads per session and second.
+constexpr std::size_t kTicksPerWorker = 64;
 
 }  // namespace
 
@@ -52,7 +55,7 @@ void SocketReactor::Forget(int fd, const EventSocket* socket) {
     if (sockets_.empty()) emptied_.notify_all();
 }
 
-void SocketReactor::Arm(int fd, short pollEvents, bool& added, std::uint64_t stamp) {
+std::uint64_t SocketReactor::Arm(int fd, short pollEvents, bool& added) {
     if (pollEvents != 0) {
         // poll's and epoll's bits for these events are the same.
         epoll_event wanted{};
@@ -61,15 +64,11 @@ void SocketReactor::Arm(int fd, short pollEvents, bool& added, std::uint64_t sta
         if (::epoll_ctl(epoll_, added ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, fd, &wanted) == 0) added = true;
     }
     std::lock_guard lock(mutex_);
-    ticks_.push_back({std::chrono::steady_clock::now() + kQuietPeriod, fd, stamp});
+    ticks_.push_back({std::chrono::steady_clock::now() + kQuietPeriod, fd, ++lastStamp_});
+    return lastStamp_;
 }
 
 void SocketReactor::Disarm(int fd) { ::epoll_ctl(epoll_, EPOLL_CTL_DEL, fd, nullptr); }
-
-std::uint64_t SocketReactor::NextStamp() {
-    std::lock_guard lock(mutex_);
-    return ++lastStamp_;
-}
 
 std::size_t SocketReactor::Watched() const {
     std::lock_guard lock(mutex_);
@@ -141,7 +140,7 @@ void SocketReactor::ServeReady(const epoll_event* ready, int count) {
 }
 
 void SocketReactor::ServeDueTicks() {
-    std::vector<std::shared_ptr<EventSocket>> due;
+    std::vector<std::pair<std::shared_ptr<EventSocket>, std::uint64_t>> due;
     {
         std::lock_guard lock(mutex_);
         const auto now = std::chrono::steady_clock::now();
@@ -149,10 +148,20 @@ void SocketReactor::ServeDueTicks() {
             const Tick tick = ticks_.front();
             ticks_.pop_front();
             const auto found = sockets_.find(tick.fd);
-            if (found != sockets_.end() && found->second->QuietSince(tick.stamp)) due.push_back(found->second);
+            if (found != sockets_.end() && found->second->QuietSince(tick.stamp))
+                due.emplace_back(found->second, tick.stamp);
         }
     }
-    for (const auto& socket : due) socket->Trigger(EventSocket::kReasonQuiet);
+    for (std::size_t first = 0; first < due.size(); first += kTicksPerWorker) {
+        const auto from = due.begin() + static_cast<std::ptrdiff_t>(first);
+        const auto to = due.begin() + static_cast<std::ptrdiff_t>(std::min(first + kTicksPerWorker, due.size()));
+        std::vector<std::pair<std::shared_ptr<EventSocket>, std::uint64_t>> group(from, to);
+        auto tickGroup = [group = std::move(group)] {
+            for (const auto& [socket, stamp] : group) socket->TickIfStillQuiet(stamp);
+        };
+        // Without a thread to spare, the ticks wait for the next quiet period.
+        WorkerThreads::Instance().Start(std::move(tickGroup));
+    }
 }
 
 }  // namespace tolvane::net

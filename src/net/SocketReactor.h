@@ -34,11 +34,10 @@ public:
     bool Watch(const std::shared_ptr<EventSocket>& socket, int fd);
     void Forget(int fd, const EventSocket* socket);
     // Waits for `pollEvents` (poll's bits; none: only for a wake-up) or a quiet period, after
-    // which the socket's stamp, if unchanged, earns it a tick. `added` says whether the
-    // descriptor is already in the epoll set, and is set once it is.
-    void Arm(int fd, short pollEvents, bool& added, std::uint64_t stamp);
+    // which the socket earns a tick if its quiet stamp is still the one returned. `added` says
+    // whether the descriptor is already in the epoll set, and is set once it is.
+    std::uint64_t Arm(int fd, short pollEvents, bool& added);
     void Disarm(int fd);
-    std::uint64_t NextStamp();
     std::size_t Watched() const;
     // Waits until every watched socket has ended, ends the loop and joins every worker.
     void JoinAll();
