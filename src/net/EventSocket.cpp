@@ -14,6 +14,7 @@
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
+#include <utility>
 
 namespace tolvane::net {
 namespace {
@@ -100,12 +101,15 @@ bool EventSocket::StartWorker() {
     hasWorker_.store(true);
     scheduled_.store(true);
     reasons_.store(0);
-    if (!SocketReactor::Instance().Watch(shared_from_this(), fd_.load())) {
+    auto& reactor = SocketReactor::Instance();
+    if (!reactor.Watch(shared_from_this(), fd_.load())) {
         hasWorker_.store(false);
         Close();
         return false;
     }
-    SubmitPasses();
+    // The first events (a new connection's first write event) come from the reactor.
+    quietStamp_.store(reactor.Arm(fd_.load(), RequestedPollEvents(eventMask_.load()), inReactor_));
+    if (LetGo()) SubmitPasses();
     return true;
 }
 
@@ -372,33 +376,44 @@ void EventSocket::Trigger(int reasons) {
     if (!scheduled_.exchange(true)) SubmitPasses();
 }
 
+// Events that a busy socket misses are not lost: its worker arms the socket again, and the
+// reactor reports them again.
+void EventSocket::ServeHere(int reasons, short revents) {
+    reasons_.fetch_or(reasons);
+    if (!scheduled_.exchange(true)) RunPasses(revents);
+}
+
 void EventSocket::TickIfStillQuiet(std::uint64_t stamp) {
-    if (!QuietSince(stamp)) return;
-    reasons_.fetch_or(kReasonQuiet);
-    if (!scheduled_.exchange(true)) RunPasses();
+    if (QuietSince(stamp)) ServeHere(kReasonQuiet);
 }
 
 void EventSocket::SubmitPasses() {
     auto self = shared_from_this();
     // Without a thread to spare the look is taken here: a socket left unlooked at would never end.
-    if (!WorkerThreads::Instance().Start([self] { self->RunPasses(); })) RunPasses();
+    if (!WorkerThreads::Instance().Start([self] { self->RunPasses(0); })) RunPasses(0);
 }
 
-void EventSocket::RunPasses() {
+void EventSocket::RunPasses(short revents) {
     workerId_.store(std::this_thread::get_id());
     for (;;) {
-        const PassResult result = Pass(reasons_.exchange(0));
+        const PassResult result = Pass(reasons_.exchange(0), std::exchange(revents, 0));
         if (result == PassResult::Again) continue;
-        if (result == PassResult::Ended) return;
-        workerId_.store({});
-        scheduled_.store(false);
-        // Reasons that came after the look and before the release were left to this worker.
-        if (reasons_.load() == 0 || scheduled_.exchange(true)) return;
+        if (result == PassResult::Ended || !LetGo()) return;
         workerId_.store(std::this_thread::get_id());
     }
 }
 
-EventSocket::PassResult EventSocket::Pass(int reasons) {
+// Reasons that came after the last look and before the release are left to the releasing
+// thread: true when it must look again.
+bool EventSocket::LetGo() {
+    workerId_.store({});
+    scheduled_.store(false);
+    return reasons_.load() != 0 && !scheduled_.exchange(true);
+}
+
+// Without the reactor's report, nothing is looked at here: the socket is armed for what it
+// wants, and the reactor reports at once what is ready already.
+EventSocket::PassResult EventSocket::Pass(int reasons, short revents) {
     quietStamp_.store(0);
     if (closeRequested_.load() || fd_.load() < 0) {
         End(0);
@@ -406,7 +421,7 @@ EventSocket::PassResult EventSocket::Pass(int reasons) {
     }
     const int mask = eventMask_.load();
     const short wanted = silenced_ ? 0 : RequestedPollEvents(mask);
-    const int events = ReadyEvents(wanted, mask);
+    const int events = revents != 0 ? TranslatePollEvents(revents, mask) : 0;
     if (events < 0) {
         End(errno);
         return PassResult::Ended;
@@ -471,18 +486,6 @@ short EventSocket::RequestedPollEvents(int mask) const {
     if ((mask & kEventClose) && !closeReported_) wanted |= POLLRDHUP;
     if ((mask & kEventWrite) && (!writeAnnounced_ || writeWanted_.load())) wanted |= POLLOUT;
     return wanted;
-}
-
-// What is ready now, without waiting: the reactor's report may be stale by the time a worker
-// gets to the socket.
-int EventSocket::ReadyEvents(short wanted, int mask) {
-    if (wanted == 0) return 0;
-    pollfd watched{fd_.load(), wanted, 0};
-    const int ready = ::poll(&watched, 1, 0);
-    if (ready < 0) return errno == EINTR ? 0 : -1;
-    if (ready == 0) return 0;
-    if (watched.revents & POLLNVAL) return -1;
-    return TranslatePollEvents(watched.revents, mask);
 }
 
 int EventSocket::TranslatePollEvents(short revents, int mask) {

@@ -141,20 +141,21 @@ private:
     // or when the object is closed.
     short PollFor(short events, std::chrono::milliseconds timeout);
     bool StartWorker();
-    // Has a worker look at the socket, unless one is at it already (it then looks again).
+    // Has a worker look at the socket, unless one is at it already (it then looks again): a
+    // pooled one, or the calling one.
     void Trigger(int reasons);
-    // On a worker that ticks several sockets in a row: the tick, here, unless the socket has
-    // stirred since the stamp or a worker is at it. Another socket's tick that blocks delays
-    // this one's, never its events: those find the socket free and take a worker of their own.
+    void ServeHere(int reasons, short revents = 0);
+    // The tick, here, unless the socket has stirred since the stamp.
     void TickIfStillQuiet(std::uint64_t stamp);
     void SubmitPasses();
-    void RunPasses();
+    // From the reactor's report `revents` on, until the socket waits again or has ended.
+    void RunPasses(short revents);
+    bool LetGo();
     enum class PassResult { Again, Waiting, Ended };
     // One look: delivers what is ready (look again), or hands the socket to the reactor to wait.
-    PassResult Pass(int reasons);
+    PassResult Pass(int reasons, short revents);
     bool QuietSince(std::uint64_t stamp) const { return quietStamp_.load() == stamp; }
     void End(int error);
-    int ReadyEvents(short wanted, int mask);
     void DeliverEvents(int events);
     short RequestedPollEvents(int mask) const;
     int TranslatePollEvents(short revents, int mask);

@@ -6,17 +6,24 @@
 #include <algorithm>
 #include <cerrno>
 #include <pthread.h>
-#include <sys/epoll.h>
 #include <sys/eventfd.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 namespace tolvane::net {
 namespace {
 
-constexpr int kReadyBatch = 256;
-// Quiet sockets ticked by one worker in a row: a crowd of idle sessions would otherwise cost a
-// hand-over between threads per session and second.
-constexpr std::size_t kTicksPerWorker = 64;
+// A worker that has waited this long without an event leaves, unless it is the only one
+// waiting. Waiters are woken last-come first (the kernel queues them exclusively at the head),
+// so the workers a burst added are the ones left without events.
+constexpr int kLingerMilliseconds = 5000;
+
+void AddToSet(int epoll, int fd, std::uint32_t events) {
+    epoll_event entry{};
+    entry.events = events;
+    entry.data.fd = fd;
+    ::epoll_ctl(epoll, EPOLL_CTL_ADD, fd, &entry);
+}
 
 }  // namespace
 
@@ -26,23 +33,26 @@ SocketReactor& SocketReactor::Instance() {
 }
 
 SocketReactor::SocketReactor()
-    : epoll_(::epoll_create1(EPOLL_CLOEXEC)), wakeFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
-    epoll_event wake{};
-    wake.events = EPOLLIN;
-    wake.data.fd = wakeFd_;
-    ::epoll_ctl(epoll_, EPOLL_CTL_ADD, wakeFd_, &wake);
+    : epoll_(::epoll_create1(EPOLL_CLOEXEC)),
+      wakeFd_(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)),
+      timerFd_(::timerfd_create(CLOCK_MONOTONIC, TFD_CLOEXEC | TFD_NONBLOCK)) {
+    AddToSet(epoll_, wakeFd_, EPOLLIN);
+    AddToSet(epoll_, timerFd_, EPOLLIN | EPOLLONESHOT);
 }
 
+// Only a process that ends without JoinAll gets here with workers: they are asked to leave, and
+// given a moment, so that none touches the reactor after it is gone.
 SocketReactor::~SocketReactor() {
-    StopLoop();
+    StopLoops(std::chrono::milliseconds(500));
+    ::close(timerFd_);
     ::close(wakeFd_);
     ::close(epoll_);
 }
 
 bool SocketReactor::Watch(const std::shared_ptr<EventSocket>& socket, int fd) {
-    if (epoll_ < 0 || wakeFd_ < 0 || fd < 0) return false;
+    if (epoll_ < 0 || wakeFd_ < 0 || timerFd_ < 0 || fd < 0) return false;
     std::lock_guard lock(mutex_);
-    if (!loop_.joinable()) StartLoop();
+    if (loops_ == 0) StartLoop();
     sockets_[fd] = socket;
     return true;
 }
@@ -52,7 +62,7 @@ void SocketReactor::Forget(int fd, const EventSocket* socket) {
     const auto found = sockets_.find(fd);
     if (found == sockets_.end() || found->second.get() != socket) return;
     sockets_.erase(found);
-    if (sockets_.empty()) emptied_.notify_all();
+    if (sockets_.empty()) changed_.notify_all();
 }
 
 std::uint64_t SocketReactor::Arm(int fd, short pollEvents, bool& added) {
@@ -63,8 +73,10 @@ std::uint64_t SocketReactor::Arm(int fd, short pollEvents, bool& added) {
         wanted.data.fd = fd;
         if (::epoll_ctl(epoll_, added ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, fd, &wanted) == 0) added = true;
     }
-    std::lock_guard lock(mutex_);
-    ticks_.push_back({std::chrono::steady_clock::now() + kQuietPeriod, fd, ++lastStamp_});
+    std::lock_guard lock(ticksMutex_);
+    const auto due = std::chrono::steady_clock::now() + kQuietPeriod;
+    if (ticks_.empty()) SetTimer(due);
+    ticks_.push_back({due, fd, ++lastStamp_});
     return lastStamp_;
 }
 
@@ -78,90 +90,119 @@ std::size_t SocketReactor::Watched() const {
 void SocketReactor::JoinAll() {
     {
         std::unique_lock lock(mutex_);
-        emptied_.wait(lock, [this] { return sockets_.empty(); });
+        changed_.wait(lock, [this] { return sockets_.empty(); });
+    }
+    {
+        std::lock_guard lock(ticksMutex_);
         ticks_.clear();
     }
-    StopLoop();
+    StopLoops(std::chrono::milliseconds::max());
     WorkerThreads::Instance().JoinAll();
 }
 
 void SocketReactor::StartLoop() {
-    stopping_ = false;
-    loop_ = std::thread([this] { Run(); });
+    ++loops_;
+    if (!WorkerThreads::Instance().Start([this] { RunLoop(); })) --loops_;
 }
 
-void SocketReactor::StopLoop() {
-    {
-        std::lock_guard lock(mutex_);
-        if (!loop_.joinable()) return;
-        stopping_ = true;
-    }
+void SocketReactor::LeaveLoop() {
+    --loops_;
+    changed_.notify_all();
+}
+
+void SocketReactor::StopLoops(std::chrono::milliseconds patience) {
+    std::unique_lock lock(mutex_);
+    stopping_.store(true);
     const std::uint64_t one = 1;
     [[maybe_unused]] const ssize_t written = ::write(wakeFd_, &one, sizeof one);
-    loop_.join();
+    const auto gone = [this] { return loops_ == 0; };
+    if (patience == std::chrono::milliseconds::max()) {
+        changed_.wait(lock, gone);
+    } else if (!changed_.wait_for(lock, patience, gone)) {
+        return;
+    }
     std::uint64_t drained = 0;
     [[maybe_unused]] const ssize_t read = ::read(wakeFd_, &drained, sizeof drained);
-    std::lock_guard lock(mutex_);
-    loop_ = std::thread();
+    stopping_.store(false);
 }
 
-void SocketReactor::Run() {
+void SocketReactor::RunLoop() {
     pthread_setname_np(pthread_self(), "reactor");
-    epoll_event ready[kReadyBatch];
     for (;;) {
-        {
+        epoll_event event{};
+        waiting_.fetch_add(1);
+        const int count = ::epoll_wait(epoll_, &event, 1, kLingerMilliseconds);
+        const int othersWaiting = waiting_.fetch_sub(1) - 1;
+        if (count < 0 && errno == EINTR) continue;
+        const bool leave = count == 0 ? othersWaiting > 0 : count < 0;
+        if (stopping_.load() || leave) {
             std::lock_guard lock(mutex_);
-            if (stopping_) return;
+            LeaveLoop();
+            return;
         }
-        const int count = ::epoll_wait(epoll_, ready, kReadyBatch, MillisecondsToNextTick());
-        if (count < 0 && errno != EINTR) return;
-        ServeReady(ready, std::max(count, 0));
-        ServeDueTicks();
+        if (count == 1 && othersWaiting == 0) {
+            std::lock_guard lock(mutex_);
+            StartLoop();
+        }
+        if (count == 1 && event.data.fd == timerFd_) {
+            ServeDueTicks();
+        } else if (count == 1) {
+            ServeSocket(event.data.fd, static_cast<short>(event.events));
+        }
     }
 }
 
-int SocketReactor::MillisecondsToNextTick() {
-    std::lock_guard lock(mutex_);
-    if (ticks_.empty()) return static_cast<int>(kQuietPeriod.count());
-    const auto left = std::chrono::ceil<std::chrono::milliseconds>(ticks_.front().due - std::chrono::steady_clock::now());
-    return static_cast<int>(std::clamp<std::chrono::milliseconds::rep>(left.count(), 0, kQuietPeriod.count()));
-}
-
-void SocketReactor::ServeReady(const epoll_event* ready, int count) {
-    std::vector<std::shared_ptr<EventSocket>> woken;
+void SocketReactor::ServeSocket(int fd, short revents) {
+    std::shared_ptr<EventSocket> socket;
     {
         std::lock_guard lock(mutex_);
-        for (int i = 0; i < count; ++i) {
-            const auto found = sockets_.find(ready[i].data.fd);
-            if (found != sockets_.end()) woken.push_back(found->second);
-        }
+        const auto found = sockets_.find(fd);
+        if (found == sockets_.end()) return;
+        socket = found->second;
     }
-    for (const auto& socket : woken) socket->Trigger(EventSocket::kReasonReady);
+    socket->ServeHere(EventSocket::kReasonReady, revents);
 }
 
+// Run here one after another: one that blocks delays the ticks after it, never a socket's events,
+// which find the socket free and are served by the other waiting workers.
 void SocketReactor::ServeDueTicks() {
-    std::vector<std::pair<std::shared_ptr<EventSocket>, std::uint64_t>> due;
+    std::uint64_t expirations = 0;
+    [[maybe_unused]] const ssize_t read = ::read(timerFd_, &expirations, sizeof expirations);
+    const DueTicks due = TakeDueTicks();
+    epoll_event again{};
+    again.events = EPOLLIN | EPOLLONESHOT;
+    again.data.fd = timerFd_;
+    ::epoll_ctl(epoll_, EPOLL_CTL_MOD, timerFd_, &again);
+    for (const auto& [socket, stamp] : due) socket->TickIfStillQuiet(stamp);
+}
+
+SocketReactor::DueTicks SocketReactor::TakeDueTicks() {
+    std::vector<Tick> ripe;
     {
-        std::lock_guard lock(mutex_);
+        std::lock_guard lock(ticksMutex_);
         const auto now = std::chrono::steady_clock::now();
         while (!ticks_.empty() && ticks_.front().due <= now) {
-            const Tick tick = ticks_.front();
+            ripe.push_back(ticks_.front());
             ticks_.pop_front();
-            const auto found = sockets_.find(tick.fd);
-            if (found != sockets_.end() && found->second->QuietSince(tick.stamp))
-                due.emplace_back(found->second, tick.stamp);
         }
+        if (!ticks_.empty()) SetTimer(std::max(ticks_.front().due, now + kTickGathering));
     }
-    for (std::size_t first = 0; first < due.size(); first += kTicksPerWorker) {
-        const auto from = due.begin() + static_cast<std::ptrdiff_t>(first);
-        const auto to = due.begin() + static_cast<std::ptrdiff_t>(std::min(first + kTicksPerWorker, due.size()));
-        std::vector<std::pair<std::shared_ptr<EventSocket>, std::uint64_t>> group(from, to);
-        auto tickGroup = [group = std::move(group)] {
-            for (const auto& [socket, stamp] : group) socket->TickIfStillQuiet(stamp);
-        };
-        // Without a thread to spare, the ticks wait for the next quiet period.
-        WorkerThreads::Instance().Start(std::move(tickGroup));
+    DueTicks due;
+    std::lock_guard lock(mutex_);
+    for (const Tick& tick : ripe) {
+        const auto found = sockets_.find(tick.fd);
+        if (found != sockets_.end() && found->second->QuietSince(tick.stamp)) due.emplace_back(found->second, tick.stamp);
     }
+    return due;
+}
+
+void SocketReactor::SetTimer(std::chrono::steady_clock::time_point due) {
+    const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(due - std::chrono::steady_clock::now());
+    const auto nanoseconds = std::max<std::chrono::nanoseconds::rep>(left.count(), 1);
+    itimerspec when{};
+    when.it_value.tv_sec = static_cast<time_t>(nanoseconds / 1'000'000'000);
+    when.it_value.tv_nsec = static_cast<long>(nanoseconds % 1'000'000'000);
+    ::timerfd_settime(timerFd_, 0, &when, nullptr);
 }
 
 }  // namespace tolvane::net

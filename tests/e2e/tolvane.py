@@ -97,13 +97,23 @@ class Daemon:
         return len(os.listdir("/proc/%d/fd" % self.process.pid))
 
     def threads(self):
-        """Threads at work: workers parked for the next connection are not counted."""
-        return sum(1 for task in os.listdir("/proc/%d/task" % self.process.pid) if not self._parked(task))
+        """Threads at work: workers parked for the next piece of work, and workers waiting for
+        socket events, are not counted."""
+        return sum(1 for task in os.listdir("/proc/%d/task" % self.process.pid) if not self._idle(task))
 
-    def _parked(self, task):
+    EPOLL_WAITS = {"232", "281", "441"}  # epoll_wait, epoll_pwait, epoll_pwait2 on x86-64
+
+    def _idle(self, task):
+        folder = "/proc/%d/task/%s/" % (self.process.pid, task)
         try:
-            with open("/proc/%d/task/%s/comm" % (self.process.pid, task)) as comm:
-                return comm.read().strip() == "parked worker"
+            with open(folder + "comm") as comm:
+                name = comm.read().strip()
+            if name == "parked worker":
+                return True
+            if name != "reactor":
+                return False
+            with open(folder + "syscall") as syscall:
+                return syscall.read().split(" ", 1)[0] in self.EPOLL_WAITS
         except OSError:
             return True
 
