@@ -108,7 +108,7 @@ bool EventSocket::StartWorker() {
         return false;
     }
     // The first events (a new connection's first write event) come from the reactor.
-    quietStamp_.store(reactor.Arm(fd_.load(), RequestedPollEvents(eventMask_.load()), inReactor_));
+    quietStamp_.store(reactor.Arm(fd_.load(), RequestedPollEvents(eventMask_.load()), registration_));
     if (LetGo()) SubmitPasses();
     return true;
 }
@@ -379,6 +379,7 @@ void EventSocket::Trigger(int reasons) {
 // Events that a busy socket misses are not lost: its worker arms the socket again, and the
 // reactor reports them again.
 void EventSocket::ServeHere(int reasons, short revents) {
+    if (revents != 0) fired_.store(true);
     reasons_.fetch_or(reasons);
     if (!scheduled_.exchange(true)) RunPasses(revents);
 }
@@ -435,7 +436,8 @@ EventSocket::PassResult EventSocket::Pass(int reasons, short revents) {
         OnIdleTick();
         return PassResult::Again;
     }
-    quietStamp_.store(SocketReactor::Instance().Arm(fd_.load(), wanted, inReactor_));
+    if (fired_.exchange(false)) registration_.armed = 0;
+    quietStamp_.store(SocketReactor::Instance().Arm(fd_.load(), wanted, registration_));
     return PassResult::Waiting;
 }
 
@@ -447,7 +449,7 @@ void EventSocket::End(int error) {
     ShutDown();
     auto& reactor = SocketReactor::Instance();
     const int fd = fd_.load();
-    if (inReactor_) reactor.Disarm(fd);
+    if (registration_.added) reactor.Disarm(fd);
     OnWorkerExit();
     workerId_.store({});
     reactor.Forget(fd, this);

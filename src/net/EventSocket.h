@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "net/Endpoint.h"
+#include "net/SocketReactor.h"
 #include "net/TlsContext.h"
 #include "net/Transport.h"
 
@@ -173,7 +174,8 @@ private:
     std::atomic<bool> scheduled_{true};
     std::atomic<int> reasons_{0};            // what the worker has still to look at
     std::atomic<std::uint64_t> quietStamp_{0};  // the reactor's stamp of the present wait
-    bool inReactor_ = false;                 // the descriptor is in the reactor's epoll set
+    SocketReactor::Registration registration_;  // for the worker at the socket only
+    std::atomic<bool> fired_{false};         // the reactor has reported the armed events
     std::atomic<bool> closeRequested_{false};
     std::atomic<bool> hasWorker_{false};
     std::atomic<std::thread::id> workerId_{};

@@ -65,13 +65,15 @@ void SocketReactor::Forget(int fd, const EventSocket* socket) {
     if (sockets_.empty()) changed_.notify_all();
 }
 
-std::uint64_t SocketReactor::Arm(int fd, short pollEvents, bool& added) {
-    if (pollEvents != 0) {
+std::uint64_t SocketReactor::Arm(int fd, short pollEvents, Registration& registration) {
+    if (pollEvents != 0 && pollEvents != registration.armed) {
         // poll's and epoll's bits for these events are the same.
         epoll_event wanted{};
         wanted.events = static_cast<std::uint32_t>(static_cast<unsigned short>(pollEvents)) | EPOLLONESHOT;
         wanted.data.fd = fd;
-        if (::epoll_ctl(epoll_, added ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, fd, &wanted) == 0) added = true;
+        if (::epoll_ctl(epoll_, registration.added ? EPOLL_CTL_MOD : EPOLL_CTL_ADD, fd, &wanted) == 0) {
+            registration = {true, pollEvents};
+        }
     }
     std::lock_guard lock(ticksMutex_);
     const auto due = std::chrono::steady_clock::now() + kQuietPeriod;

@@ -39,10 +39,16 @@ public:
     // reach it; the first socket starts the waiting.
     bool Watch(const std::shared_ptr<EventSocket>& socket, int fd);
     void Forget(int fd, const EventSocket* socket);
+    // The socket's registration in the epoll set: whether it is in, and what it waits for
+    // there (nothing once its event has come).
+    struct Registration {
+        bool added = false;
+        short armed = 0;
+    };
     // Waits for `pollEvents` (poll's bits; none: only for a wake-up) or a quiet period, after
-    // which the socket earns a tick if its quiet stamp is still the one returned. `added` says
-    // whether the descriptor is already in the epoll set, and is set once it is.
-    std::uint64_t Arm(int fd, short pollEvents, bool& added);
+    // which the socket earns a tick if its quiet stamp is still the one returned. A socket that
+    // waits for these events already is left as it is: a quiet tick costs no system call.
+    std::uint64_t Arm(int fd, short pollEvents, Registration& registration);
     void Disarm(int fd);
     std::size_t Watched() const;
     // Waits until every watched socket has ended, ends the waiting and joins every worker.

@@ -170,10 +170,18 @@ def overfill(port):
             client.close()
 
 
+def proportional_kib(pid):
+    with open("/proc/%d/smaps_rollup" % pid) as f:
+        for line in f:
+            if line.startswith("Pss:"):
+                return int(line.split()[1])
+    return 0
+
+
 def figures(daemon):
     pid = daemon.process.pid
     return {"threads": len(os.listdir("/proc/%d/task" % pid)), "descriptors": daemon.descriptors(),
-            "rss_mib": resident_kib(pid) / 1024}
+            "rss_mib": resident_kib(pid) / 1024, "pss_kib": proportional_kib(pid)}
 
 
 def system_limits():
@@ -205,7 +213,8 @@ def main():
                 raise SystemExit("tolvaned did not come online: %s" % daemon.output()[-5:])
             resource.prlimit(daemon.process.pid, resource.RLIMIT_NOFILE, (options.limit, options.limit))
             print("server limit:", resource.prlimit(daemon.process.pid, resource.RLIMIT_NOFILE))
-            print("baseline:", figures(daemon))
+            baseline = figures(daemon)
+            print("baseline:", baseline)
 
             started = time.time()
             members = []
@@ -226,6 +235,7 @@ def main():
             print("held %d sessions (%d failed) in %.1f s" % (held, failures, time.time() - started))
             crowd = figures(daemon)
             print("with the crowd:", crowd)
+            print("PSS per session: %.1f KiB" % ((crowd["pss_kib"] - baseline["pss_kib"]) / max(held, 1)))
 
             greetings = [time_greeting(port) for _ in range(options.greetings)]
             print("greeting of a new client: median %.1f ms, max %.1f ms over %d"
