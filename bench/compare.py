@@ -540,6 +540,7 @@ def main():
     parser.add_argument("--json", help="also write every figure to this file")
     parser.add_argument("--port-offset", type=int, default=0, help="added to every port, for a second run beside one")
     parser.add_argument("--tls", action="store_true", help="also measure every server over explicit FTPS")
+    parser.add_argument("--phases", help="only these phases of ftpbench in each plain run, for profiling one")
     parser.add_argument("--no-scale", dest="scale", action="store_false", help="leave out the scale line")
     parser.add_argument("--scale-only", action="store_true", help="only the scale line")
     parser.add_argument("--scale-sessions", type=int, default=0,
@@ -601,7 +602,7 @@ def main():
                     for prefix in ("", "tls_") if server.tls else ("",):
                         server.ensure_running()
                         started = time.monotonic()
-                        figures, errors = run_client(args, server, count, layout, TLS_PHASES if prefix else None,
+                        figures, errors = run_client(args, server, count, layout, TLS_PHASES if prefix else args.phases,
                                                      tls=bool(prefix))
                         log("round %d  N=%d  %-9s %5.0f s  load %s  %s%s" % (
                             round_number, count, server.name, time.monotonic() - started, load_average(),
