@@ -708,8 +708,11 @@ class Abort(TransferTestCase):
         data_socket = connect_data(c.pasv())
         self.assertEqual(c.command("STOR up.bin"), "150 Binary data connection for file up.bin.")
         data_socket.sendall(whole[:3 * MiB])
+        # The file is made once the data connection is taken: wait until all of it is written.
         deadline = time.time() + 10
-        while os.path.getsize(self.home.path("up.bin")) < 3 * MiB and time.time() < deadline:
+        while time.time() < deadline:
+            if os.path.exists(self.home.path("up.bin")) and os.path.getsize(self.home.path("up.bin")) >= 3 * MiB:
+                break
             time.sleep(0.02)
         self.assertEqual(c.command("ABOR"), FAILED)
         self.assertEqual(c.reply(), "226 ABOR command successful.\r\n")
