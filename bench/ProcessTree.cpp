@@ -87,4 +87,43 @@ double CpuSecondsOfTree(pid_t root) {
     return total;
 }
 
+int OpenDescriptors(pid_t pid) {
+    DIR* folder = opendir(("/proc/" + std::to_string(pid) + "/fd").c_str());
+    if (!folder) return -1;
+    int count = 0;
+    while (const dirent* entry = readdir(folder))
+        if (entry->d_name[0] != '.') ++count;
+    closedir(folder);
+    return count;
+}
+
+long DescriptorLimit(pid_t pid) {
+    std::ifstream limits("/proc/" + std::to_string(pid) + "/limits");
+    const std::string name = "Max open files";
+    for (std::string line; std::getline(limits, line);) {
+        if (line.rfind(name, 0) != 0) continue;
+        std::istringstream fields(line.substr(name.size()));
+        std::string soft;
+        fields >> soft;
+        return soft == "unlimited" ? -1 : std::stol(soft);
+    }
+    return -1;
+}
+
+// The fourth field of /proc/loadavg: "running/total".
+int TasksOnMachine() {
+    std::ifstream load("/proc/loadavg");
+    std::string field;
+    for (int i = 0; i < 4; ++i) load >> field;
+    const auto slash = field.find('/');
+    return slash == std::string::npos ? 0 : std::stoi(field.substr(slash + 1));
+}
+
+int TaskLimit() {
+    std::ifstream limit("/proc/sys/kernel/pid_max");
+    int most = 32768;
+    limit >> most;
+    return most;
+}
+
 }  // namespace bench

@@ -19,4 +19,13 @@ TreeMemory MemoryOfTree(pid_t root);
 // has reaped included, in seconds.
 double CpuSecondsOfTree(pid_t root);
 
+// Descriptors a process holds and its soft limit on them; -1 where /proc does not say (a
+// process of another user, for one not root).
+int OpenDescriptors(pid_t pid);
+long DescriptorLimit(pid_t pid);
+
+// Processes and threads on the whole machine, and the most it may have (pid_max).
+int TasksOnMachine();
+int TaskLimit();
+
 }  // namespace bench

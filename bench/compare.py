@@ -21,6 +21,7 @@ import argparse
 import json
 import os
 import pwd
+import resource
 import shutil
 import signal
 import socket
@@ -59,6 +60,16 @@ LINES = [("retr_mbs", "RETR 1 file", "MB/s", True),
          ("quit_s", "N x QUIT at once", "s", False),
          ("logins_per_s", "logins/s, 8 threads", "1/s", True),
          ("list_s", "LIST of the big folder", "s", False)]
+
+# The scale line, once per round and server: the most idle logged-in sessions each server holds
+# under the same descriptor limit, its memory for each, and how fast a new client is greeted
+# beside them.
+SERVER_DESCRIPTORS = 20000
+SCALE_LINES = [("scale_sessions", "idle sessions held at once", "", True),
+               ("scale_pss_kib_per_session", "server memory (PSS) per idle session", "KiB", False),
+               ("scale_greet_ms_median", "greeting beside them, median", "ms", False),
+               ("scale_greet_ms_worst", "greeting beside them, worst", "ms", False),
+               ("scale_open_s", "time to open them", "s", False)]
 
 # The TLS run of each server: ftpbench --tls names its figures with a "tls_" prefix.
 TLS_PHASES = "single,logins,rate"
@@ -264,6 +275,10 @@ class Server:
         drop = self.as_user if self.name in ("tolvane", "pyftpdlib") else None
 
         def as_bench_user():
+            # Every server under the same descriptor limit: it bounds the scale line.
+            hard = resource.getrlimit(resource.RLIMIT_NOFILE)[1]
+            limit = SERVER_DESCRIPTORS if os.geteuid() == 0 else min(SERVER_DESCRIPTORS, hard)
+            resource.setrlimit(resource.RLIMIT_NOFILE, (limit, limit))
             if drop:
                 os.setgroups([])
                 os.setgid(drop[1])
@@ -336,6 +351,7 @@ def run_client(args, server, clients, layout, phases=None, tls=False):
     command = [args.client, "--port", str(server.port), "--user", USER, "--password", PASSWORD, "--home", layout.home,
                "--pid", str(server.process.pid), "--clients", str(clients), "--tag", server.name,
                "--login-seconds", str(args.login_seconds)] + (["--phases", phases] if phases else [])
+    command += ["--scale-sessions", str(args.scale_sessions)] if args.scale_sessions else []
     command += ["--tls"] if tls else []
     try:
         result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True,
@@ -370,7 +386,7 @@ def load_average():
 def cell(values, unit):
     if not values:
         return "failed"
-    digits = 2 if unit == "s" else (0 if unit in ("MB/s", "1/s") else 1)
+    digits = 2 if unit in ("s", "ms") else (0 if unit in ("MB/s", "1/s", "") else 1)
     fmt = "%%.%df" % digits
     median = statistics.median(values)
     if len(values) == 1:
@@ -437,6 +453,20 @@ def table(results, shortfall, names, counts, args, lines):
         rows.append("")
     if len(counts) > 1:
         rows.append(growth(results, shortfall, names, counts, lines))
+    return "\n".join(rows)
+
+
+def scale_table(results, names):
+    """The scale line has no N: one section, with the ratios beside each peer."""
+    peers = [n for n in names if n != "tolvane"] if "tolvane" in names else []
+    rows = ["### Idle sessions at scale (each server under a limit of %d descriptors)\n" % SERVER_DESCRIPTORS,
+            "| line | unit | " + " | ".join(names) + "".join(" | Tolvane vs " + p for p in peers) + " |",
+            "|---|---|" + "---|" * (len(names) + len(peers))]
+    for metric, label, unit, better in SCALE_LINES:
+        cells = [cell(results[name].get(metric, []), unit) for name in names]
+        cells += [ratio(results["tolvane"].get(metric, []), results[p].get(metric, []), better) for p in peers]
+        rows.append("| %s | %s | %s |" % (label, unit or "sessions", " | ".join(cells)))
+    rows.append("")
     return "\n".join(rows)
 
 
@@ -510,11 +540,17 @@ def main():
     parser.add_argument("--json", help="also write every figure to this file")
     parser.add_argument("--port-offset", type=int, default=0, help="added to every port, for a second run beside one")
     parser.add_argument("--tls", action="store_true", help="also measure every server over explicit FTPS")
+    parser.add_argument("--phases", help="only these phases of ftpbench in each plain run, for profiling one")
+    parser.add_argument("--no-scale", dest="scale", action="store_false", help="leave out the scale line")
+    parser.add_argument("--scale-only", action="store_true", help="only the scale line")
+    parser.add_argument("--scale-sessions", type=int, default=0,
+                        help="at most this many idle sessions in the scale line (default: as many as fit)")
     args = parser.parse_args()
     args.servers = [s for s in args.servers.split(",") if s]
     if args.smoke:
         args.rounds, args.clients, args.big_mib, args.small_mib = 1, "20", 8, 1
         args.list_entries, args.login_seconds, args.no_install = 300, 1, True
+        args.scale_sessions = args.scale_sessions or 300
     counts = [int(c) for c in args.clients.split(",")]
     for program in (args.tolvaned, args.client):
         if not os.access(program, os.X_OK):
@@ -546,6 +582,7 @@ def main():
     lines = LINES + (TLS_LINES if args.tls else [])
     names = [s.name for s in servers]
     results = {(count, name): {} for count in counts for name in names}
+    scale_results = {name: {} for name in names}
     shortfall = {}  # (N, server): most clients that never logged in, over the rounds
     failures = []
     try:
@@ -554,16 +591,18 @@ def main():
         # Untimed: the first transfers after an idle spell ran at a fraction of the speed of
         # every later one, and they would fall on the first server of round 1 alone.
         for server in servers:
+            if args.scale_only:
+                break
             run_client(args, server, counts[0], layout, phases="single")
             if server.tls:
                 run_client(args, server, counts[0], layout, phases="single", tls=True)
         for round_number in range(1, args.rounds + 1):
-            for count in counts:
+            for count in [] if args.scale_only else counts:
                 for server in servers:
                     for prefix in ("", "tls_") if server.tls else ("",):
                         server.ensure_running()
                         started = time.monotonic()
-                        figures, errors = run_client(args, server, count, layout, TLS_PHASES if prefix else None,
+                        figures, errors = run_client(args, server, count, layout, TLS_PHASES if prefix else args.phases,
                                                      tls=bool(prefix))
                         log("round %d  N=%d  %-9s %5.0f s  load %s  %s%s" % (
                             round_number, count, server.name, time.monotonic() - started, load_average(),
@@ -576,10 +615,25 @@ def main():
                             key = (count, server.name, prefix)
                             shortfall[key] = max(shortfall.get(key, 0), missed)
                         failures += ["round %d N=%d %s: %s" % (round_number, count, server.name, e) for e in errors]
+            for server in servers if args.scale or args.scale_only else []:
+                server.ensure_running()
+                started = time.monotonic()
+                load = load_average()
+                figures, errors = run_client(args, server, 0, layout, "scale")
+                log("round %d  scale  %-9s %5.0f s  load %s  %s%s" % (
+                    round_number, server.name, time.monotonic() - started, load,
+                    " ".join("%s=%.6g" % (m, figures[m]) for m, *_ in SCALE_LINES if m in figures),
+                    ("  ERRORS: " + "; ".join(errors)) if errors else ""))
+                for metric, value in figures.items():
+                    scale_results[server.name].setdefault(metric, []).append(value)
+                failures += ["round %d scale %s: %s" % (round_number, server.name, e) for e in errors]
     finally:
         for server in servers:
             server.stop()
-    print(table(results, shortfall, names, counts, args, lines))
+    if not args.scale_only:
+        print(table(results, shortfall, names, counts, args, lines))
+    if args.scale or args.scale_only:
+        print(scale_table(scale_results, names))
     print("versions: " + "; ".join(s.version() for s in servers))
     if args.tls:
         print("TLS as the client saw it: " + "; ".join("%s: %s" % (s.name, " / ".join(sorted(s.tls_seen)) or "none")
@@ -587,10 +641,14 @@ def main():
     if failures:
         print("\nfailures and retries:\n" + "\n".join("- " + f for f in failures))
     if args.json:
+        kept = {"%d/%s" % key: value for key, value in results.items()}
+        kept.update({"scale/%s" % name: value for name, value in scale_results.items()})
         with open(args.json, "w") as f:
-            json.dump({"%d/%s" % key: value for key, value in results.items()}, f, indent=1)
+            json.dump(kept, f, indent=1)
     missing = [(c, s.name, m) for c in counts for s in servers for m, *_ in lines
                if not results[(c, s.name)].get(m) and (s.tls or not kind(m))]
+    missing += [("scale", name, m) for name in names for m, *_ in SCALE_LINES
+                if (args.scale or args.scale_only) and not scale_results[name].get(m)]
     if args.smoke and missing:
         sys.exit("smoke run missed figures: %s" % missing)
 

@@ -2,16 +2,18 @@
 // "name value" line per figure. bench/compare.py runs it against each server in turn.
 //
 //   ftpbench --port P --user U --password W --home DIR --pid PID --clients N --tag NAME
-//            [--phases single,crowd,rate,list,logins] [--tls]
+//            [--phases single,crowd,rate,list,logins,scale] [--scale-sessions S] [--tls]
 //
 // DIR is the user's home as the server shows it (big.bin, small.bin, list/ and up/ in it); the
 // client reads sizes there and removes what it uploaded. PID is the server's, for its memory.
 // With --tls every session is explicit FTPS with protected data, and every figure's name starts
 // with "tls_".
 #include "FtpClient.h"
+#include "IdleCrowd.h"
 #include "ProcessTree.h"
 #include "TlsContext.h"
 
+#include <algorithm>
 #include <atomic>
 #include <barrier>
 #include <chrono>
@@ -19,6 +21,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <random>
 #include <string>
@@ -45,6 +48,7 @@ struct Options {
     int loginTimeout = 10;
     int timeout = 300;
     std::string phases = "single,crowd,rate,list";  // a subset is for profiling one phase
+    int scaleSessions = 0;                          // at most this many idle sessions; 0: the limits decide
     SSL_CTX* tls = nullptr;
 
     bool Runs(const char* phase) const { return ("," + phases + ",").find("," + std::string(phase) + ",") != std::string::npos; }
@@ -147,105 +151,90 @@ void SingleTransfers(const Options& options, const char* suffix, const std::vect
     client.Quit();
 }
 
-// N clients that log in at once, stay idle while the single transfers run, then each fetch the
-// small file at once, each store it at once and all quit at once. Every step starts for all of
-// them together and ends when the last is done.
-void Crowd(const Options& options, const std::vector<char>& block) {
+// One thing every client of a crowd does at the same moment: released together, timed to the
+// last one done ("NAME_s"), with the clients whose part failed ("NAME_failures"). After runs
+// in the main thread once the step is over, with the crowd waiting.
+struct CrowdStep {
+    std::string name;
+    std::function<bool(bench::FtpClient& client, int index, std::vector<char>& buffer)> act;
+    std::function<void()> after;
+};
+
+// N clients, each on a thread of its own, log in at once ("login"), and then take the steps
+// together; clients that never logged in sit the steps out.
+void RunCrowd(const Options& options, std::size_t bufferSize, const std::vector<CrowdStep>& steps) {
     const int count = options.clients;
-    const std::int64_t small = static_cast<std::int64_t>(fs::file_size(fs::path(options.home) / "small.bin"));
     std::barrier sync(count + 1);
-    std::atomic<int> retries{0}, loginFailures{0}, retrFailures{0}, storFailures{0}, quitFailures{0};
+    std::atomic<int> retries{0};
+    std::vector<std::atomic<int>> failures(steps.size());
     std::vector<std::thread> clients;
     clients.reserve(static_cast<std::size_t>(count));
     for (int index = 0; index < count; ++index) {
         clients.emplace_back([&, index] {
             bench::FtpClient client("127.0.0.1", options.port, options.timeout, options.tls);
-            std::vector<char> buffer(kCrowdBuffer);
+            std::vector<char> buffer(bufferSize);
+            bool in = false;
             sync.arrive_and_wait();  // every client is ready
-            sync.arrive_and_wait();  // and goes
-            const bool in = LoginWithRetries(client, options, retries);
-            if (!in) loginFailures.fetch_add(1);
-            sync.arrive_and_wait();
-            sync.arrive_and_wait();
-            if (in && client.Retrieve("small.bin", buffer.data(), buffer.size()) != small) retrFailures.fetch_add(1);
-            sync.arrive_and_wait();
-            sync.arrive_and_wait();
-            const std::string name = "up/" + options.tag + "-" + std::to_string(index) + ".bin";
-            if (in && client.Store(name, block.data(), block.size(), small) != small) storFailures.fetch_add(1);
-            sync.arrive_and_wait();
-            sync.arrive_and_wait();
-            if (in && !client.Quit()) quitFailures.fetch_add(1);
-            sync.arrive_and_wait();
+            for (std::size_t step = 0; step < steps.size(); ++step) {
+                sync.arrive_and_wait();  // and goes
+                const bool done = step == 0 ? (in = LoginWithRetries(client, options, retries))
+                                            : in && steps[step].act(client, index, buffer);
+                if (!done && (step == 0 || in)) failures[step].fetch_add(1);
+                sync.arrive_and_wait();
+            }
         });
     }
     sync.arrive_and_wait();
-    Phase login("login", options.pid);
-    sync.arrive_and_wait();
-    sync.arrive_and_wait();
-    Print("login_s", login.End());
-    Print("login_retries", retries.load());
-    Print("login_failures", loginFailures.load());
-
-    SingleTransfers(options, "_idle", block);
-    PrintMemory("_idle", options.pid);
-
-    Phase retr("crowd_retr", options.pid);
-    sync.arrive_and_wait();
-    sync.arrive_and_wait();
-    Print("crowd_retr_s", retr.End());
-    Print("crowd_retr_failures", retrFailures.load());
-
-    Phase stor("crowd_stor", options.pid);
-    sync.arrive_and_wait();
-    sync.arrive_and_wait();
-    Print("crowd_stor_s", stor.End());
-    Print("crowd_stor_failures", storFailures.load());
-    for (int index = 0; index < count; ++index)
-        fs::remove(fs::path(options.home) / ("up/" + options.tag + "-" + std::to_string(index) + ".bin"));
-
-    Phase quit("quit", options.pid);
-    sync.arrive_and_wait();
-    sync.arrive_and_wait();
-    Print("quit_s", quit.End());
-    Print("quit_failures", quitFailures.load());
+    for (std::size_t step = 0; step < steps.size(); ++step) {
+        Phase phase(steps[step].name, options.pid);
+        sync.arrive_and_wait();
+        sync.arrive_and_wait();
+        Print(steps[step].name + "_s", phase.End());
+        if (step == 0) Print("login_retries", retries.load());
+        Print(steps[step].name + "_failures", failures[step].load());
+        if (steps[step].after) steps[step].after();
+    }
     for (auto& client : clients) client.join();
+}
+
+// The first step of every crowd; RunCrowd logs its clients in with retries.
+CrowdStep LoginStep(std::function<void()> after) { return {"login", nullptr, std::move(after)}; }
+
+CrowdStep QuitStep() {
+    return {"quit", [](bench::FtpClient& client, int, std::vector<char>&) { return client.Quit(); }, nullptr};
+}
+
+// N clients that log in at once, stay idle while the single transfers run, then each fetch the
+// small file at once, each store it at once and all quit at once.
+void Crowd(const Options& options, const std::vector<char>& block) {
+    const auto home = fs::path(options.home);
+    const std::int64_t small = static_cast<std::int64_t>(fs::file_size(home / "small.bin"));
+    auto upload = [&](int index) { return "up/" + options.tag + "-" + std::to_string(index) + ".bin"; };
+    RunCrowd(options, kCrowdBuffer, {
+        LoginStep([&] {
+            SingleTransfers(options, "_idle", block);
+            PrintMemory("_idle", options.pid);
+        }),
+        {"crowd_retr",
+         [&](bench::FtpClient& client, int, std::vector<char>& buffer) {
+             return client.Retrieve("small.bin", buffer.data(), buffer.size()) == small;
+         },
+         nullptr},
+        {"crowd_stor",
+         [&](bench::FtpClient& client, int index, std::vector<char>&) {
+             return client.Store(upload(index), block.data(), block.size(), small) == small;
+         },
+         [&] {
+             for (int index = 0; index < options.clients; ++index) fs::remove(home / upload(index));
+         }},
+        QuitStep(),
+    });
 }
 
 // N clients that log in at once, the server's memory with them idle, and all quit at once: the
 // crowd without its transfers.
 void LoginCrowd(const Options& options) {
-    const int count = options.clients;
-    std::barrier sync(count + 1);
-    std::atomic<int> retries{0}, loginFailures{0}, quitFailures{0};
-    std::vector<std::thread> clients;
-    clients.reserve(static_cast<std::size_t>(count));
-    for (int index = 0; index < count; ++index) {
-        clients.emplace_back([&] {
-            bench::FtpClient client("127.0.0.1", options.port, options.timeout, options.tls);
-            sync.arrive_and_wait();
-            sync.arrive_and_wait();
-            const bool in = LoginWithRetries(client, options, retries);
-            if (!in) loginFailures.fetch_add(1);
-            sync.arrive_and_wait();
-            sync.arrive_and_wait();
-            if (in && !client.Quit()) quitFailures.fetch_add(1);
-            sync.arrive_and_wait();
-        });
-    }
-    sync.arrive_and_wait();
-    Phase login("login", options.pid);
-    sync.arrive_and_wait();
-    sync.arrive_and_wait();
-    Print("login_s", login.End());
-    Print("login_retries", retries.load());
-    Print("login_failures", loginFailures.load());
-    PrintMemory("_idle", options.pid);
-    Phase quit("quit", options.pid);
-    sync.arrive_and_wait();
-    sync.arrive_and_wait();
-    Print("quit_s", quit.End());
-    Print("quit_failures", quitFailures.load());
-    for (auto& client : clients) client.join();
+    RunCrowd(options, 0, {LoginStep([&] { PrintMemory("_idle", options.pid); }), QuitStep()});
 }
 
 // Connect, USER, PASS, QUIT in a loop from a few threads for a fixed time.
@@ -293,6 +282,126 @@ void Listing(const Options& options) {
     client.Quit();
 }
 
+// Descriptors left to the server for its own files and for the new clients greeted beside the
+// idle sessions; tasks left to the rest of the machine, which a server with a thread or a
+// process per session would otherwise take to the last pid.
+constexpr int kServerDescriptorsSpare = 32;
+constexpr int kMachineTasksSpare = 2048;
+constexpr int kScaleBatch = 250;
+constexpr int kGreetings = 9;
+constexpr int kClientDescriptorsSpare = 64;
+
+// Sessions the client may still open in this process before it hands them to a keeper.
+int OwnRoom(const bench::IdleCrowd& crowd) {
+    rlimit limit{};
+    getrlimit(RLIMIT_NOFILE, &limit);
+    return static_cast<int>(limit.rlim_cur) - kClientDescriptorsSpare - crowd.HeldHere();
+}
+
+// What the next batch of idle sessions may be, and what stops the line when nothing fits.
+struct Room {
+    int sessions;
+    const char* limitedBy;
+};
+
+class ScaleRoom {
+public:
+    explicit ScaleRoom(const Options& options)
+        : options_(options), descriptorsBefore_(bench::OpenDescriptors(options.pid)),
+          tasksBefore_(bench::TasksOnMachine()) {}
+
+    Room Next(int held) const {
+        Room room{kScaleBatch, "nothing"};
+        auto within = [&](long left, const char* what) {
+            if (left < room.sessions) room = {static_cast<int>(std::max(0L, left)), what};
+        };
+        if (options_.scaleSessions > 0) within(options_.scaleSessions - held, "the sessions asked for");
+        const long limit = bench::DescriptorLimit(options_.pid);
+        const int open = bench::OpenDescriptors(options_.pid);
+        if (limit > 0 && open >= 0)
+            within((limit - kServerDescriptorsSpare - open) / PerSession(open - descriptorsBefore_, held),
+                   "the server's descriptor limit");
+        const int tasks = bench::TasksOnMachine();
+        within((bench::TaskLimit() - kMachineTasksSpare - tasks) / PerSession(tasks - tasksBefore_, held),
+               "the machine's pid_max");
+        return room;
+    }
+
+private:
+    // What each session has cost so far, at least one: a forking server's parent gains no
+    // descriptors, a threaded server's process gains no tasks of its own.
+    static long PerSession(long grown, int held) { return held > 0 ? std::max(1L, (grown + held - 1) / held) : 1; }
+
+    const Options& options_;
+    int descriptorsBefore_;
+    int tasksBefore_;
+};
+
+void PrintGreetings(const Options& options) {
+    std::vector<double> times;
+    for (int i = 0; i < kGreetings; ++i) {
+        const double milliseconds = bench::GreetingMilliseconds(options.port, options.loginTimeout);
+        if (milliseconds >= 0) times.push_back(milliseconds);
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    Print("scale_greetings_missed", kGreetings - static_cast<int>(times.size()));
+    if (times.empty()) return;
+    std::sort(times.begin(), times.end());
+    Print("scale_greet_ms_median", times[times.size() / 2]);
+    Print("scale_greet_ms_worst", times.back());
+}
+
+// After the crowd has gone, the server's sessions take a moment to end; the next run should not
+// meet them.
+void AwaitServerSettled(const Options& options, int descriptors, int tasks) {
+    const auto deadline = Clock::now() + std::chrono::seconds(60);
+    while (Clock::now() < deadline && (bench::OpenDescriptors(options.pid) > descriptors + kServerDescriptorsSpare ||
+                                       bench::TasksOnMachine() > tasks + kMachineTasksSpare / 4))
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+}
+
+// The most idle logged-in sessions the server holds at once, opened in batches until its
+// descriptor limit, the machine's pid_max or a batch that did not all get in stops them; its
+// memory for each (PSS over its process tree, less what it held before) and the greeting time of
+// a new client beside them. The client's own descriptors are no limit: whenever they run short,
+// the sessions held so far go to a keeper process.
+void ScaleLine(const Options& options) {
+    const auto before = bench::MemoryOfTree(options.pid);
+    const int descriptorsBefore = bench::OpenDescriptors(options.pid);
+    const int tasksBefore = bench::TasksOnMachine();
+    const ScaleRoom room(options);
+    bench::IdleCrowd crowd(options.port, options.user, options.password, options.loginTimeout);
+    Phase opening("scale_open", options.pid);
+    const char* stoppedBy = nullptr;
+    for (;;) {
+        const Room next = room.Next(crowd.Held());
+        if (next.sessions == 0) {
+            stoppedBy = next.limitedBy;
+            break;
+        }
+        if (OwnRoom(crowd) < next.sessions && !crowd.HandOff()) {
+            stoppedBy = "the client's descriptor limit";
+            break;
+        }
+        if (crowd.OpenBatch(next.sessions) < next.sessions) {
+            stoppedBy = "sessions that did not get in";
+            break;
+        }
+    }
+    Print("scale_open_s", opening.End());
+    const auto after = bench::MemoryOfTree(options.pid);
+    PrintGreetings(options);
+    const int held = crowd.StillIdle();
+    Print("scale_sessions", held);
+    if (held > 0) Print("scale_pss_kib_per_session", static_cast<double>(after.pssKib - before.pssKib) / held);
+    Print("scale_pss_mib", static_cast<double>(after.pssKib) / 1024.0);
+    // Running out of the server's descriptors is the line's own end; anything else is said.
+    if (std::string(stoppedBy) != "the server's descriptor limit" && std::string(stoppedBy) != "the sessions asked for")
+        std::printf("note scale: %d sessions held, stopped by %s\n", held, stoppedBy);
+    crowd.CloseAll();
+    AwaitServerSettled(options, descriptorsBefore, tasksBefore);
+}
+
 bool Parse(int argc, char** argv, Options& options, bool& tls) {
     for (int i = 1; i < argc; i += 2) {
         const std::string key = argv[i];
@@ -315,6 +424,7 @@ bool Parse(int argc, char** argv, Options& options, bool& tls) {
         else if (key == "--login-timeout") options.loginTimeout = std::stoi(value);
         else if (key == "--timeout") options.timeout = std::stoi(value);
         else if (key == "--phases") options.phases = value;
+        else if (key == "--scale-sessions") options.scaleSessions = std::stoi(value);
         else return false;
     }
     return options.port != 0 && !options.user.empty() && !options.home.empty() && options.pid > 0;
@@ -331,7 +441,7 @@ int main(int argc, char** argv) {
         if (!Parse(argc, argv, options, tls)) {
             std::fprintf(stderr, "usage: ftpbench --port P --user U --password W --home DIR --pid PID "
                                  "[--clients N] [--tag NAME] [--login-threads T] [--login-seconds S] "
-                                 "[--phases single,crowd,rate,list,logins] [--tls]\n");
+                                 "[--phases single,crowd,rate,list,logins,scale] [--scale-sessions S] [--tls]\n");
             return 2;
         }
         std::optional<bench::TlsContext> context;
@@ -346,6 +456,7 @@ int main(int argc, char** argv) {
         if (options.Runs("logins")) LoginCrowd(options);
         if (options.Runs("rate")) LoginRate(options);
         if (options.Runs("list")) Listing(options);
+        if (options.Runs("scale")) ScaleLine(options);
     } catch (const std::exception& error) {
         std::printf("error %s\n", error.what());
         return 1;

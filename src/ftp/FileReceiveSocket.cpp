@@ -49,6 +49,7 @@ bool FileReceiveSocket::StartTransfer() {
         return false;
     }
     buffer_.emplace(CurrentSpeedLimit().on ? kPacedBlock : kFirstBlock);
+    reservation_.emplace(file_.Get(), restartOffset_);
     Log("Connected, sending file \"" + fileName_ + "\" ...\r\n");
     owner_->Server().Registry().Transfers().InsertTop(
         RowKey(), {std::to_string(owner_->ConnectionNumber()), "Uploading", fileName_, "N/A", "NA, yet",
@@ -69,6 +70,7 @@ bool FileReceiveSocket::ReceiveAvailable() {
         const net::IoResult received = Receive(buffer_->Data(), block);
         if (received.status == net::IoStatus::Ended) senderFinished_ = true;
         if (!received.Moved()) return true;  // nothing more for now, or the end whose close event follows
+        reservation_->Extend(received.bytes);
         if (!WriteAll(buffer_->Data(), received.bytes)) {
             diskError_ = true;
             return false;
@@ -155,6 +157,7 @@ void FileReceiveSocket::OnClose() {
         return;
     }
     if (!diskError_ && !ReceiveAvailable()) diskError_ = true;
+    reservation_->Release();
     UpdateProgress(true);
     Release();
     if (diskError_) {

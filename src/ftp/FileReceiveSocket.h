@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ftp/DataSocket.h"
+#include "ftp/DiskReservation.h"
 #include "ftp/FileHandle.h"
 #include "ftp/FileSendSocket.h"
 #include "ftp/UploadBuffer.h"
@@ -59,6 +60,9 @@ private:
     const bool overwrite_;
     const RatioTerms ratio_;
     FileHandle file_;
+    // Gives back what it reserved before file_ closes; an upload that ended otherwise than by the
+    // client's close (ABOR, a kick) does so here.
+    std::optional<DiskReservation> reservation_;
     std::optional<UploadBuffer> buffer_;
     std::mutex endMutex_;  // the worker, an ABOR on the session and the window all end the upload
     bool ended_ = false;

@@ -690,6 +690,49 @@ class Abort(TransferTestCase):
         self.assertEqual(c.command("NOOP"), "200 Command okay.")
         self.assertEqual(c.transfer("STOR up.bin", upload=b"again")[2], COMPLETE)
 
+    def wait_for_blocks_within_size(self, name):
+        """Disk blocks of a file are reserved ahead of an upload and given back once it has
+        ended; True once the file holds no more blocks than its bytes need."""
+        deadline = time.time() + 10
+        while True:
+            facts = os.stat(self.home.path(name))
+            if facts.st_blocks * 512 <= facts.st_size + 64 * KiB or time.time() > deadline:
+                return facts.st_blocks * 512 <= facts.st_size + 64 * KiB
+            time.sleep(0.05)
+
+    def test_aborted_and_resumed_uploads_keep_exactly_their_bytes_and_no_reserved_disk(self):
+        self.start()
+        c = self.home.client()
+        whole = payload(6 * MiB, seed=23)
+        # Aborted well past the first reservation: what arrived stays, and only that.
+        data_socket = connect_data(c.pasv())
+        self.assertEqual(c.command("STOR up.bin"), "150 Binary data connection for file up.bin.")
+        data_socket.sendall(whole[:3 * MiB])
+        # The file is made once the data connection is taken: wait until all of it is written.
+        deadline = time.time() + 10
+        while time.time() < deadline:
+            if os.path.exists(self.home.path("up.bin")) and os.path.getsize(self.home.path("up.bin")) >= 3 * MiB:
+                break
+            time.sleep(0.02)
+        self.assertEqual(c.command("ABOR"), FAILED)
+        self.assertEqual(c.reply(), "226 ABOR command successful.\r\n")
+        data_socket.close()
+        with open(self.home.path("up.bin"), "rb") as f:
+            self.assertEqual(sha256(f.read()), sha256(whole[:3 * MiB]))
+        self.assertTrue(self.wait_for_blocks_within_size("up.bin"))
+        # Resumed at its end, by REST and STOR, then by APPE.
+        self.assertEqual(c.transfer("STOR up.bin", upload=whole[3 * MiB:5 * MiB], rest=3 * MiB)[2], COMPLETE)
+        self.assertTrue(self.wait_for_blocks_within_size("up.bin"))
+        self.assertEqual(c.transfer("APPE up.bin", upload=whole[5 * MiB:])[2], COMPLETE)
+        with open(self.home.path("up.bin"), "rb") as f:
+            self.assertEqual(sha256(f.read()), sha256(whole))
+        self.assertTrue(self.wait_for_blocks_within_size("up.bin"))
+        # A restart inside the file writes over its bytes and leaves its length.
+        self.assertEqual(c.transfer("STOR up.bin", upload=b"#" * MiB, rest=MiB)[2], COMPLETE)
+        with open(self.home.path("up.bin"), "rb") as f:
+            self.assertEqual(sha256(f.read()), sha256(whole[:MiB] + b"#" * MiB + whole[2 * MiB:]))
+        self.assertTrue(self.wait_for_blocks_within_size("up.bin"))
+
     def test_abor_with_nothing_running(self):
         self.home.write("a.txt", b"a")
         self.start()
