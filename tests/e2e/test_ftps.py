@@ -2,6 +2,7 @@
 import ftplib
 import io
 import os
+import re
 import socket
 import ssl
 import subprocess
@@ -45,6 +46,28 @@ class FtpsClients(InteropCase):
         self.curl("-C", "-", "-T", "upload.bin", self.url("partial.bin"))
         self.assertEqual(self.read(self.local_path("big.bin")), downloaded)
         self.assertEqual(self.read(self.remote_path("partial.bin")), uploaded)
+
+    # curl 7.87 and 7.88 start no TLS on an active data connection (curl issue 10666): they wait for
+    # bytes in clear, which PROT P never sends, and are refused with 425 instead of waiting for the
+    # data time-out.
+    def test_curl_active_mode(self):
+        version = re.match(r"curl (\d+)\.(\d+)", self.run_client(["curl", "--version"])).groups()
+        starts_tls = not (7, 87) <= tuple(map(int, version)) < (8, 0)
+        for refused, address in enumerate(("-", "127.0.0.1"), 1):
+            with self.subTest(address=address):
+                if not starts_tls:
+                    waiting = subprocess.run(["curl", "-sS", "--ssl-reqd", "-k", "-u", "%s:%s" % (USER, PASSWORD),
+                                              "-P", address, "-o", "active.bin", self.url("big.bin")],
+                                             cwd=self.local, env=self.env, capture_output=True, timeout=120)
+                    self.assertNotEqual(waiting.returncode, 0)
+                    self.assertTrue(self.server.daemon.wait_for_line("Data connection refused: no TLS handshake",
+                                                                    count=refused))
+                    continue
+                self.assertListsFolder(self.curl("-P", address, self.url("tree/plain/")), "tree/plain")
+                self.curl("-P", address, "-o", "active.bin", self.url("big.bin"))
+                self.assertEqual(self.read(self.local_path("active.bin")), self.big)
+                self.curl("-P", address, "-T", "upload.bin", self.url("active.bin"))
+                self.assertEqual(self.read(self.remote_path("active.bin")), self.read(self.local_path("upload.bin")))
 
     # ftplib takes no part in session resumption on its data connections, so this also shows that
     # a data connection from the control connection's address is taken without it.
