@@ -99,8 +99,8 @@ private:
     std::atomic<std::uint32_t> limit_{0};
     std::atomic<std::uint64_t> bytesSincePause_{0};
     std::atomic<int> stallLimit_{0};
-    bool secured_ = false;   // the handshake is done
-    int helloTicks_ = 0;     // idle seconds of a connected peer that has not begun its handshake
+    std::atomic<bool> secured_{false};  // the handshake is done
+    int helloTicks_ = 0;                // idle seconds of a connected peer that has not begun its handshake
     std::uint64_t bytesMoved_ = 0;  // the worker's own count, for the stall check
     std::uint64_t movedAtLastTick_ = 0;
     int stillTicks_ = 0;
