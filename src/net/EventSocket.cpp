@@ -2,6 +2,7 @@
 
 #include "net/PlainTransport.h"
 #include "net/TlsTransport.h"
+#include "net/SocketReactor.h"
 #include "net/WorkerThreads.h"
 
 #include <cerrno>
@@ -9,7 +10,6 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
-#include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -17,8 +17,6 @@
 
 namespace tolvane::net {
 namespace {
-
-constexpr int kWaitMilliseconds = 1000;
 
 bool SetBlocking(int fd, bool blocking) {
     int flags = fcntl(fd, F_GETFL);
@@ -34,42 +32,6 @@ std::optional<Endpoint> NameOf(int fd, Query query) {
     socklen_t length = sizeof address;
     if (fd < 0 || query(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) return std::nullopt;
     return Endpoint::FromSockaddr(reinterpret_cast<const sockaddr*>(&address), length);
-}
-
-// Other threads wake a worker with this signal instead of through a second descriptor per socket,
-// which halved the sessions a descriptor limit allows. Workers keep it blocked except inside
-// ppoll, which lets it through atomically: a signal sent at any other moment stays pending and
-// ends the next wait at once.
-void IgnoreWake(int) {}
-
-int InstallWakeHandler() {
-    struct sigaction action {};
-    action.sa_handler = IgnoreWake;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;  // without SA_RESTART, so that the wait ends
-    sigaction(SIGRTMIN, &action, nullptr);
-    return SIGRTMIN;
-}
-
-int WakeSignal() {
-    static const int signal = InstallWakeHandler();
-    return signal;
-}
-
-// The calling worker's signal mask with the wake signal let through.
-const sigset_t& MaskDuringWaits() {
-    thread_local const sigset_t mask = [] {
-        sigset_t current;
-        pthread_sigmask(SIG_SETMASK, nullptr, &current);
-        sigdelset(&current, WakeSignal());
-        return current;
-    }();
-    return mask;
-}
-
-int PollWithWakes(pollfd& watched, int milliseconds) {
-    const timespec limit{milliseconds / 1000, static_cast<long>(milliseconds % 1000) * 1'000'000};
-    return ::ppoll(&watched, 1, &limit, &MaskDuringWaits());
 }
 
 }  // namespace
@@ -135,15 +97,16 @@ bool EventSocket::RefreshLocalAddress() {
 }
 
 bool EventSocket::StartWorker() {
-    WakeSignal();  // its handler is in place before any worker can be signalled
     hasWorker_.store(true);
-    auto self = shared_from_this();
-    const bool started = WorkerThreads::Instance().Start([self]() { self->RunWorker(); });
-    if (!started) {
+    scheduled_.store(true);
+    reasons_.store(0);
+    if (!SocketReactor::Instance().Watch(shared_from_this(), fd_.load())) {
         hasWorker_.store(false);
         Close();
+        return false;
     }
-    return started;
+    SubmitPasses();
+    return true;
 }
 
 bool EventSocket::Listen(int backlog) {
@@ -400,57 +363,79 @@ bool EventSocket::IsOpen() const { return fd_.load() >= 0 && !closeRequested_.lo
 
 bool EventSocket::OnWorkerThread() const { return workerId_.load() == std::this_thread::get_id(); }
 
-void EventSocket::Wake() {
-    // Real-time signals queue; one that is still on its way already ends the next wait.
-    if (wakePending_.exchange(true)) return;
-    std::lock_guard lock(workerThreadMutex_);
-    if (workerThread_) pthread_kill(*workerThread_, WakeSignal());
+void EventSocket::Wake() { Trigger(kReasonWoken); }
+
+// Whoever sets scheduled_ first sends a worker; a worker that is at the socket already sees the
+// reasons before it lets go of it.
+void EventSocket::Trigger(int reasons) {
+    reasons_.fetch_or(reasons);
+    if (!scheduled_.exchange(true)) SubmitPasses();
 }
 
-// Called before the worker reads what it is asked to wait for: a request made after it sends a
-// new signal.
-void EventSocket::DrainWake() { wakePending_.store(false); }
-
-// Workers also keep SIGPIPE blocked: sendfile has no MSG_NOSIGNAL, and a download to a peer
-// that has just gone must end in EPIPE, not in the end of the process.
-void EventSocket::RegisterWorker() {
-    sigset_t blocked;
-    sigemptyset(&blocked);
-    sigaddset(&blocked, WakeSignal());
-    sigaddset(&blocked, SIGPIPE);
-    pthread_sigmask(SIG_BLOCK, &blocked, nullptr);
-    std::lock_guard lock(workerThreadMutex_);
-    workerThread_ = pthread_self();
+void EventSocket::TickIfStillQuiet(std::uint64_t stamp) {
+    if (!QuietSince(stamp)) return;
+    reasons_.fetch_or(kReasonQuiet);
+    if (!scheduled_.exchange(true)) RunPasses();
 }
 
-// The thread goes on to serve other sockets, or ends and is joined: a joined thread must never
-// be signalled. A late signal to a thread that serves another socket costs it one more pass.
-void EventSocket::UnregisterWorker() {
-    std::lock_guard lock(workerThreadMutex_);
-    workerThread_.reset();
+void EventSocket::SubmitPasses() {
+    auto self = shared_from_this();
+    // Without a thread to spare the look is taken here: a socket left unlooked at would never end.
+    if (!WorkerThreads::Instance().Start([self] { self->RunPasses(); })) RunPasses();
 }
 
-void EventSocket::RunWorker() {
+void EventSocket::RunPasses() {
     workerId_.store(std::this_thread::get_id());
-    RegisterWorker();
     for (;;) {
-        const int events = WaitForEvents();
-        if (events < 0) break;
-        if (events == kQuietWait) {
-            OnIdleTick();
-            continue;
-        }
+        const PassResult result = Pass(reasons_.exchange(0));
+        if (result == PassResult::Again) continue;
+        if (result == PassResult::Ended) return;
+        workerId_.store({});
+        scheduled_.store(false);
+        // Reasons that came after the look and before the release were left to this worker.
+        if (reasons_.load() == 0 || scheduled_.exchange(true)) return;
+        workerId_.store(std::this_thread::get_id());
+    }
+}
+
+EventSocket::PassResult EventSocket::Pass(int reasons) {
+    quietStamp_.store(0);
+    if (closeRequested_.load() || fd_.load() < 0) {
+        End(0);
+        return PassResult::Ended;
+    }
+    const int mask = eventMask_.load();
+    const short wanted = silenced_ ? 0 : RequestedPollEvents(mask);
+    const int events = ReadyEvents(wanted, mask);
+    if (events < 0) {
+        End(errno);
+        return PassResult::Ended;
+    }
+    if (events > 0) {
         idleTicks_.store(0);
         DeliverEvents(events);
+        return PassResult::Again;
     }
-    lastError_.store(errno);
-    UnregisterWorker();
-    // The descriptor is closed with the object, not here: other threads that still hold the
-    // object (a late reply, a kick) must never write to a number the next accept reuses.
+    if (reasons & kReasonQuiet) {
+        OnIdleTick();
+        return PassResult::Again;
+    }
+    quietStamp_.store(SocketReactor::Instance().Arm(fd_.load(), wanted, inReactor_));
+    return PassResult::Waiting;
+}
+
+// The descriptor is closed with the object, not here: other threads that still hold the object
+// (a late reply, a kick) must never write to a number the next accept reuses.
+void EventSocket::End(int error) {
+    if (error != 0) lastError_.store(error);
     closeRequested_.store(true);
     ShutDown();
+    auto& reactor = SocketReactor::Instance();
+    const int fd = fd_.load();
+    if (inReactor_) reactor.Disarm(fd);
     OnWorkerExit();
-    workerId_.store({});  // the thread goes on to serve other sockets
+    workerId_.store({});
+    reactor.Forget(fd, this);
 }
 
 void EventSocket::DeliverEvents(int events) {
@@ -488,25 +473,16 @@ short EventSocket::RequestedPollEvents(int mask) const {
     return wanted;
 }
 
-int EventSocket::WaitForEvents() {
-    for (;;) {
-        DrainWake();
-        if (closeRequested_.load() || fd_.load() < 0) return -1;
-        const int mask = eventMask_.load();
-        const short wanted = silenced_ ? 0 : RequestedPollEvents(mask);
-        // Left out when nothing is wanted: an unconnected or silenced socket reports a hang-up on
-        // every pass.
-        pollfd watched{wanted != 0 ? fd_.load() : -1, wanted, 0};
-        const int ready = PollWithWakes(watched, kWaitMilliseconds);
-        if (ready < 0) {
-            if (errno == EINTR) continue;  // woken: the request is read afresh
-            return -1;
-        }
-        if (ready == 0) return kQuietWait;
-        if (watched.revents & POLLNVAL) return -1;
-        const int events = TranslatePollEvents(watched.revents, mask);
-        if (events != 0) return events;
-    }
+// What is ready now, without waiting: the reactor's report may be stale by the time a worker
+// gets to the socket.
+int EventSocket::ReadyEvents(short wanted, int mask) {
+    if (wanted == 0) return 0;
+    pollfd watched{fd_.load(), wanted, 0};
+    const int ready = ::poll(&watched, 1, 0);
+    if (ready < 0) return errno == EINTR ? 0 : -1;
+    if (ready == 0) return 0;
+    if (watched.revents & POLLNVAL) return -1;
+    return TranslatePollEvents(watched.revents, mask);
 }
 
 int EventSocket::TranslatePollEvents(short revents, int mask) {

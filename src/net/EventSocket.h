@@ -4,9 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
-#include <pthread.h>
 #include <string>
 #include <sys/types.h>
 #include <thread>
@@ -29,12 +27,14 @@ enum SocketEvent : int {
     kAllEvents = 63,
 };
 
-// One TCP endpoint. In event mode a worker thread of its own waits for network events (one
-// second at most per wait) and calls the handlers; the worker owns the object through a
-// shared_ptr, so objects in event mode must be made with std::make_shared. In plain mode the
-// socket is blocking and used directly by its owner. Either way the object holds one descriptor,
-// its socket: other threads wake the worker with a signal (see Wake). The bytes themselves go
-// through the socket's Transport, plain TCP unless another is set.
+// One TCP endpoint. In event mode the socket waits in the SocketReactor for the events its
+// handlers asked for, and a pooled worker runs the handlers once one is ready (or the socket
+// has been quiet for a second: OnIdleTick); the reactor owns the object through a shared_ptr
+// meanwhile, so objects in event mode must be made with std::make_shared. Handlers of one socket
+// never run at the same time, and may block: a blocked one holds only its own worker. In plain
+// mode the socket is blocking and used directly by its owner. Either way the object holds one
+// descriptor, its socket. The bytes themselves go through the socket's Transport, plain TCP
+// unless another is set.
 class EventSocket : public std::enable_shared_from_this<EventSocket> {
 public:
     EventSocket();
@@ -62,7 +62,7 @@ public:
     // connect event; a failed connect ends the worker without one.
     bool Connect(const std::string& host, std::uint16_t port);
     bool Connect(const Endpoint& remote);
-    // Ends the object: callable from any thread; a worker notices at once.
+    // Ends the object: callable from any thread; its worker notices at once.
     virtual void Close();
     // The bytes, through the transport. A send that would block asks for the write event that
     // follows; `more` lets the transport hold the bytes back for the ones that follow at once.
@@ -106,7 +106,7 @@ public:
     bool OnWorkerThread() const;
 
 protected:
-    // Handlers, run one at a time on the worker, in the order accept, connect, close, write,
+    // Handlers, run one at a time on a worker, in the order accept, connect, close, write,
     // read for one wake-up. The base versions do nothing.
     virtual void OnIdleTick() {}
     virtual void OnConnect() {}
@@ -114,7 +114,7 @@ protected:
     virtual void OnAccept() {}
     virtual void OnClose() {}
     virtual void OnSend() {}
-    // End-of-life work, run on the worker once its loop has ended and the socket is closed.
+    // End-of-life work, run on a worker once the socket has stopped all traffic.
     virtual void OnWorkerExit() {}
     // A data connection's handshake has completed, or has failed (the peer spoke no TLS or was
     // refused). The base versions let it through, and close it.
@@ -124,8 +124,12 @@ protected:
     std::atomic<int> idleTicks_{0};
 
 private:
+    friend class SocketReactor;
     enum class State { Unconnected, Listening, Connecting, Connected };
-    static constexpr int kQuietWait = 1034;
+    // Why a worker should look at the socket again.
+    static constexpr int kReasonReady = 1;  // an event it waits for came
+    static constexpr int kReasonWoken = 2;  // another thread changed what it waits for
+    static constexpr int kReasonQuiet = 4;  // a quiet period has passed
 
     bool OpenAndBind(const Endpoint& local, bool blocking);
     std::optional<Endpoint> QueryLocalName() const;
@@ -137,16 +141,25 @@ private:
     // or when the object is closed.
     short PollFor(short events, std::chrono::milliseconds timeout);
     bool StartWorker();
-    void RunWorker();
+    // Has a worker look at the socket, unless one is at it already (it then looks again).
+    void Trigger(int reasons);
+    // On a worker that ticks several sockets in a row: the tick, here, unless the socket has
+    // stirred since the stamp or a worker is at it. Another socket's tick that blocks delays
+    // this one's, never its events: those find the socket free and take a worker of their own.
+    void TickIfStillQuiet(std::uint64_t stamp);
+    void SubmitPasses();
+    void RunPasses();
+    enum class PassResult { Again, Waiting, Ended };
+    // One look: delivers what is ready (look again), or hands the socket to the reactor to wait.
+    PassResult Pass(int reasons);
+    bool QuietSince(std::uint64_t stamp) const { return quietStamp_.load() == stamp; }
+    void End(int error);
+    int ReadyEvents(short wanted, int mask);
     void DeliverEvents(int events);
-    int WaitForEvents();
     short RequestedPollEvents(int mask) const;
     int TranslatePollEvents(short revents, int mask);
     bool CompleteConnect();
     void Wake();
-    void DrainWake();
-    void RegisterWorker();
-    void UnregisterWorker();
     // Stops all traffic; the descriptor itself stays open as long as the object.
     void ShutDown();
     void FailOpen(int error);
@@ -155,9 +168,11 @@ private:
     std::unique_ptr<Transport> transport_;
     std::atomic<bool> secure_{false};
     std::atomic<bool> handshakeFirst_{false};  // a data connection's handshake is not done
-    std::atomic<bool> wakePending_{false};      // a wake-up signal is on its way to the worker
-    std::mutex workerThreadMutex_;
-    std::optional<pthread_t> workerThread_;     // under the mutex: set while it may be signalled
+    // A worker is at the socket or on its way; set until the socket is handed to the reactor.
+    std::atomic<bool> scheduled_{true};
+    std::atomic<int> reasons_{0};            // what the worker has still to look at
+    std::atomic<std::uint64_t> quietStamp_{0};  // the reactor's stamp of the present wait
+    bool inReactor_ = false;                 // the descriptor is in the reactor's epoll set
     std::atomic<bool> closeRequested_{false};
     std::atomic<bool> hasWorker_{false};
     std::atomic<std::thread::id> workerId_{};

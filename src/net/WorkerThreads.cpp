@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <malloc.h>
 #include <memory>
+#include <signal.h>
 
 namespace tolvane::net {
 namespace {
@@ -63,8 +64,14 @@ bool WorkerThreads::Start(std::function<void()> body) {
     return true;
 }
 
+// Workers keep SIGPIPE blocked: sendfile has no MSG_NOSIGNAL, and a download to a peer that has
+// just gone must end in EPIPE, not in the end of the process.
 void* WorkerThreads::Entry(void* raw) {
     std::unique_ptr<Task> task(static_cast<Task*>(raw));
+    sigset_t blocked;
+    sigemptyset(&blocked);
+    sigaddset(&blocked, SIGPIPE);
+    pthread_sigmask(SIG_BLOCK, &blocked, nullptr);
     task->owner->Serve(std::move(task->body));
     return nullptr;
 }

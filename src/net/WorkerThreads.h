@@ -12,8 +12,8 @@
 namespace tolvane::net {
 
 // Every socket worker of the process runs here, with a small stack, so that shutdown can join
-// them all. A worker whose socket has ended parks for a while and takes the next socket: creating
-// and ending a thread per connection cost more than the whole login it served.
+// them all. A worker that has done its work parks for a while and takes the next: creating and
+// ending a thread for each piece of work cost more than the work.
 class WorkerThreads {
 public:
     // A parked worker renames itself so that `ps -L` and the tests tell it from a busy one.

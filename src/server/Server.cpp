@@ -2,7 +2,7 @@
 
 #include "ftp/ControlConnection.h"
 #include "monitor/ServerLog.h"
-#include "net/WorkerThreads.h"
+#include "net/SocketReactor.h"
 #include "store/AccountDatabase.h"
 #include "store/ProfileFile.h"
 #include "store/ProgramSettings.h"
@@ -258,7 +258,7 @@ void Server::Shutdown() {
         CloseListeners();
         EndSessions();
     }
-    net::WorkerThreads::Instance().JoinAll();
+    net::SocketReactor::Instance().JoinAll();
 }
 
 std::vector<std::shared_ptr<ftp::ServedIpHome>> Server::ServedIpHomes() const {

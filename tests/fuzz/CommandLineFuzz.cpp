@@ -5,7 +5,7 @@
 // reaches another host. A folder
 // beside the account homes must come out of every input untouched.
 #include "ftp/ControlConnection.h"
-#include "net/WorkerThreads.h"
+#include "net/SocketReactor.h"
 #include "store/AccountDatabase.h"
 
 #include <cstdlib>
@@ -152,7 +152,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!session->Create(0, true)) std::abort();
         session->Run();
     }
-    net::WorkerThreads::Instance().JoinAll();
+    net::SocketReactor::Instance().JoinAll();
     if (!OutsideUntouched(box)) std::abort();
     if (ipHome->usersLoggedIn.load() != 0 || ipHome->runningTransfers.load() != 0) std::abort();
     return 0;

@@ -1,4 +1,4 @@
-#include "net/WorkerThreads.h"
+#include "net/SocketReactor.h"
 #include "store/ProfileFile.h"
 #include "ui/UpdateCheckDialog.h"
 
@@ -41,7 +41,7 @@ private:
 
 private slots:
     // The dialogs of a test are gone and have closed their sockets.
-    void cleanup() { net::WorkerThreads::Instance().JoinAll(); }
+    void cleanup() { net::SocketReactor::Instance().JoinAll(); }
 
     void showsInstalledAndLatestValuesFromARealWebServer() {
         const auto site = home_.path() / "site";

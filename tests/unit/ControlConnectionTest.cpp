@@ -1,6 +1,6 @@
 #include "ftp/ControlConnection.h"
 #include "net/ListenSocket.h"
-#include "net/WorkerThreads.h"
+#include "net/SocketReactor.h"
 #include "TestClient.h"
 
 #include <gtest/gtest.h>
@@ -42,7 +42,7 @@ protected:
     void TearDown() override {
         listener_->Close();
         server_->Sessions().CloseAll();
-        net::WorkerThreads::Instance().JoinAll();
+        net::SocketReactor::Instance().JoinAll();
         std::filesystem::remove_all(home_);
     }
 

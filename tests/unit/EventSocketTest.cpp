@@ -1,5 +1,6 @@
 #include "net/EventSocket.h"
 #include "net/ListenSocket.h"
+#include "net/SocketReactor.h"
 #include "net/WorkerThreads.h"
 #include "TestClient.h"
 
@@ -81,7 +82,7 @@ struct PlainListener {
 
 class EventSocketTest : public ::testing::Test {
 protected:
-    void TearDown() override { WorkerThreads::Instance().JoinAll(); }
+    void TearDown() override { SocketReactor::Instance().JoinAll(); }
 };
 
 std::size_t OpenDescriptors() {
@@ -154,10 +155,11 @@ TEST_F(EventSocketTest, QuietSocketGetsIdleTicksAndCloseFromAnotherThreadEndsItA
     EXPECT_TRUE(client.WaitClosed(1s));
 }
 
-// An unconnected socket is not in its worker's poll set (it would report a hang-up on every
-// pass), so only the wake-up makes the worker see a listen or a close before its wait of a
-// second ends with an idle tick.
+// An unconnected socket is not in the reactor's epoll set (it would report a hang-up on every
+// pass), so only the wake-up makes a worker see a listen or a close before its quiet second
+// ends with an idle tick.
 TEST_F(EventSocketTest, EachSocketHoldsOneDescriptorAndWakesReachAWorkerWaitingWithoutIt) {
+    SocketReactor::Instance();  // its own descriptors are opened once for the process
     const std::size_t before = OpenDescriptors();
     std::vector<std::shared_ptr<RecordingSocket>> sockets;
     for (int i = 0; i < 20; ++i) {
@@ -188,7 +190,7 @@ TEST_F(EventSocketTest, EachSocketHoldsOneDescriptorAndWakesReachAWorkerWaitingW
 
 TEST_F(EventSocketTest, EveryWorkerIsJoinedWhenAllSocketsAreClosed) {
     PlainListener listener;
-    const std::size_t before = WorkerThreads::Instance().Running();
+    const std::size_t before = SocketReactor::Instance().Watched();
     std::vector<std::unique_ptr<TestClient>> clients;
     std::vector<std::weak_ptr<RecordingSocket>> sockets;
     for (int i = 0; i < 20; ++i) {
@@ -197,10 +199,11 @@ TEST_F(EventSocketTest, EveryWorkerIsJoinedWhenAllSocketsAreClosed) {
         ASSERT_TRUE(listener.socket.Accept(accepted));
         sockets.push_back(accepted);
     }
-    EXPECT_EQ(WorkerThreads::Instance().Running(), before + 20);
+    EXPECT_EQ(SocketReactor::Instance().Watched(), before + 20);
     for (auto& weak : sockets)
         if (auto socket = weak.lock()) socket->Close();
-    WorkerThreads::Instance().JoinAll();
+    SocketReactor::Instance().JoinAll();
+    EXPECT_EQ(SocketReactor::Instance().Watched(), 0u);
     EXPECT_EQ(WorkerThreads::Instance().Running(), 0u);
     for (auto& weak : sockets) EXPECT_TRUE(weak.expired());
 }
@@ -257,10 +260,10 @@ TEST_F(EventSocketTest, FailedConnectEndsTheWorkerWithoutConnectEvent) {
 
 TEST_F(EventSocketTest, PlainModeStartsNoWorkerAndWorksBlocking) {
     PlainListener listener;
-    const std::size_t before = WorkerThreads::Instance().Running();
+    const std::size_t before = SocketReactor::Instance().Watched();
     EventSocket plain;
     ASSERT_TRUE(plain.Create(0, true));
-    EXPECT_EQ(WorkerThreads::Instance().Running(), before);
+    EXPECT_EQ(SocketReactor::Instance().Watched(), before);
     ASSERT_TRUE(plain.Connect("127.0.0.1", listener.Port()));
     auto accepted = std::make_shared<RecordingSocket>();
     ASSERT_TRUE(listener.socket.Accept(accepted));
@@ -306,7 +309,7 @@ TEST(ListenSocketTest, NumbersConnectionsFromOneAndNeverReusesANumber) {
         EXPECT_EQ(numbers, (std::vector<int>{1, 2, 3}));
     }
     listener->Close();
-    WorkerThreads::Instance().JoinAll();
+    SocketReactor::Instance().JoinAll();
 }
 
 }  // namespace

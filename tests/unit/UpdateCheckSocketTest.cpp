@@ -1,5 +1,5 @@
 #include "clients/UpdateCheckSocket.h"
-#include "net/WorkerThreads.h"
+#include "net/SocketReactor.h"
 
 #include "ScriptedPeer.h"
 #include "TestHome.h"
@@ -33,7 +33,7 @@ ScriptedPeer::Script Answer(std::string response) {
 // Every check has ended (and closed its socket) when a test ends; its worker is joined.
 class UpdateCheckSocketTest : public ::testing::Test {
 protected:
-    void TearDown() override { net::WorkerThreads::Instance().JoinAll(); }
+    void TearDown() override { net::SocketReactor::Instance().JoinAll(); }
 };
 
 }  // namespace
