@@ -32,6 +32,7 @@ void MirrorTable(monitor::MonitorTable& table, const std::vector<monitor::Monito
                 if (column >= current[i].cells.size() || current[i].cells[column] != fresh[i].cells[column])
                     table.SetCell(fresh[i].owner, static_cast<int>(column), fresh[i].cells[column]);
             }
+            table.SetEncrypted(fresh[i].owner, fresh[i].encrypted);
             continue;
         }
         const auto stale = std::find_if(current.begin(), current.end(),
@@ -41,6 +42,7 @@ void MirrorTable(monitor::MonitorTable& table, const std::vector<monitor::Monito
             current.erase(stale);
         }
         table.Insert(static_cast<int>(i), fresh[i].owner, fresh[i].cells);
+        table.SetEncrypted(fresh[i].owner, fresh[i].encrypted);
         current.insert(current.begin() + static_cast<std::ptrdiff_t>(std::min(i, current.size())), fresh[i]);
     }
 }
@@ -51,7 +53,8 @@ std::vector<std::string> Slice(const std::vector<std::string>& fields, std::size
     return {fields.begin() + static_cast<std::ptrdiff_t>(from), fields.begin() + static_cast<std::ptrdiff_t>(to)};
 }
 
-constexpr std::size_t kSessionFields = 9;
+// The last of a session's fields says whether it is encrypted.
+constexpr std::size_t kSessionFields = 10;
 constexpr std::size_t kTransferFields = 4;
 
 }  // namespace
@@ -172,7 +175,8 @@ void Attachment::ApplySnapshot(const std::string& body) {
             auto& session = sessions[id];
             session = sessions_.count(id) ? sessions_[id] : std::make_shared<RemoteSession>(channel_, id);
             session->Update(Slice(fields, 2, 2 + kSessionFields));
-            connections.push_back({session, Slice(fields, 2 + kSessionFields, fields.size())});
+            const bool encrypted = fields.size() > 1 + kSessionFields && fields[1 + kSessionFields] == "1";
+            connections.push_back({session, Slice(fields, 2 + kSessionFields, fields.size()), encrypted});
         } else if (kind == "t") {
             auto& transfer = running[id];
             transfer = transfers_.count(id) ? transfers_[id] : std::make_shared<RemoteTransfer>(channel_, id);

@@ -350,7 +350,8 @@ std::string ControlCommands::Snapshot() {
 }
 
 // One line per row: its kind, its number, what the window's menus and dialogs read of its
-// owner, then its cells. A request row of an ended session is numbered 0.
+// owner (of a session, last, whether it is encrypted), then its cells. A request row of an
+// ended session is numbered 0.
 std::string ControlCommands::SnapshotLocked() {
     auto& registry = server_.Shared().Registry();
     std::string text = JoinFields({"state", server_.Shared().Online() ? "1" : "0", std::to_string(getpid()),
@@ -367,7 +368,7 @@ std::string ControlCommands::SnapshotLocked() {
               session->RatioEnabled() ? "1" : "0", std::to_string(session->Credit()),
               std::to_string(session->UploadedBytes()), std::to_string(session->UploadedFiles()),
               std::to_string(session->DownloadedBytes()), std::to_string(session->DownloadedFiles()),
-              std::to_string(session->IdleSeconds())},
+              std::to_string(session->IdleSeconds()), row.encrypted ? "1" : "0"},
              row.cells);
     }
     for (const monitor::MonitorRow& row : registry.Transfers().Rows()) {

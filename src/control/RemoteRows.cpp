@@ -6,7 +6,8 @@ namespace tolvane::control {
 namespace {
 
 // Snapshot fields of a session line: user, folder, ratio, credit, uploaded bytes and files,
-// downloaded bytes and files, idle seconds. Of a transfer line: limited, limit, bytes, rate.
+// downloaded bytes and files, idle seconds, then whether it is encrypted (which the row keeps).
+// Of a transfer line: limited, limit, bytes, rate.
 enum SessionField { kUser, kFolder, kRatio, kCredit, kUpBytes, kUpFiles, kDownBytes, kDownFiles, kIdle };
 enum TransferField { kLimited, kLimit, kBytes, kRate };
 

@@ -23,6 +23,7 @@ void DataSocket::OnConnect() {
 // The IP home's TlsResumption decides whether a stranger who reached the data port could be
 // the one whose TLS session this is.
 void DataSocket::OnSecured() {
+    secured_ = true;
     const store::TlsResumption rule = owner_->IpHome().tlsResumption;
     if (rule == store::TlsResumption::Off || ResumedTlsSession()) return;
     const auto peer = PeerName();
@@ -43,10 +44,17 @@ void DataSocket::OnSecureFailure() {
 // 425, a transfer that moves no byte for the limit with 426: neither holds its slot and worker
 // for ever.
 void DataSocket::OnIdleTick() {
+    if (WaitsInVainForHello()) return OnSecureFailure();
     stillTicks_ = bytesMoved_ == movedAtLastTick_ ? stillTicks_ + 1 : 0;
     movedAtLastTick_ = bytesMoved_;
     const int limit = stallLimit_.load();
     if (limit > 0 && stillTicks_ >= limit) TimeOut();
+}
+
+bool DataSocket::WaitsInVainForHello() {
+    constexpr int kHelloSeconds = 10;
+    if (!Secure() || secured_ || !Started()) return false;
+    return ++helloTicks_ >= kHelloSeconds;
 }
 
 void DataSocket::TimeOut() {

@@ -66,6 +66,9 @@ protected:
     void OnWorkerExit() override;
     void OnSecured() override;
     void OnSecureFailure() override;
+    // A TLS client sends its hello as soon as it has the connection; one that stays silent waits
+    // for bytes in clear (curl 7.87 and 7.88 in active mode), which PROT P never sends.
+    bool WaitsInVainForHello();
 
     // Sleeps as long as the speed limit asks after `bytes` more have moved; false when the
     // socket was closed meanwhile.
@@ -96,6 +99,8 @@ private:
     std::atomic<std::uint32_t> limit_{0};
     std::atomic<std::uint64_t> bytesSincePause_{0};
     std::atomic<int> stallLimit_{0};
+    std::atomic<bool> secured_{false};  // the handshake is done
+    int helloTicks_ = 0;                // idle seconds of a connected peer that has not begun its handshake
     std::uint64_t bytesMoved_ = 0;  // the worker's own count, for the stall check
     std::uint64_t movedAtLastTick_ = 0;
     int stillTicks_ = 0;

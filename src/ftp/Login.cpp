@@ -276,6 +276,7 @@ void ControlConnection::TakeLoginPlace(const std::string& name, const std::strin
     registry.Connections().Insert(index, RowKey(),
                                   {std::to_string(connectionNumber_), name, ClientAddress(),
                                    monitor::FormatRecordStampNow(), currentDirectory_, serverIpHome});
+    if (Secure()) registry.Connections().SetEncrypted(RowKey(), true);
 }
 
 void ControlConnection::CompleteLogin(const std::string& name) {

@@ -35,6 +35,7 @@ void ControlConnection::AUTH(const CommandRequest& request) {
         StartTls(ipHome_->tls, false);
     }
     discardPendingLines_ = true;
+    server_->Registry().Connections().SetEncrypted(RowKey(), true);
     SystemMessage(Tag() + "Control connection secured with TLS\r\n", monitor::SystemMessage);
 }
 

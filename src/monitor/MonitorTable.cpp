@@ -82,6 +82,20 @@ bool MonitorTable::SetCell(const std::weak_ptr<RowOwner>& owner, int column, std
     return true;
 }
 
+bool MonitorTable::SetEncrypted(const std::weak_ptr<RowOwner>& owner, bool encrypted) {
+    std::lock_guard lock(mutex_);
+    const auto found = FindLocked(owner);
+    if (!found) {
+        return false;
+    }
+    auto& row = rows_[*found];
+    if (row.encrypted != encrypted) {
+        row.encrypted = encrypted;
+        Publish(TableChange::Kind::Updated, static_cast<int>(*found), -1, row);
+    }
+    return true;
+}
+
 bool MonitorTable::Remove(const std::weak_ptr<RowOwner>& owner) {
     std::lock_guard lock(mutex_);
     const auto found = FindLocked(owner);

@@ -31,6 +31,8 @@ struct RequestColumns {
 struct MonitorRow {
     std::weak_ptr<RowOwner> owner;
     std::vector<std::string> cells;
+    // A session whose control connection is under TLS; shown beside the cells, not in them.
+    bool encrypted = false;
 };
 
 struct TableChange {
@@ -39,7 +41,7 @@ struct TableChange {
     TableId table;
     Kind kind;
     int index;       // row affected; -1 for Cleared
-    int column;      // column updated; -1 unless Updated
+    int column;      // column updated; -1 unless Updated, and -1 when only the row's mark changed
     MonitorRow row;  // the row after the change; empty for Removed and Cleared
 };
 
@@ -69,6 +71,7 @@ public:
     std::optional<int> IndexOf(const std::weak_ptr<RowOwner>& owner) const;
     std::optional<MonitorRow> Row(const std::weak_ptr<RowOwner>& owner) const;
     bool SetCell(const std::weak_ptr<RowOwner>& owner, int column, std::string text);
+    bool SetEncrypted(const std::weak_ptr<RowOwner>& owner, bool encrypted);
     bool Remove(const std::weak_ptr<RowOwner>& owner);
 
     std::size_t Count() const;

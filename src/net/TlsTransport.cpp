@@ -31,7 +31,12 @@ TlsTransport::TlsTransport(std::shared_ptr<const TlsContext> context, const std:
     : context_(std::move(context)), descriptor_(descriptor), ssl_(SSL_new(context_->Native())) {
     if (!ssl_) return;
     SSL_set_accept_state(ssl_.get());
-    if (!dataConnection) return;
+    // A control connection idles between commands: its read and write buffers (some 80 KiB)
+    // go back between records. A data connection would pay for that on every record.
+    if (!dataConnection) {
+        SSL_set_mode(ssl_.get(), SSL_MODE_RELEASE_BUFFERS);
+        return;
+    }
     SSL_set_num_tickets(ssl_.get(), 0);
     // Only files go out in bulk; a control connection's replies gain nothing from it.
     SSL_set_options(ssl_.get(), SSL_OP_ENABLE_KTLS);

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <iterator>
 #include <utility>
 
 namespace tolvane::ui {
@@ -92,10 +93,16 @@ void AccountMorePage::Load(const store::AccountValues& values) {
     loginMessageEdit_->setText(FromStd(values.loginMessage));
     hideHiddenBox_->setChecked(values.hideHidden);
     relativePathBox_->setChecked(values.showRelativePath);
-    // A value this editor does not know is kept as the file has it.
-    const int known = tlsPolicyBox_->findData(FromStd(values.tlsPolicy));
-    if (known < 0) tlsPolicyBox_->addItem(FromStd(values.tlsPolicy), FromStd(values.tlsPolicy));
-    tlsPolicyBox_->setCurrentIndex(known < 0 ? tlsPolicyBox_->count() - 1 : known);
+    ShowTlsPolicy(FromStd(values.tlsPolicy));
+}
+
+// A value this editor does not know is kept as the file has it, in one item after the known
+// ones that only the account shown may fill.
+void AccountMorePage::ShowTlsPolicy(const QString& value) {
+    const int known = static_cast<int>(std::size(kTlsPolicies));
+    while (tlsPolicyBox_->count() > known) tlsPolicyBox_->removeItem(known);
+    if (tlsPolicyBox_->findData(value) < 0) tlsPolicyBox_->addItem(value, value);
+    tlsPolicyBox_->setCurrentIndex(tlsPolicyBox_->findData(value));
 }
 
 void AccountMorePage::Store(store::AccountValues& values) const {

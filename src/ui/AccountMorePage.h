@@ -18,6 +18,7 @@ public:
 
 private:
     void BrowseLoginMessage();
+    void ShowTlsPolicy(const QString& value);
 
     QCheckBox* disableBox_;
     QLineEdit* maxUsersEdit_;

@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QHeaderView>
 #include <QMenu>
+#include <QPainter>
 #include <QTreeWidget>
 
 #include <algorithm>
@@ -41,13 +42,30 @@ QStringList Texts(const std::vector<std::string>& cells) {
     return texts;
 }
 
+// Drawn rather than loaded: the program ships no image files.
+QIcon PadlockIcon() {
+    QPixmap pixmap(16, 16);
+    pixmap.fill(Qt::transparent);
+    QPainter painter(&pixmap);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setPen(QPen(QColor(90, 90, 90), 2));
+    painter.drawArc(QRectF(4.5, 1.5, 7, 10), 0, 180 * 16);
+    painter.drawLine(QPointF(4.5, 6.5), QPointF(4.5, 8));
+    painter.drawLine(QPointF(11.5, 6.5), QPointF(11.5, 8));
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(205, 155, 35));
+    painter.drawRoundedRect(QRectF(2.5, 7.5, 11, 8), 1.5, 1.5);
+    return QIcon(pixmap);
+}
+
 }  // namespace
 
 MonitorPane::MonitorPane(control::AdministeredServer& server, QWidget* parent)
     : QTabWidget(parent),
       server_(server),
       creditPrompt_(&CreditDialog::Ask),
-      speedPrompt_(&SpeedLimitDialog::Ask) {
+      speedPrompt_(&SpeedLimitDialog::Ask),
+      padlock_(PadlockIcon()) {
     setObjectName("monitorPane");
     auto& registry = server_.Registry();
 
@@ -183,9 +201,12 @@ void MonitorPane::Sync(List& list) {
                     SetCellText(list, item, static_cast<int>(column), QString::fromStdString(fresh[i].cells[column]));
             }
             cells = fresh[i].cells;
+            if (list.rows[i].encrypted != fresh[i].encrypted) ShowEncryption(item, fresh[i].encrypted);
+            list.rows[i].encrypted = fresh[i].encrypted;
         } else {
             auto* item = new QTreeWidgetItem(Texts(fresh[i].cells));
             if (&list == &lists_[kTransfers]) item->setToolTip(monitor::TransferColumns::Status, item->text(monitor::TransferColumns::Status));
+            if (fresh[i].encrypted) ShowEncryption(item, true);
             view->insertTopLevelItem(static_cast<int>(i), item);
             list.rows.insert(list.rows.begin() + static_cast<std::ptrdiff_t>(i), fresh[i]);
         }
@@ -197,6 +218,12 @@ void MonitorPane::Sync(List& list) {
 void MonitorPane::SetCellText(const List& list, QTreeWidgetItem* item, int column, const QString& text) {
     item->setText(column, text);
     if (&list == &lists_[kTransfers] && column == monitor::TransferColumns::Status) item->setToolTip(column, text);
+}
+
+// The mark sits beside the ID, so every cell's text stays what it was.
+void MonitorPane::ShowEncryption(QTreeWidgetItem* item, bool encrypted) const {
+    item->setIcon(monitor::ConnectionColumns::Id, encrypted ? padlock_ : QIcon());
+    item->setToolTip(monitor::ConnectionColumns::Id, encrypted ? QString("Encrypted (TLS)") : QString());
 }
 
 QMenu* MonitorPane::PrepareContextMenu(QTreeWidget* view) {

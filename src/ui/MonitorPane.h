@@ -3,6 +3,7 @@
 #include "monitor/MonitorTable.h"
 
 #include <QElapsedTimer>
+#include <QIcon>
 #include <QTabWidget>
 #include <QTimer>
 
@@ -77,6 +78,7 @@ private:
     void MarkChanged(monitor::TableId table);
     void Sync(List& list);
     void SetCellText(const List& list, QTreeWidgetItem* item, int column, const QString& text);
+    void ShowEncryption(QTreeWidgetItem* item, bool encrypted) const;
     QTreeWidget* MakeList(List& list, monitor::MonitorTable& table, const std::vector<int>& widths);
     QAction* AddAction(QMenu* menu, const QString& text, const char* objectName, void (MonitorPane::*slot)());
     std::shared_ptr<monitor::SessionHandle> TargetConnection() const;
@@ -96,6 +98,7 @@ private:
     QAction* speedAction_ = nullptr;
     CreditPrompt creditPrompt_;
     SpeedPrompt speedPrompt_;
+    const QIcon padlock_;
     int subscription_ = 0;
     QTimer syncTimer_;
     QElapsedTimer sinceSync_;

@@ -2,6 +2,7 @@
 import ftplib
 import io
 import os
+import re
 import socket
 import ssl
 import subprocess
@@ -46,6 +47,28 @@ class FtpsClients(InteropCase):
         self.assertEqual(self.read(self.local_path("big.bin")), downloaded)
         self.assertEqual(self.read(self.remote_path("partial.bin")), uploaded)
 
+    # curl 7.87 and 7.88 start no TLS on an active data connection (curl issue 10666): they wait for
+    # bytes in clear, which PROT P never sends, and are refused with 425 instead of waiting for the
+    # data time-out.
+    def test_curl_active_mode(self):
+        version = re.match(r"curl (\d+)\.(\d+)", self.run_client(["curl", "--version"])).groups()
+        starts_tls = not (7, 87) <= tuple(map(int, version)) < (8, 0)
+        for refused, address in enumerate(("-", "127.0.0.1"), 1):
+            with self.subTest(address=address):
+                if not starts_tls:
+                    waiting = subprocess.run(["curl", "-sS", "--ssl-reqd", "-k", "-u", "%s:%s" % (USER, PASSWORD),
+                                              "-P", address, "-o", "active.bin", self.url("big.bin")],
+                                             cwd=self.local, env=self.env, capture_output=True, timeout=120)
+                    self.assertNotEqual(waiting.returncode, 0)
+                    self.assertTrue(self.server.daemon.wait_for_line("Data connection refused: no TLS handshake",
+                                                                    count=refused))
+                    continue
+                self.assertListsFolder(self.curl("-P", address, self.url("tree/plain/")), "tree/plain")
+                self.curl("-P", address, "-o", "active.bin", self.url("big.bin"))
+                self.assertEqual(self.read(self.local_path("active.bin")), self.big)
+                self.curl("-P", address, "-T", "upload.bin", self.url("active.bin"))
+                self.assertEqual(self.read(self.remote_path("active.bin")), self.read(self.local_path("upload.bin")))
+
     # ftplib takes no part in session resumption on its data connections, so this also shows that
     # a data connection from the control connection's address is taken without it.
     def test_ftplib_prot_p_in_both_modes(self):
@@ -65,28 +88,59 @@ class FtpsClients(InteropCase):
                 self.assertIsInstance(client.sock, ssl.SSLSocket)
                 client.quit()
 
-    def test_lftp_forced_tls(self):
+    def lftp(self, commands):
         settings = ("set ftp:ssl-force true; set ftp:ssl-protect-data true; set ssl:verify-certificate no; "
                     "set ftp:ssl-protect-list true; set net:max-retries 1")
-        script = "%s; open -u %s,%s ftp://127.0.0.1:%d; cls -1 tree/plain/; get big.bin -o got.bin; " \
-                 "put upload.bin -o lftp.bin" % (settings, USER, PASSWORD, self.port)
-        listing = self.run_client(["lftp", "-c", script])
+        return self.run_client(["lftp", "-c", "%s; open -u %s,%s ftp://127.0.0.1:%d; %s"
+                                % (settings, USER, PASSWORD, self.port, commands)])
+
+    def rclone_remote(self):
+        return (":ftp,host=127.0.0.1,port=%d,user=%s,explicit_tls=true,no_check_certificate=true,pass=%s:"
+                % (self.port, USER, self.run_client(["rclone", "obscure", PASSWORD]).strip()))
+
+    def test_lftp_forced_tls(self):
+        listing = self.lftp("cls -1 tree/plain/; get big.bin -o got.bin; put upload.bin -o lftp.bin")
         self.assertListsFolder(listing, "tree/plain")
         self.assertEqual(self.read(self.local_path("got.bin")), self.big)
         self.assertEqual(self.read(self.remote_path("lftp.bin")), self.read(self.local_path("upload.bin")))
 
+    # Both resumes keep the changed start: a download or upload started over would have replaced it.
+    def test_lftp_resumes_both_ways_over_tls(self):
+        downloaded = self.partial_download("big.bin", 300000)
+        uploaded = self.partial_upload("upload.bin", "partial.bin", 200000)
+        self.lftp("get -c big.bin -o big.bin; put -c upload.bin -o partial.bin")
+        self.assertEqual(self.read(self.local_path("big.bin")), downloaded)
+        self.assertEqual(self.read(self.remote_path("partial.bin")), uploaded)
+
     def test_rclone_explicit_tls(self):
-        remote = [":ftp,host=127.0.0.1,port=%d,user=%s,explicit_tls=true,no_check_certificate=true,pass=%s:"
-                  % (self.port, USER, self.run_client(["rclone", "obscure", PASSWORD]).strip())]
-        names = self.run_client(["rclone", "lsf", remote[0] + "tree/plain"]).splitlines()
+        remote = self.rclone_remote()
+        names = self.run_client(["rclone", "lsf", remote + "tree/plain"]).splitlines()
         self.assertEqual(sorted(n.rstrip("/") for n in names), sorted(os.listdir(self.remote_path("tree/plain"))))
-        self.run_client(["rclone", "copyto", remote[0] + "big.bin", self.local_path("rclone.bin")])
+        self.run_client(["rclone", "copyto", remote + "big.bin", self.local_path("rclone.bin")])
         self.assertEqual(self.read(self.local_path("rclone.bin")), self.big)
-        self.run_client(["rclone", "copyto", self.local_path("upload.bin"), remote[0] + "rclone.bin"])
+        self.run_client(["rclone", "copyto", self.local_path("upload.bin"), remote + "rclone.bin"])
         self.assertEqual(self.read(self.remote_path("rclone.bin")), self.read(self.local_path("upload.bin")))
+
+    # rclone resumes no FTP transfer of its own; its ranged read is the REST a resume rests on, here
+    # on a data connection of rclone's FTP library, which takes no part in session resumption.
+    def test_rclone_reads_from_an_offset_over_tls(self):
+        ranged = subprocess.run(["rclone", "cat", "--offset", "300000", "--count", "200000",
+                                 self.rclone_remote() + "big.bin"], cwd=self.local, env=self.env, capture_output=True,
+                                timeout=120, check=True).stdout
+        self.assertEqual(ranged, self.big[300000:500000])
 
 
 class FtpsProtocol(HomeTestCase, unittest.TestCase):
+    def tls_home(self, extra="", files=None, start=True):
+        """A server whose IP home has a certificate (and the extra settings), serving files to "u"."""
+        server = TransferHome(self, extra=extra)
+        with_certificate(server.home)
+        for name, data in (files or {}).items():
+            server.write(name, data)
+        if start:
+            server.start()
+        return server
+
     def secured_client(self, server):
         client = RawClient(server.port)
         client.reply()
@@ -95,11 +149,14 @@ class FtpsProtocol(HomeTestCase, unittest.TestCase):
         self.addCleanup(client.close)
         return client
 
+    def logged_in_client(self, server, user="u"):
+        client = self.secured_client(server)
+        self.assertEqual(client.command("USER " + user), "331 Need password.")
+        self.assertTrue(client.command("PASS pw").startswith("230"))
+        return client
+
     def test_secured_session_commands(self):
-        server = TransferHome(self)
-        with_certificate(server.home)
-        server.write("file.txt", b"secret")
-        server.start()
+        server = self.tls_home(files={"file.txt": b"secret"})
         plain = RawClient(server.port)
         self.addCleanup(plain.close)
         plain.reply()
@@ -109,9 +166,7 @@ class FtpsProtocol(HomeTestCase, unittest.TestCase):
         for feature in (" AUTH TLS\r\n", " PBSZ\r\n", " PROT\r\n"):
             self.assertIn(feature, features)
 
-        client = self.secured_client(server)
-        self.assertEqual(client.command("USER u"), "331 Need password.")
-        self.assertTrue(client.command("PASS pw").startswith("230"))
+        client = self.logged_in_client(server)
         self.assertEqual(client.command("PBSZ 0"), "200 PBSZ=0")
         self.assertEqual(client.command("PROT S"), "536 Protection level not supported.")
         self.assertEqual(client.command("CCC"), "534 The control connection stays encrypted.")
@@ -129,11 +184,8 @@ class FtpsProtocol(HomeTestCase, unittest.TestCase):
         self.assertEqual(client.reply(), "226 Transfer complete.\r\n")
 
     def test_curl_over_implicit_tls(self):
-        server = TransferHome(self, extra="TlsImplicit=1\n")
-        with_certificate(server.home)
         data = os.urandom(300000)
-        server.write("file.bin", data)
-        server.start()
+        server = self.tls_home("TlsImplicit=1\n", {"file.bin": data})
         url = "ftps://127.0.0.1:%d/" % server.port
         curl = ["curl", "-sS", "--fail", "-k", "-u", "u:pw"]
         listing = subprocess.run([*curl, url], check=True, capture_output=True, timeout=60).stdout
@@ -155,29 +207,20 @@ class FtpsProtocol(HomeTestCase, unittest.TestCase):
         self.assertNotIn(b"220", received)
 
     def test_login_in_clear_refused_where_tls_is_required(self):
-        server = TransferHome(self, extra="TlsPolicy=login\n")
-        with_certificate(server.home)
-        server.start()
+        server = self.tls_home("TlsPolicy=login\n")
         plain = RawClient(server.port)
         self.addCleanup(plain.close)
         plain.reply()
         self.assertEqual(plain.command("USER u"),
                          "530 This server takes logins only over TLS: send AUTH TLS first.")
         self.assertEqual(plain.command("PASS pw"), "503 Login with USER first.")
-        client = self.secured_client(server)
-        client.command("USER u")
-        self.assertTrue(client.command("PASS pw").startswith("230"))
+        self.logged_in_client(server)
 
     def test_data_connections_under_each_resumption_policy(self):
         for policy in ("required", "same-address", "off"):
             with self.subTest(policy=policy):
-                server = TransferHome(self, extra="TlsResumption=%s\n" % policy)
-                with_certificate(server.home)
-                server.write("file.txt", b"secret")
-                server.start()
-                client = self.secured_client(server)
-                client.command("USER u")
-                client.command("PASS pw")
+                server = self.tls_home("TlsResumption=%s\n" % policy, {"file.txt": b"secret"})
+                client = self.logged_in_client(server)
                 client.command("PROT P")
                 port = client.pasv()
                 stranger = connect_data(port, source="127.0.0.2")
@@ -198,11 +241,8 @@ class FtpsProtocol(HomeTestCase, unittest.TestCase):
                 secured.close()
 
     def test_curl_resumes_its_session_where_resumption_is_required(self):
-        server = TransferHome(self, extra="TlsResumption=required\nTlsPolicy=data\n")
-        with_certificate(server.home)
         data = os.urandom(200000)
-        server.write("file.bin", data)
-        server.start()
+        server = self.tls_home("TlsResumption=required\nTlsPolicy=data\n", {"file.bin": data})
         url = "ftp://127.0.0.1:%d/" % server.port
         curl = ["curl", "-sS", "--fail", "--ssl-reqd", "-k", "-u", "u:pw"]
         got = subprocess.run([*curl, url + "file.bin"], check=True, capture_output=True, timeout=60).stdout
@@ -211,9 +251,7 @@ class FtpsProtocol(HomeTestCase, unittest.TestCase):
         self.assertEqual(server.read("up.bin"), data)
 
     def test_data_in_clear_refused(self):
-        server = TransferHome(self)
-        with_certificate(server.home)
-        server.write("file.txt", b"secret")
+        server = self.tls_home(files={"file.txt": b"secret"}, start=False)
         server.user("careful", misc={"TlsPolicy": "data"})
         server.start()
         plain = RawClient(server.port)
@@ -221,9 +259,7 @@ class FtpsProtocol(HomeTestCase, unittest.TestCase):
         plain.reply()
         self.assertEqual(plain.command("USER careful"),
                          "530 This account takes logins only over TLS: send AUTH TLS first.")
-        client = self.secured_client(server)
-        client.command("USER careful")
-        self.assertTrue(client.command("PASS pw").startswith("230"))
+        client = self.logged_in_client(server, "careful")
         client.pasv()
         self.assertEqual(client.command("RETR file.txt"), "521 Data connections must be encrypted: send PROT P.")
         # Under PROT P a client that speaks in clear on the data connection gets nothing, and

@@ -19,6 +19,7 @@
 #include "TempFolder.h"
 #include "TestClient.h"
 #include "TestHome.h"
+#include "TlsLogin.h"
 
 #include <QAction>
 #include <QProcess>
@@ -360,6 +361,7 @@ void AttachTest::aWindowOnTolvanedOverTlsSlowsAndKicksItsClient() {
 
     auto* connections = window.Monitor().ConnectionsList();
     QTRY_COMPARE_WITH_TIMEOUT(connections->topLevelItemCount(), 1, kWaitMs);
+    QVERIFY(connections->topLevelItem(0)->icon(0).isNull());
     connections->topLevelItem(0)->setSelected(true);
     QVERIFY(window.Monitor().PrepareContextMenu(connections));
     window.Monitor().findChild<QAction*>("kickUserAction")->trigger();
@@ -367,6 +369,14 @@ void AttachTest::aWindowOnTolvanedOverTlsSlowsAndKicksItsClient() {
     for (std::string reply; farewell.empty() && !(reply = session->ReadReply()).empty();)
         if (reply.starts_with("421 ")) farewell = reply;
     QCOMPARE(farewell, std::string(monitor::SessionHandle::kKickReply));
+
+    // A session that said AUTH TLS is marked in the attached window too.
+    const testing::TlsLogin secured(port, "u", "pw");
+    QVERIFY(secured.LoggedIn());
+    QTRY_VERIFY_WITH_TIMEOUT(connections->topLevelItemCount() == 1 &&
+                                 connections->topLevelItem(0)->toolTip(0) == "Encrypted (TLS)" &&
+                                 !connections->topLevelItem(0)->icon(0).isNull(),
+                             kWaitMs);
 
     window.close();
     daemon.terminate();

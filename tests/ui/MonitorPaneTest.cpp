@@ -1,7 +1,9 @@
 #include "ftp/ControlConnection.h"
 #include "ftp/DataSocket.h"
+#include "net/SelfSignedCertificate.h"
 #include "store/AccountDatabase.h"
 #include "store/ProfileFile.h"
+#include "store/TlsFiles.h"
 #include "control/HostedServer.h"
 #include "server/Server.h"
 #include "ui/CreditDialog.h"
@@ -12,6 +14,7 @@
 #include "TempFolder.h"
 #include "TestClient.h"
 #include "TestHome.h"
+#include "TlsLogin.h"
 
 #include <QAction>
 #include <QApplication>
@@ -104,6 +107,7 @@ private slots:
 
     void listsShowTheirColumnsAndMenus();
     void loggedInClientGetsARow();
+    void anEncryptedSessionIsMarkedAndAPlainOneIsNot();
     void downloadRowComesAndGoes();
     void rightClickWithoutSelectionShowsNothing();
     void kickActsOnTheUpperSelectedRow();
@@ -181,6 +185,11 @@ void MonitorPaneTest::init() {
         user.credit = "1200";
     });
     addUser("f", [](store::AccountValues&) {});
+    // The program-wide certificate: the home offers AUTH TLS.
+    const store::TlsFiles tls = store::DefaultTlsFiles(home_->path());
+    std::filesystem::create_directories(tls.certificate.parent_path());
+    std::string error;
+    QVERIFY2(net::WriteSelfSignedCertificate(tls.certificate, tls.key, "localhost", error), error.c_str());
     server_ = std::make_unique<server::Server>(home_->path());
     QVERIFY(!server_->InitDatabase());
     server_->CreateServerSockets();
@@ -286,6 +295,26 @@ void MonitorPaneTest::loggedInClientGetsARow() {
     client->Send("QUIT\r\n");
     QTRY_COMPARE(Connections()->topLevelItemCount(), 0);
     QCOMPARE(Requests()->topLevelItemCount(), 1);  // requests stay after the client left
+}
+
+// The padlock sits beside the ID: a plain session's row and every cell's text stay as they were.
+void MonitorPaneTest::anEncryptedSessionIsMarkedAndAPlainOneIsNot() {
+    const auto plain = Login("f");
+    const testing::TlsLogin secured(port_, "r", "pw");
+    QVERIFY(secured.LoggedIn());
+    QTRY_COMPARE(Connections()->topLevelItemCount(), 2);
+    const auto rows = server_->Shared().Registry().Connections().Rows();
+    for (int row = 0; row < 2; ++row) {
+        QTreeWidgetItem* item = Connections()->topLevelItem(row);
+        const bool encrypted = item->text(monitor::ConnectionColumns::User) == "r";
+        QCOMPARE(rows[static_cast<std::size_t>(row)].encrypted, encrypted);
+        QCOMPARE(item->icon(monitor::ConnectionColumns::Id).isNull(), !encrypted);
+        QCOMPARE(item->toolTip(monitor::ConnectionColumns::Id), encrypted ? QString("Encrypted (TLS)") : QString());
+        QStringList held;
+        for (const auto& cell : rows[static_cast<std::size_t>(row)].cells) held << QString::fromStdString(cell);
+        QCOMPARE(Cells(Connections(), row), held);
+    }
+    QCOMPARE(std::count_if(rows.begin(), rows.end(), [](const monitor::MonitorRow& row) { return row.encrypted; }), 1);
 }
 
 void MonitorPaneTest::downloadRowComesAndGoes() {

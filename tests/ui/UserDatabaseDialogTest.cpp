@@ -201,6 +201,30 @@ private slots:
         QCOMPARE(store::ReadProfileString(file, "MISC-OPTIONS", "LoginMessage", ""), std::string("/srv/motd.txt"));
     }
 
+    // An FTPS policy this editor does not know survives loads and saves in one item of its own.
+    void anUnknownFtpsPolicyIsKeptInOneItem() {
+        const fs::path file = store::UserFile(UsersDir(), "u");
+        store::WriteProfileString(file, "MISC-OPTIONS", "TlsPolicy", "strict");
+        auto* policies = dialog_->findChild<QComboBox*>("tlsPolicyBox");
+        const int known = policies->count();
+        for (int load = 0; load < 3; ++load) {
+            Select({Title(), "Users"});
+            Select({Title(), "Users", "u"});
+        }
+        QCOMPARE(policies->count(), known + 1);
+        QCOMPARE(policies->currentData().toString(), QString("strict"));
+        store::WriteProfileString(store::UserFile(store::GroupMembersDir(GroupsDir(), "staff"), "m"), "MISC-OPTIONS",
+                                  "TlsPolicy", "tight");
+        Select({Title(), "Groups", "staff", "m"});
+        QCOMPARE(policies->count(), known + 1);
+        QCOMPARE(policies->currentData().toString(), QString("tight"));
+        Select({Title(), "Groups", "staff"});
+        QCOMPARE(policies->count(), known);
+        Select({Title(), "Users", "u"});
+        Select({Title(), "Users"});
+        QCOMPARE(store::ReadProfileString(file, "MISC-OPTIONS", "TlsPolicy", ""), std::string("strict"));
+    }
+
     // Two adds give "New User" and "New User 1"; the renamed one logs in, and its file is the
     // one the account command writes for the same account.
     void addedUserRenamedInTheDialogLogsIn() {
