@@ -182,7 +182,9 @@ TEST_F(TlsTransportTest, DataConnectionSendsFileWithOrWithoutKernelTls) {
     ::close(clientFd);
     std::ifstream modules("/proc/sys/net/ipv4/tcp_available_ulp");
     const std::string available((std::istreambuf_iterator<char>(modules)), std::istreambuf_iterator<char>());
-    if (available.find("tls") == std::string::npos) EXPECT_FALSE(kernelSends);
+    if (available.find("tls") == std::string::npos) {
+        EXPECT_FALSE(kernelSends);
+    }
     EXPECT_EQ(downloaded, file);
 }
 
