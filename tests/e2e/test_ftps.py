@@ -149,6 +149,12 @@ class FtpsProtocol(HomeTestCase, unittest.TestCase):
         self.addCleanup(client.close)
         return client
 
+    def assert_stranger_refused(self, port):
+        """A data connection to the passive port from another address is closed at once."""
+        stranger = connect_data(port, source="127.0.0.2")
+        self.assertEqual(stranger.recv(1), b"")
+        stranger.close()
+
     def logged_in_client(self, server, user="u"):
         client = self.secured_client(server)
         self.assertEqual(client.command("USER " + user), "331 Need password.")
@@ -173,9 +179,7 @@ class FtpsProtocol(HomeTestCase, unittest.TestCase):
         self.assertEqual(client.command("PROT P"), "200 Data connections are private.")
         # A data connection from another address is refused; the client's own then gets the file.
         port = client.pasv()
-        stranger = connect_data(port, source="127.0.0.2")
-        self.assertEqual(stranger.recv(1), b"")
-        stranger.close()
+        self.assert_stranger_refused(port)
         data = connect_data(port)
         self.assertTrue(client.command("RETR file.txt").startswith("150"))
         secured = CLIENT_CONTEXT.wrap_socket(data)
@@ -223,9 +227,7 @@ class FtpsProtocol(HomeTestCase, unittest.TestCase):
                 client = self.logged_in_client(server)
                 client.command("PROT P")
                 port = client.pasv()
-                stranger = connect_data(port, source="127.0.0.2")
-                self.assertEqual(stranger.recv(1), b"")
-                stranger.close()
+                self.assert_stranger_refused(port)
                 # A data connection with a TLS session of its own, as ftplib makes.
                 data = connect_data(port)
                 self.assertTrue(client.command("RETR file.txt").startswith("150"))

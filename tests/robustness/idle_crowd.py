@@ -15,7 +15,7 @@ import sys
 import tempfile
 import time
 
-from robust import resident_kib
+from robust import proportional_kib, resident_kib
 from accounts import FULL
 from tolvane import Daemon, free_port, prepare_home, user_file, write_account
 
@@ -168,14 +168,6 @@ def overfill(port):
     finally:
         for client in greeted:
             client.close()
-
-
-def proportional_kib(pid):
-    with open("/proc/%d/smaps_rollup" % pid) as f:
-        for line in f:
-            if line.startswith("Pss:"):
-                return int(line.split()[1])
-    return 0
 
 
 def figures(daemon):

@@ -9,12 +9,21 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."
 HEAVY = not os.environ.get("TOLVANE_SANITIZER")
 
 
-def resident_kib(pid):
-    with open("/proc/%d/status" % pid) as f:
+def kib_field(path, name):
+    """The KiB figure of a "Name:  N kB" line of a /proc file, or 0."""
+    with open(path) as f:
         for line in f:
-            if line.startswith("VmRSS:"):
+            if line.startswith(name + ":"):
                 return int(line.split()[1])
     return 0
+
+
+def resident_kib(pid):
+    return kib_field("/proc/%d/status" % pid, "VmRSS")
+
+
+def proportional_kib(pid):
+    return kib_field("/proc/%d/smaps_rollup" % pid, "Pss")
 
 
 def raise_descriptor_limit(needed):
